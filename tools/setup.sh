@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# Prepare everything the project needs, unattended, on a fresh machine:
+#
+#   * host tools from Debian (patchelf, compilers and checkers used by tests);
+#   * a CPython 3.14 interpreter: $PYTHON if set, else python3.14 on PATH,
+#     else one unpacked from Debian's unstable suite into a private root;
+#   * a virtual environment in .venv with the package installed (editable)
+#     and the test and benchmark dependencies.
+#
+# A second run reuses what is there and only reinstalls the package.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")/.." && pwd)
+cd "$here"
+
+cache=${XDG_CACHE_HOME:-$HOME/.cache}/parvenkel
+venv=${PARVENKEL_VENV:-$here/.venv}
+
+log() { printf 'setup: %s\n' "$*" >&2; }
+
+# Host packages: only what is missing, with one apt-get update first.
+host_packages=(patchelf g++ libxxhash-dev robin-map-dev doctest-dev clang-format valgrind)
+missing=()
+for pkg in "${host_packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    log "installing host packages: ${missing[*]}"
+    sudo_cmd=()
+    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+    "${sudo_cmd[@]}" apt-get -q update >&2
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get -q -y install --no-install-recommends "${missing[@]}" >&2
+fi
+
+# The interpreter, unpacked from Debian's packages, made to run on this host:
+# it loads the newer C library it was built against through its own loader
+# and a DT_RPATH (so the standard library's extension modules find their
+# libraries too), never through LD_LIBRARY_PATH, which would leak into every
+# program the interpreter starts.
+provision_root() {
+    local root=$1 exe=$2
+    shift 2
+    if [ -x "$root/usr/bin/$exe" ] && [ -f "$root/.parvenkel-ready" ]; then
+        return
+    fi
+    log "unpacking CPython 3.14 ($*) into $root"
+    rm -rf "$root"
+    "$here/tools/sid-unpack.sh" "$root" "$@"
+    local lib=$root/usr/lib/x86_64-linux-gnu
+    local bin
+    for bin in "$root"/usr/bin/python3.14*; do
+        [ -f "$bin" ] && [ ! -L "$bin" ] || continue
+        head -c 4 "$bin" | grep -q 'ELF' || continue
+        patchelf --set-interpreter "$lib/ld-linux-x86-64.so.2" --force-rpath --set-rpath "$lib" "$bin"
+    done
+    # The include folder's pyconfig.h only forwards to the multiarch header,
+    # which sits next to the newer C library's own headers; put the real one
+    # in place so that the Python include folder alone is enough.
+    local inc
+    for inc in "$root"/usr/include/python3.14*; do
+        local real=$root/usr/include/x86_64-linux-gnu/$(basename "$inc")/pyconfig.h
+        [ -f "$real" ] && cp "$real" "$inc/pyconfig.h"
+    done
+    "$root/usr/bin/$exe" -c 'import ssl, sqlite3, ctypes, decimal' >/dev/null
+    touch "$root/.parvenkel-ready"
+}
+
+find_python() {
+    if [ -n "${PYTHON:-}" ]; then
+        echo "$PYTHON"
+    elif command -v python3.14 >/dev/null 2>&1; then
+        command -v python3.14
+    else
+        provision_root "$cache/cpython-3.14" python3.14 python3.14-dev python3-pip-whl
+        echo "$cache/cpython-3.14/usr/bin/python3.14"
+    fi
+}
+
+python=$(find_python)
+"$python" -c 'import sys; assert sys.version_info[:2] == (3, 14), sys.version' ||
+    { log "$python is not CPython 3.14"; exit 1; }
+
+make_venv() {
+    local py=$1 dir=$2
+    if [ -x "$dir/bin/python" ] && "$dir/bin/python" -m pip --version >/dev/null 2>&1; then
+        return
+    fi
+    log "creating virtual environment $dir"
+    rm -rf "$dir"
+    "$py" -m venv --without-pip "$dir"
+    # ensurepip would look in the host's own, older wheel folder; use the
+    # wheel that came with the interpreter when there is one.
+    local prefix wheel
+    prefix=$("$py" -c 'import sys; print(sys.base_prefix)')
+    wheel=$(ls "$prefix"/share/python-wheels/pip-*.whl 2>/dev/null | head -n 1 || true)
+    if [ -n "$wheel" ]; then
+        "$dir/bin/python" "$wheel/pip" install -q "$wheel"
+    else
+        "$dir/bin/python" -m ensurepip -q
+    fi
+}
+
+make_venv "$python" "$venv"
+pip=("$venv/bin/python" -m pip)
+"${pip[@]}" install -q --upgrade pip >&2
+"${pip[@]}" install -q -r "$here/requirements-dev.txt" >&2
+log "building and installing parvenkel"
+"${pip[@]}" install -q --no-build-isolation "$here" ${PARVENKEL_CONFIG_SETTINGS:-} >&2
+log "ready: $venv/bin/python"
