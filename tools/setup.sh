@@ -105,5 +105,6 @@ pip=("$venv/bin/python" -m pip)
 "${pip[@]}" install -q --upgrade pip >&2
 "${pip[@]}" install -q -r "$here/requirements-dev.txt" >&2
 log "building and installing parvenkel"
-"${pip[@]}" install -q --no-build-isolation "$here" ${PARVENKEL_CONFIG_SETTINGS:-} >&2
+"${pip[@]}" install -q --no-build-isolation \
+    --config-settings=cmake.define.PARVENKEL_WERROR=ON ${PARVENKEL_CONFIG_SETTINGS:-} "$here" >&2
 log "ready: $venv/bin/python"

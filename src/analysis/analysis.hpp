@@ -1,0 +1,55 @@
+// Article scoring and keyword extraction over UTF-8 text. Plain functions over
+// plain values: they never fail on well-formed UTF-8 input and raise nothing
+// but std::bad_alloc.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace parvenkel::analysis {
+
+inline constexpr double TITLE_PREFIX_SCORE = 1000.0;
+inline constexpr double TITLE_CONTAINS_SCORE = 500.0;
+inline constexpr double CONTENT_CONTAINS_BONUS = 100.0;
+
+// Relevance of an article to a query: 0, 100, 500, 600, 1000 or 1100.
+double score_article(std::string_view title, std::string_view content, std::string_view query);
+
+// True when `needle` occurs in `haystack` (byte comparison).
+bool is_contained_in(std::string_view needle, std::string_view haystack) noexcept;
+
+inline constexpr std::size_t MIN_KEYWORD_BYTES = 3;
+
+// Owns the bytes of distinct words: they are appended to large blocks, so a
+// new word costs no allocation of its own.
+class WordStore {
+   public:
+    std::string_view add(std::string_view word);
+
+   private:
+    static constexpr std::size_t BLOCK_BYTES = 64 * 1024;
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    char* free_ = nullptr;
+    std::size_t left_ = 0;
+};
+
+struct KeywordCount {
+    std::string_view word;  // points into Keywords::store
+    std::uint64_t count;
+};
+
+struct Keywords {
+    std::vector<KeywordCount> pairs;  // most frequent first
+    WordStore store;
+};
+
+// The `top_n` most frequent normalised words of `text` that are not in
+// `stop_words`, most frequent first (ties in no defined order).
+Keywords extract_keywords(std::string_view text, std::vector<std::string> stop_words,
+                          std::uint64_t top_n);
+
+}  // namespace parvenkel::analysis
