@@ -104,7 +104,9 @@ make_venv "$python" "$venv"
 pip=("$venv/bin/python" -m pip)
 "${pip[@]}" install -q --upgrade pip >&2
 "${pip[@]}" install -q -r "$here/requirements-dev.txt" >&2
+# Editable, so that the package imports the same from the source tree and
+# from elsewhere; re-running this rebuilds incrementally in build/.
 log "building and installing parvenkel"
 "${pip[@]}" install -q --no-build-isolation \
-    --config-settings=cmake.define.PARVENKEL_WERROR=ON ${PARVENKEL_CONFIG_SETTINGS:-} "$here" >&2
+    --config-settings=cmake.define.PARVENKEL_WERROR=ON ${PARVENKEL_CONFIG_SETTINGS:-} -e "$here" >&2
 log "ready: $venv/bin/python"
