@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <random>
 
@@ -34,36 +35,118 @@ std::uint64_t random_hash_seed() {
     return generator();
 }
 
-Keywords extract_keywords(std::string_view text, std::vector<std::string> stop_words,
-                          std::uint64_t top_n) {
-    const std::uint64_t seed = random_hash_seed();
-    WordSet stop_set(0, WordHash{seed});
-    for (const std::string& stop_word : stop_words) {
-        stop_set.insert(stop_word);
+namespace {
+
+// What an ASCII byte is to a word: a separator, a letter or neither.
+enum AsciiClass : std::uint8_t { OTHER = 0, SPACE = 1, LETTER = 2 };
+
+constexpr auto ASCII_CLASSES = [] {
+    std::array<std::uint8_t, 128> classes{};
+    for (int b : {'\t', '\n', '\v', '\f', '\r', ' '}) {
+        classes[static_cast<std::size_t>(b)] = SPACE;
+    }
+    for (int b = 'A'; b <= 'Z'; ++b) {
+        classes[static_cast<std::size_t>(b)] = LETTER;
+        classes[static_cast<std::size_t>(b + 0x20)] = LETTER;
+    }
+    return classes;
+}();
+
+// Counts the normalised words of a text. Each word's letters are gathered in
+// a buffer that is reused from word to word; ASCII letters are lowercased as
+// they are gathered (the sigma rule sees an ASCII letter as Cased either
+// way), and only a word with a non-ASCII letter goes through the full
+// lowercasing. A word already in the table costs one lookup and no
+// allocation.
+class KeywordCounter {
+   public:
+    KeywordCounter(std::vector<std::string>& stop_words, std::uint64_t seed, WordStore& store)
+        : stop_set_(0, WordHash{seed}), counts_(0, WordHash{seed}), store_(store) {
+        for (std::string& stop_word : stop_words) {
+            stop_set_.insert(std::move(stop_word));
+        }
+        letters_.reserve(64);
+        lowered_.reserve(64);
     }
 
-    Keywords result;
-    WordCounts counts(0, WordHash{seed});
-    std::string word;
-    text::split_words(text, [&](std::string_view piece) {
-        const std::string letters = text::keep_letters(piece);
-        word.clear();
-        text::append_lowercase(word, letters);
-        if (word.size() < MIN_KEYWORD_BYTES) {
+    void count_text(std::string_view text) {
+        const char* data = text.data();
+        const std::size_t size = text.size();
+        std::size_t i = 0;
+        while (i < size) {
+            const auto byte = static_cast<unsigned char>(data[i]);
+            if (byte < 0x80) {
+                const std::uint8_t cls = ASCII_CLASSES[byte];
+                if (cls == LETTER) {
+                    letters_.push_back(static_cast<char>(byte | 0x20));
+                } else if (cls == SPACE) {
+                    end_word();
+                }
+                ++i;
+                continue;
+            }
+            const text::Utf8Char ch = text::decode_utf8(data + i);
+            if (text::detail::is_white_space(ch.cp)) {
+                end_word();
+            } else if (text::is_alphabetic(ch.cp)) {
+                letters_.append(data + i, ch.length);
+                non_ascii_ = true;
+            }
+            i += ch.length;
+        }
+        end_word();
+    }
+
+    WordCounts& counts() noexcept { return counts_; }
+
+   private:
+    void end_word() {
+        if (letters_.empty()) {
             return;
         }
-        if (!stop_set.empty() && stop_set.find(std::string_view(word)) != stop_set.end()) {
+        std::string_view word = letters_;
+        if (non_ascii_) {
+            lowered_.clear();
+            text::append_lowercase(lowered_, letters_);
+            word = lowered_;
+            non_ascii_ = false;
+        }
+        if (word.size() >= MIN_KEYWORD_BYTES) {
+            add(word);
+        }
+        letters_.clear();
+    }
+
+    void add(std::string_view word) {
+        if (!stop_set_.empty() && stop_set_.find(word) != stop_set_.end()) {
             return;
         }
-        const std::size_t hash = counts.hash_function()(std::string_view(word));
-        auto found = counts.find(std::string_view(word), hash);
-        if (found != counts.end()) {
+        const std::size_t hash = counts_.hash_function()(word);
+        const auto found = counts_.find(word, hash);
+        if (found != counts_.end()) {
             ++found.value();
         } else {
-            counts.insert({result.store.add(word), 1});
+            counts_.insert({store_.add(word), 1});
         }
-    });
+    }
 
+    WordSet stop_set_;
+    WordCounts counts_;
+    WordStore& store_;
+    std::string letters_;
+    std::string lowered_;
+    bool non_ascii_ = false;
+};
+
+}  // namespace
+
+Keywords extract_keywords(std::string_view text, std::vector<std::string> stop_words,
+                          std::uint64_t top_n) {
+    Keywords result;
+    KeywordCounter counter(stop_words, random_hash_seed(), result.store);
+    counter.count_text(text);
+
+    WordCounts& counts = counter.counts();
     result.pairs.reserve(counts.size());
     for (const auto& [stored, count] : counts) {
         result.pairs.push_back({stored, count});
