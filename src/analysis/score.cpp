@@ -1,7 +1,13 @@
 #include <string.h>
 
+#include <cstdint>
+
 #include "analysis/analysis.hpp"
 #include "text/lowercase.hpp"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace parvenkel::analysis {
 
@@ -11,20 +17,131 @@ bool is_contained_in(std::string_view needle, std::string_view haystack) noexcep
            ::memmem(haystack.data(), haystack.size(), needle.data(), needle.size()) != nullptr;
 }
 
+namespace {
+
+constexpr unsigned char ascii_lower(unsigned char byte) noexcept {
+    return static_cast<unsigned char>(static_cast<unsigned>(byte) - 'A' < 26u ? byte | 0x20 : byte);
+}
+
+constexpr bool is_ascii_lower_letter(unsigned char byte) noexcept {
+    return static_cast<unsigned>(byte) - 'a' < 26u;
+}
+
+enum class Search { FOUND, ABSENT, UNDECIDED };
+
+// Searches the lowercase form of an ASCII text for an already lowercased
+// needle without building that form: candidates are the positions whose
+// first and last bytes match the needle's (a letter in either case), sixteen
+// positions at a time, and each is verified byte by byte. Gives up
+// (UNDECIDED) at the first byte that is not ASCII, whose lowercase form can
+// differ in length, and when verification has cost more than a few passes
+// over the text, so that an adversarial text falls back to a linear search.
+Search search_lowercase_ascii(std::string_view needle, std::string_view text) noexcept {
+    const auto* hay = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* pattern = reinterpret_cast<const unsigned char*>(needle.data());
+    const std::size_t n = text.size();
+    const std::size_t m = needle.size();
+    const unsigned char first = pattern[0];
+    const unsigned char last = pattern[m - 1];
+    std::size_t budget = 4 * n + 64;
+
+    const auto verify = [&](std::size_t at) noexcept {
+        std::size_t k = 1;
+        while (k + 1 < m && ascii_lower(hay[at + k]) == pattern[k]) {
+            ++k;
+        }
+        budget -= std::min(budget, k);
+        return k + 1 >= m;
+    };
+
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    if (m <= n) {
+        const __m128i first_v = _mm_set1_epi8(static_cast<char>(first));
+        const __m128i last_v = _mm_set1_epi8(static_cast<char>(last));
+        const __m128i first_fold = _mm_set1_epi8(is_ascii_lower_letter(first) ? 0x20 : 0);
+        const __m128i last_fold = _mm_set1_epi8(is_ascii_lower_letter(last) ? 0x20 : 0);
+        for (; i + m - 1 + 16 <= n; i += 16) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + i));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + i + m - 1));
+            if (_mm_movemask_epi8(_mm_or_si128(a, b)) != 0) {
+                return Search::UNDECIDED;
+            }
+            const __m128i hit = _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(a, first_fold), first_v),
+                                              _mm_cmpeq_epi8(_mm_or_si128(b, last_fold), last_v));
+            auto mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
+            while (mask != 0) {
+                const auto bit = static_cast<std::size_t>(__builtin_ctz(mask));
+                // A folded match of a letter can also be a non-letter (say
+                // '@' for '`'): the exact check below rules those out.
+                if (ascii_lower(hay[i + bit]) == first &&
+                    ascii_lower(hay[i + bit + m - 1]) == last && verify(i + bit)) {
+                    return Search::FOUND;
+                }
+                if (budget == 0) {
+                    return Search::UNDECIDED;
+                }
+                mask &= mask - 1;
+            }
+        }
+    }
+#endif
+    // The positions left over, and every byte not yet seen by the block loop.
+    for (std::size_t j = i; j < n; ++j) {
+        if (hay[j] >= 0x80) {
+            return Search::UNDECIDED;
+        }
+    }
+    for (; i + m <= n; ++i) {
+        if (ascii_lower(hay[i]) == first && ascii_lower(hay[i + m - 1]) == last && verify(i)) {
+            return Search::FOUND;
+        }
+        if (budget == 0) {
+            return Search::UNDECIDED;
+        }
+    }
+    return Search::ABSENT;
+}
+
+bool is_ascii(std::string_view text) noexcept {
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether the lowercase form of `text` contains `lowered_needle` (not empty).
+bool lowercase_contains(std::string_view lowered_needle, std::string_view text) {
+    if (is_ascii(lowered_needle)) {
+        switch (search_lowercase_ascii(lowered_needle, text)) {
+            case Search::FOUND:
+                return true;
+            case Search::ABSENT:
+                return false;
+            case Search::UNDECIDED:
+                break;
+        }
+    }
+    return is_contained_in(lowered_needle, text::to_lowercase(text));
+}
+
+}  // namespace
+
 double score_article(std::string_view title, std::string_view content, std::string_view query) {
     const std::string lowered_query = text::to_lowercase(query);
-    const std::string lowered_title = text::to_lowercase(title);
-    const std::string lowered_content = text::to_lowercase(content);
     if (lowered_query.empty()) {
         return 0.0;
     }
+    const std::string lowered_title = text::to_lowercase(title);
     double score = 0.0;
     if (lowered_title.starts_with(lowered_query)) {
         score = TITLE_PREFIX_SCORE;
     } else if (is_contained_in(lowered_query, lowered_title)) {
         score = TITLE_CONTAINS_SCORE;
     }
-    if (is_contained_in(lowered_query, lowered_content)) {
+    if (lowercase_contains(lowered_query, content)) {
         score += CONTENT_CONTAINS_BONUS;
     }
     return score;
