@@ -39,14 +39,15 @@ def extract_keywords(text: str, stop_words, top_n: int) -> list[tuple[str, int]]
     """The ``top_n`` most frequent words of ``text`` (letters only,
     lowercased, at least 3 UTF-8 bytes, not in ``stop_words``)."""
     stop = set(stop_words)
-    words = _NOT_LETTER_OR_SPACE.sub("", text).lower().split()
-    # len(word) >= 3 settles most words without encoding them; shorter
-    # ones are long enough when their UTF-8 form has 3 bytes or more.
-    counts = Counter(
-        word
-        for word in words
-        if (len(word) >= 3 or len(word.encode("utf-8")) >= 3) and word not in stop
-    )
+    counts = Counter(_NOT_LETTER_OR_SPACE.sub("", text).lower().split())
+    # Filter the distinct words, not every occurrence: len(word) >= 3 settles
+    # most of them without encoding; a shorter one is long enough when its
+    # UTF-8 form has 3 bytes or more.
+    for word in [
+        w for w in counts
+        if (len(w) < 3 and len(w.encode("utf-8")) < 3) or w in stop
+    ]:
+        del counts[word]
     return counts.most_common(top_n)
 
 
