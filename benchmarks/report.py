@@ -1,0 +1,299 @@
+"""Markdown tables and the plot of a benchmark run (see run.py)."""
+
+from __future__ import annotations
+
+import math
+import pathlib
+
+NAMES = {
+    "parvenkel": "parvenkel",
+    "pure-python": "pure Python",
+    "scikit-learn": "scikit-learn¹",
+    "copy-floor": "copy floor",
+}
+COLOURS = {
+    "parvenkel": "#1f77b4",
+    "pure-python": "#ff7f0e",
+    "scikit-learn": "#2ca02c",
+    "copy-floor": "#7f7f7f",
+}
+
+# Allowance per distinct word for the counting table in the memory check:
+# a hash-table entry holding a string object, a count, a hash and a link,
+# at the table's load factor, plus the sorted result vector.
+TABLE_BYTES_PER_WORD = 128
+
+TARGETS = {
+    "kw_latin": 30.0,
+    "kw_other": 15.0,
+    "score_prose": 3.0,
+    "score_ascii": 10.0,
+    "short": 2.0,
+}
+
+
+def _median(row: dict, impl: str) -> float | None:
+    s = row["impls"].get(impl)
+    return s["median_s"] if s else None
+
+
+def _mbs(row: dict, impl: str) -> float | None:
+    t = _median(row, impl)
+    return row["bytes"] / t / 1e6 if t else None
+
+
+def _ratio(row: dict, slow: str, fast: str) -> float | None:
+    a, b = _median(row, slow), _median(row, fast)
+    return a / b if a and b else None
+
+
+def _fmt(v: float | None, digits: int = 3) -> str:
+    if v is None:
+        return "–"
+    if v == 0:
+        return "0"
+    mag = math.floor(math.log10(abs(v)))
+    decimals = max(0, digits - 1 - mag)
+    return f"{v:,.{decimals}f}"
+
+
+def _x(v: float | None) -> str:
+    return "–" if v is None else f"{_fmt(v)}×"
+
+
+def _impls(rows: list[dict]) -> list[str]:
+    present = {name for row in rows for name in row["impls"]}
+    return [name for name in NAMES if name in present]
+
+
+def _mb(nbytes: float) -> str:
+    return _fmt(nbytes / 1e6, 2)
+
+
+def keywords_table(rows: list[dict]) -> list[str]:
+    impls = _impls(rows)
+    others = [i for i in impls if i != "copy-floor"]
+    head = ["input", "script", "MB"] + [f"{NAMES[i]} MB/s" for i in impls]
+    if "parvenkel" in impls and "pure-python" in impls:
+        head.append("parvenkel ÷ pure Python")
+    head += [f"{NAMES[i]} vs floor" for i in others]
+    lines = ["| " + " | ".join(head) + " |", "|" + "---|" * len(head)]
+    for row in rows:
+        cells = [row["input"], row["script"], _mb(row["bytes"])]
+        cells += [_fmt(_mbs(row, i)) for i in impls]
+        if "parvenkel" in impls and "pure-python" in impls:
+            cells.append("**" + _x(_ratio(row, "pure-python", "parvenkel")) + "**")
+        cells += [_x(_ratio(row, i, "copy-floor")) for i in others]
+        lines.append("| " + " | ".join(cells) + " |")
+    return lines
+
+
+def short_table(rows: list[dict]) -> list[str]:
+    impls = _impls(rows)
+    head = ["articles", "script", "avg bytes"] + [f"{NAMES[i]} calls/s" for i in impls]
+    if "parvenkel" in impls:
+        head.append("parvenkel ÷ pure Python")
+    head += [f"{NAMES[i]} vs floor" for i in impls if i != "copy-floor"]
+    lines = ["| " + " | ".join(head) + " |", "|" + "---|" * len(head)]
+    for row in rows:
+        cells = [row["input"], row["script"], f"{row['bytes']:,.0f}"]
+        cells += [_fmt(1 / _median(row, i)) for i in impls]
+        if "parvenkel" in impls:
+            cells.append("**" + _x(_ratio(row, "pure-python", "parvenkel")) + "**")
+        cells += [_x(_ratio(row, i, "copy-floor")) for i in impls if i != "copy-floor"]
+        lines.append("| " + " | ".join(cells) + " |")
+    return lines
+
+
+def memory_allowance(m: dict) -> int | None:
+    if "distinct_words" not in m:
+        return None
+    return m["text_utf8_bytes"] + m["distinct_bytes"] + TABLE_BYTES_PER_WORD * m["distinct_words"]
+
+
+def memory_table(rows: list[dict]) -> list[str]:
+    head = ["implementation", "text", "text MB (UTF-8)", "str object MB", "distinct words",
+            "their MB", "peak extra MB", "peak extra ÷ text", "own MB (UTF-8 cached)³",
+            "allowance MB²", "within"]
+    lines = ["| " + " | ".join(head) + " |", "|" + "---|" * len(head)]
+    for m in rows:
+        if "error" in m:
+            lines.append(f"| {NAMES.get(m['impl'], m['impl'])} | {m['text']} | failed: "
+                         + m["error"].splitlines()[-1][:80] + " |" + " |" * (len(head) - 3))
+            continue
+        allow = memory_allowance(m)
+        cached = m.get("peak_extra_cached_bytes")
+        cells = [
+            NAMES.get(m["impl"], m["impl"]),
+            m["text"] + (" (ASCII)" if m["text_is_ascii"] else ""),
+            _mb(m["text_utf8_bytes"]),
+            _mb(m["text_str_bytes"]),
+            f"{m['distinct_words']:,}" if "distinct_words" in m else "–",
+            _mb(m["distinct_bytes"]) if "distinct_bytes" in m else "–",
+            _mb(m["peak_extra_bytes"]),
+            _x(m["peak_extra_bytes"] / m["text_utf8_bytes"]),
+            _mb(cached) if cached is not None else "–",
+            _mb(allow) if allow else "–",
+            ("yes" if m["peak_extra_bytes"] <= allow else "**no**") if allow else "–",
+        ]
+        lines.append("| " + " | ".join(cells) + " |")
+    return lines
+
+
+def _min_ratio(rows, pred) -> tuple[float | None, str]:
+    best = None
+    for row in rows:
+        if not pred(row):
+            continue
+        r = _ratio(row, "pure-python", "parvenkel")
+        if r is not None and (best is None or r < best[0]):
+            best = (r, row["input"])
+    return best if best else (None, "")
+
+
+def targets_table(results: dict) -> list[str]:
+    kw, big, short = results["keywords"], results["score_large"], results["score_short"]
+    checks = [
+        ("extract_keywords ≥ 30× pure Python on Latin prose", TARGETS["kw_latin"],
+         _min_ratio(kw, lambda r: r["kind"] == "prose" and r["script"] == "Latin")),
+        ("extract_keywords ≥ 15× pure Python on other scripts", TARGETS["kw_other"],
+         _min_ratio(kw, lambda r: r["kind"] == "prose" and r["script"] != "Latin")),
+        ("score_article ≥ 3× on 1 MB real prose bodies", TARGETS["score_prose"],
+         _min_ratio(big, lambda r: r["input"].startswith("prose-"))),
+        ("score_article ≥ 10× on ASCII-only bodies", TARGETS["score_ascii"],
+         _min_ratio(big, lambda r: r["input"].startswith("ascii-"))),
+        ("score_article ≥ 2× calls/s on short articles", TARGETS["short"],
+         _min_ratio(short, lambda r: True)),
+    ]
+    lines = ["| target | worst case measured | on | met |", "|---|---|---|---|"]
+    for label, goal, (value, where) in checks:
+        met = "–" if value is None else ("yes" if value >= goal else "**no**")
+        lines.append(f"| {label} | {_x(value)} | {where or '–'} | {met} |")
+    for m in results["memory"]:
+        if m.get("impl") == "parvenkel" and "error" not in m and memory_allowance(m):
+            allow = memory_allowance(m)
+            met = "yes" if m["peak_extra_bytes"] <= allow else "**no**"
+            lines.append(f"| extract_keywords peak memory ≤ text + distinct words + table "
+                         f"| {_mb(m['peak_extra_bytes'])} MB (allowance {_mb(allow)} MB) "
+                         f"| {m['text']} {_mb(m['text_utf8_bytes'])} MB | {met} |")
+    return lines
+
+
+def markdown(results: dict, plot_name: str | None) -> str:
+    meta = results["meta"]
+    out = [
+        "# parvenkel benchmarks",
+        "",
+        f"{meta['date']}, {meta['mode']} run of {meta.get('duration_s', 0):.0f} s; "
+        f"CPython {meta['python']}, {meta['cpu'] or 'unknown CPU'}, {meta['cores']} cores, "
+        f"commit {meta['commit'] or '?'}, scikit-learn {meta['scikit-learn'] or '–'}; "
+        f"load average {meta['loadavg_start']:.1f} at the start, "
+        f"{meta.get('loadavg_end', 0):.1f} at the end.",
+        "",
+        "Figures are medians over interleaved rounds; ratios compare medians measured in "
+        "the same run. MB = 10⁶ bytes of UTF-8 input. \"vs floor\" is the time of the call "
+        "divided by the time of copying the same bytes once (`bytearray(data)`): "
+        "how many times the cost of touching the text once.",
+        "",
+    ]
+    if plot_name:
+        out += [f"![throughput]({plot_name})", ""]
+    if results["keywords"] or results["score_large"] or results["score_short"]:
+        out += ["## Targets", ""] + targets_table(results) + [""]
+    if results["keywords"]:
+        out += ["## extract_keywords throughput", "",
+                "`extract_keywords(text, stop_words, 20)` with a stop list of "
+                f"{_stop_count()} words.", ""]
+        out += keywords_table(results["keywords"]) + [""]
+    if results["score_large"]:
+        out += ["## score_article on large bodies", "",
+                "A title of about 60 bytes, a body of about 1 MB of prose, a query of about "
+                "10 bytes that occurs nowhere (\"absent\": the whole body is searched) or "
+                "first about halfway into the body (\"present\").", ""]
+        out += keywords_table(results["score_large"]) + [""]
+    if results["score_short"]:
+        out += ["## score_article on short articles", "",
+                "A title of about 60 bytes, a body of about 2 KB, a query of about 10 bytes; "
+                "calls per second, each call on new string objects.", ""]
+        out += short_table(results["score_short"]) + [""]
+    if results["memory"]:
+        out += ["## Peak memory of extract_keywords", "",
+                "Extra resident memory at the peak of one call, measured in a fresh process "
+                "(the peak resident size, VmHWM, after the call minus its value reset just "
+                "before it, with the text already built). For a non-ASCII text the conversion "
+                "of the str to UTF-8 is part of it.", ""]
+        out += memory_table(results["memory"]) + [""]
+    agree = results.get("agreement")
+    if agree:
+        same = sum(1 for k in agree["keywords"] if k["same"])
+        out += ["## Same results?", "",
+                f"The pure-Python baseline returns exactly parvenkel's word counts on {same} of "
+                f"{len(agree['keywords'])} prose and stress inputs, and the same score on "
+                f"{agree['score']} of {agree['score_total']} articles."]
+        for k in agree["keywords"]:
+            if not k["same"]:
+                out.append(f"- {k['input']}: {k['differences']} of {k['distinct']} "
+                           f"(word, count) pairs differ, e.g. {k['examples'][:3]}")
+        out.append("")
+    out += [
+        "¹ scikit-learn's `CountVectorizer` does not have parvenkel's semantics "
+        "(it splits at punctuation, keeps digits and two-letter words, and its tokens "
+        "differ on CJK text); it is timed as the library a user would reach for.",
+        "",
+        f"² text + distinct words + {TABLE_BYTES_PER_WORD} bytes per distinct word for the "
+        "counting table and the sorted result.",
+        "",
+        "³ a second call on the same str, whose UTF-8 form CPython keeps after the first "
+        "conversion: the function's own working memory. The difference to the first call is "
+        "CPython's conversion of a non-ASCII str to UTF-8 (`PyUnicode_AsUTF8AndSize`), which "
+        "peaks at about twice the UTF-8 size: the encoder's buffer and the kept copy.",
+        "",
+    ]
+    return "\n".join(out)
+
+
+def _stop_count() -> int:
+    import inputs
+
+    return len(inputs.STOP_WORDS)
+
+
+def plot(results: dict, path: pathlib.Path) -> None:
+    import matplotlib
+
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    panels = [
+        ("extract_keywords: MB/s (log scale)", results["keywords"], "mbs"),
+        ("score_article on large bodies: MB/s (log scale)", results["score_large"], "mbs"),
+        ("score_article on short articles: calls/s (log scale)", results["score_short"], "calls"),
+    ]
+    panels = [p for p in panels if p[1]]
+    if not panels:
+        return
+    heights = [max(2.0, 0.42 * len(rows) * len(_impls(rows)) / 2.2) for _, rows, _ in panels]
+    fig, axes = plt.subplots(len(panels), 1, figsize=(11, sum(heights) + 1.2 * len(panels)),
+                             gridspec_kw={"height_ratios": heights}, squeeze=False)
+    for ax, (title, rows, unit) in zip(axes[:, 0], panels):
+        impls = _impls(rows)
+        bar = 0.8 / len(impls)
+        for j, impl in enumerate(impls):
+            ys = [i + (j - (len(impls) - 1) / 2) * bar for i in range(len(rows))]
+            if unit == "mbs":
+                vals = [_mbs(r, impl) or 0 for r in rows]
+            else:
+                vals = [1 / _median(r, impl) if _median(r, impl) else 0 for r in rows]
+            ax.barh(ys, vals, height=bar, color=COLOURS[impl], label=NAMES[impl].rstrip("¹"))
+        ax.legend(fontsize=8, loc="upper left", bbox_to_anchor=(1.01, 1.0))
+        ax.set_yticks(range(len(rows)))
+        ax.set_yticklabels([r["input"] for r in rows], fontsize=8)
+        ax.invert_yaxis()
+        ax.set_xscale("log")
+        ax.set_title(title, fontsize=10)
+        ax.grid(axis="x", which="both", alpha=0.3)
+    meta = results["meta"]
+    fig.suptitle(f"parvenkel benchmarks ({meta['mode']} run, {meta['date']})", fontsize=11)
+    fig.tight_layout(rect=(0, 0, 1, 0.98))
+    fig.savefig(path, dpi=110)
+    plt.close(fig)
