@@ -1,0 +1,99 @@
+// Lowercasing of the leading ASCII run of a text, 16 bytes at a time.
+//
+// Internal to the text primitives; to_lowercase and append_lowercase use it
+// before they go on character by character. Two kernels give the same
+// result: SSE2 where the compiler targets it (unless PARVENKEL_NO_SIMD is
+// defined), and a portable one that works on two 64-bit words per block. The
+// portable one is always available so that the tests can compare the two.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#if (defined(__SSE2__) || defined(_M_X64)) && !defined(PARVENKEL_NO_SIMD)
+#include <emmintrin.h>
+#define PARVENKEL_HAVE_SSE2 1
+#endif
+
+namespace parvenkel::text::detail {
+
+inline constexpr std::size_t ASCII_BLOCK = 16;
+
+constexpr char lower_ascii(char c) noexcept {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+// Finishes a prefix byte by byte from `i`: lowercases bytes below 0x80 into
+// `dst` until the first byte of 0x80 or more, and returns where it stopped.
+inline std::size_t lower_ascii_tail(const char* src, std::size_t n, char* dst,
+                                    std::size_t i) noexcept {
+    for (; i < n; ++i) {
+        if (static_cast<unsigned char>(src[i]) >= 0x80) {
+            break;
+        }
+        dst[i] = lower_ascii(src[i]);
+    }
+    return i;
+}
+
+// Lowercases one 8-byte word of ASCII bytes. For a byte b below 0x80,
+// b + 0x3F has its top bit set when b >= 'A' and b + 0x25 when b > 'Z';
+// neither sum carries into the next byte, so the bytes stay independent.
+constexpr std::uint64_t lower_ascii_word(std::uint64_t word) noexcept {
+    constexpr std::uint64_t ones = 0x0101010101010101;
+    const std::uint64_t at_least_a = word + ones * (0x80 - 'A');
+    const std::uint64_t above_z = word + ones * (0x80 - 'Z' - 1);
+    const std::uint64_t upper = at_least_a & ~above_z & (ones * 0x80);
+    return word | (upper >> 2);
+}
+
+// Portable kernel: lowercases the longest ASCII prefix of src[0, n) into dst
+// (same offsets) and returns its length.
+inline std::size_t lower_ascii_prefix_portable(const char* src, std::size_t n, char* dst) noexcept {
+    constexpr std::uint64_t high_bits = 0x8080808080808080;
+    std::size_t i = 0;
+    for (; n - i >= ASCII_BLOCK; i += ASCII_BLOCK) {
+        std::uint64_t words[2];
+        std::memcpy(words, src + i, sizeof words);
+        if (((words[0] | words[1]) & high_bits) != 0) {
+            break;
+        }
+        words[0] = lower_ascii_word(words[0]);
+        words[1] = lower_ascii_word(words[1]);
+        std::memcpy(dst + i, words, sizeof words);
+    }
+    return lower_ascii_tail(src, n, dst, i);
+}
+
+#if defined(PARVENKEL_HAVE_SSE2)
+// SSE2 kernel, same contract. All bytes of an accepted block are below 0x80,
+// so the signed byte comparisons order them correctly.
+inline std::size_t lower_ascii_prefix_sse2(const char* src, std::size_t n, char* dst) noexcept {
+    const __m128i before_a = _mm_set1_epi8('A' - 1);
+    const __m128i after_z = _mm_set1_epi8('Z' + 1);
+    const __m128i case_bit = _mm_set1_epi8('a' - 'A');
+    std::size_t i = 0;
+    for (; n - i >= ASCII_BLOCK; i += ASCII_BLOCK) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+        if (_mm_movemask_epi8(block) != 0) {
+            break;
+        }
+        const __m128i upper =
+            _mm_and_si128(_mm_cmpgt_epi8(block, before_a), _mm_cmplt_epi8(block, after_z));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i),
+                         _mm_or_si128(block, _mm_and_si128(upper, case_bit)));
+    }
+    return lower_ascii_tail(src, n, dst, i);
+}
+#endif
+
+inline std::size_t lower_ascii_prefix(const char* src, std::size_t n, char* dst) noexcept {
+#if defined(PARVENKEL_HAVE_SSE2)
+    return lower_ascii_prefix_sse2(src, n, dst);
+#else
+    return lower_ascii_prefix_portable(src, n, dst);
+#endif
+}
+
+}  // namespace parvenkel::text::detail

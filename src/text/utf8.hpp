@@ -1,0 +1,92 @@
+// Small UTF-8 helpers for text that is known to be well-formed.
+//
+// Every text reaching the core was produced from a Python str, so it is a
+// valid sequence of Unicode scalar values. None of these helpers validates:
+// a character's length is read from its lead byte alone and each
+// continuation byte contributes its low 6 bits.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace parvenkel::text {
+
+// Length in bytes of the character whose first byte is `lead`.
+constexpr std::size_t utf8_length(unsigned char lead) noexcept {
+    return lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+}
+
+constexpr bool is_utf8_continuation(unsigned char byte) noexcept { return (byte & 0xC0) == 0x80; }
+
+struct Utf8Char {
+    char32_t cp;
+    std::size_t length;
+};
+
+// Decodes the character that starts at `p`.
+constexpr Utf8Char decode_utf8(const char* p) noexcept {
+    const auto byte = [p](std::size_t i) {
+        return static_cast<char32_t>(static_cast<unsigned char>(p[i]));
+    };
+    const char32_t lead = byte(0);
+    if (lead < 0x80) {
+        return {lead, 1};
+    }
+    if (lead < 0xE0) {
+        return {(lead & 0x1F) << 6 | (byte(1) & 0x3F), 2};
+    }
+    if (lead < 0xF0) {
+        return {(lead & 0x0F) << 12 | (byte(1) & 0x3F) << 6 | (byte(2) & 0x3F), 3};
+    }
+    return {(lead & 0x07) << 18 | (byte(1) & 0x3F) << 12 | (byte(2) & 0x3F) << 6 | (byte(3) & 0x3F),
+            4};
+}
+
+// Offset of the first byte of the character that ends just before byte
+// `end` of `text`; `end` must be a character boundary above 0.
+constexpr std::size_t utf8_previous(const char* text, std::size_t end) noexcept {
+    std::size_t i = end - 1;
+    while (is_utf8_continuation(static_cast<unsigned char>(text[i]))) {
+        --i;
+    }
+    return i;
+}
+
+// Number of bytes `cp` takes in UTF-8.
+constexpr std::size_t utf8_encoded_length(char32_t cp) noexcept {
+    return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+}
+
+// Writes the UTF-8 form of scalar value `cp` to `out` (room for 4 bytes) and
+// returns the number of bytes written.
+constexpr std::size_t encode_utf8(char32_t cp, char* out) noexcept {
+    const auto put = [out](std::size_t i, char32_t bits) { out[i] = static_cast<char>(bits); };
+    if (cp < 0x80) {
+        put(0, cp);
+        return 1;
+    }
+    if (cp < 0x800) {
+        put(0, 0xC0 | cp >> 6);
+        put(1, 0x80 | (cp & 0x3F));
+        return 2;
+    }
+    if (cp < 0x10000) {
+        put(0, 0xE0 | cp >> 12);
+        put(1, 0x80 | (cp >> 6 & 0x3F));
+        put(2, 0x80 | (cp & 0x3F));
+        return 3;
+    }
+    put(0, 0xF0 | cp >> 18);
+    put(1, 0x80 | (cp >> 12 & 0x3F));
+    put(2, 0x80 | (cp >> 6 & 0x3F));
+    put(3, 0x80 | (cp & 0x3F));
+    return 4;
+}
+
+// Appends the UTF-8 form of scalar value `cp` to `out`.
+inline void append_utf8(std::string& out, char32_t cp) {
+    char buffer[4];
+    out.append(buffer, encode_utf8(cp, buffer));
+}
+
+}  // namespace parvenkel::text
