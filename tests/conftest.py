@@ -1,0 +1,26 @@
+"""Shared test configuration: import path for the test helpers and Hypothesis profiles."""
+
+import os
+import sys
+from pathlib import Path
+
+from hypothesis import settings
+
+# Test helpers (ucd_model, reference) are plain modules next to the tests.
+_TESTS_DIR = Path(__file__).resolve().parent
+if str(_TESTS_DIR) not in sys.path:
+    sys.path.insert(0, str(_TESTS_DIR))
+
+# `python -m pytest` run from the repository root puts the root first on
+# sys.path, where the source directory parvenkel/ (without the compiled
+# module) would shadow the installed package. Search the root last.
+_ROOT = _TESTS_DIR.parent
+for _entry in [e for e in sys.path if Path(e or ".").resolve() == _ROOT]:
+    sys.path.remove(_entry)
+    sys.path.append(_entry)
+
+# "ci" keeps the whole suite quick; "long" is for soak runs:
+#   HYPOTHESIS_PROFILE=long python -m pytest tests
+settings.register_profile("ci", max_examples=100, deadline=None)
+settings.register_profile("long", max_examples=5000, deadline=None)
+settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE", "ci"))
