@@ -70,36 +70,81 @@ class KeywordCounter {
     }
 
     void count_text(std::string_view text) {
-        const char* data = text.data();
+        const auto* data = reinterpret_cast<const unsigned char*>(text.data());
         const std::size_t size = text.size();
         std::size_t i = 0;
         while (i < size) {
-            const auto byte = static_cast<unsigned char>(data[i]);
-            if (byte < 0x80) {
-                const std::uint8_t cls = ASCII_CLASSES[byte];
-                if (cls == LETTER) {
-                    letters_.push_back(static_cast<char>(byte | 0x20));
-                } else if (cls == SPACE) {
-                    end_word();
-                }
+            // Most pieces of prose are a run of ASCII letters ended by an
+            // ASCII separator: such a word is counted straight from the text
+            // when it is already lowercase, with no copy at all.
+            if (data[i] < 0x80 && ASCII_CLASSES[data[i]] == SPACE) {
                 ++i;
                 continue;
             }
-            const text::Utf8Char ch = text::decode_utf8(data + i);
-            if (text::detail::is_white_space(ch.cp)) {
-                end_word();
-            } else if (text::is_alphabetic(ch.cp)) {
-                letters_.append(data + i, ch.length);
-                non_ascii_ = true;
+            const std::size_t start = i;
+            unsigned char any_upper = 0;
+            while (i < size && data[i] < 0x80 && ASCII_CLASSES[data[i]] == LETTER) {
+                any_upper |= static_cast<unsigned char>(~data[i] & 0x20);
+                ++i;
             }
-            i += ch.length;
+            if (i == size || (data[i] < 0x80 && ASCII_CLASSES[data[i]] == SPACE)) {
+                const std::size_t length = i - start;
+                if (length >= MIN_KEYWORD_BYTES) {
+                    if (any_upper == 0) {
+                        add({text.data() + start, length});
+                    } else {
+                        letters_.clear();
+                        for (std::size_t k = start; k < i; ++k) {
+                            letters_.push_back(static_cast<char>(data[k] | 0x20));
+                        }
+                        add(letters_);
+                    }
+                }
+                continue;
+            }
+            // Anything else: gather the letters of the rest of the piece.
+            letters_.clear();
+            for (std::size_t k = start; k < i; ++k) {
+                letters_.push_back(static_cast<char>(data[k] | 0x20));
+            }
+            i = gather_piece(text, i);
+            end_word();
         }
-        end_word();
     }
 
     WordCounts& counts() noexcept { return counts_; }
 
    private:
+    // Gathers the letters of a piece from byte `i` up to the next White_Space
+    // character; returns the offset after that character.
+    std::size_t gather_piece(std::string_view text, std::size_t i) {
+        const char* data = text.data();
+        const std::size_t size = text.size();
+        while (i < size) {
+            const auto byte = static_cast<unsigned char>(data[i]);
+            if (byte < 0x80) {
+                const std::uint8_t cls = ASCII_CLASSES[byte];
+                ++i;
+                if (cls == LETTER) {
+                    letters_.push_back(static_cast<char>(byte | 0x20));
+                } else if (cls == SPACE) {
+                    return i;
+                }
+                continue;
+            }
+            const text::Utf8Char ch = text::decode_utf8(data + i);
+            if (text::detail::is_white_space(ch.cp)) {
+                return i + ch.length;
+            }
+            if (text::is_alphabetic(ch.cp)) {
+                letters_.append(data + i, ch.length);
+                non_ascii_ = true;
+            }
+            i += ch.length;
+        }
+        return i;
+    }
+
     void end_word() {
         if (letters_.empty()) {
             return;
@@ -114,7 +159,6 @@ class KeywordCounter {
         if (word.size() >= MIN_KEYWORD_BYTES) {
             add(word);
         }
-        letters_.clear();
     }
 
     void add(std::string_view word) {

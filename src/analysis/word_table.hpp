@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -31,7 +32,10 @@ struct WordEqual {
 };
 
 using WordSet = tsl::robin_set<std::string, WordHash, WordEqual>;
-using WordCounts = tsl::robin_map<std::string_view, std::uint64_t, WordHash, WordEqual>;
+// The counting table keeps each entry's hash, so a probe compares the stored
+// word only when the hashes agree.
+using WordCounts = tsl::robin_map<std::string_view, std::uint64_t, WordHash, WordEqual,
+                                  std::allocator<std::pair<std::string_view, std::uint64_t>>, true>;
 
 // A fresh seed on every call; the generator is seeded once per thread from
 // the operating system.
