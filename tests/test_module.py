@@ -893,6 +893,14 @@ def test_stop_words_accepts_sequences(make, excluded):
     assert sorted(result) == sorted((w, c) for w, c in ALL_WORDS if w not in excluded)
 
 
+@pytest.mark.parametrize("interruption", [KeyboardInterrupt, SystemExit])
+def test_an_interruption_in_len_is_not_swallowed(interruption):
+    # A failing __len__ only costs the sizing hint, but an interruption raised
+    # meanwhile belongs to the caller.
+    with pytest.raises(interruption):
+        extract_keywords(TEXT, LenLies(["the"], interruption()), 10)
+
+
 @pytest.mark.parametrize("length", [sys.maxsize, 2**40, 2**62])
 def test_a_huge_reported_length_is_only_a_hint(length):
     # Run in a child process: whatever the module does with the hint, it must

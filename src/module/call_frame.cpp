@@ -274,6 +274,11 @@ bool extract_str_list(PyObject* obj, std::vector<std::string>& out) {
     // grow while it is iterated, or report a length it cannot have.
     const Py_ssize_t hint = PyObject_Size(obj);
     if (hint < 0) {
+        // A failed length is dropped, but an interruption (KeyboardInterrupt,
+        // SystemExit) raised meanwhile is the caller's and must not be lost.
+        if (!PyErr_ExceptionMatches(PyExc_Exception)) {
+            return false;
+        }
         PyErr_Clear();
     } else {
         out.reserve(std::min(static_cast<std::size_t>(hint), STOP_WORDS_RESERVE_LIMIT));
