@@ -3,11 +3,26 @@
 ``score_article(title, content, query)`` rates an article against a query;
 ``extract_keywords(text, stop_words, top_n)`` returns the most frequent words
 of a text as ``(word, count)`` pairs. Both follow Unicode 17.0.0 exactly.
+
+Around them: ``explain(text, stop_words)`` tells what each piece of a text
+becomes and why it is counted or not, ``check_stop_words(stop_words)`` names
+the stop words that can never match, ``parvenkel.stoplists`` holds small
+built-in stop-word lists, and ``python -m parvenkel`` is the command line.
 """
 
 from parvenkel._core import extract_keywords, score_article
+from parvenkel.words import Explanation, StopWordProblem, Verdict, check_stop_words, explain
 
 #: The Unicode version whose character data the functions follow.
 UNICODE_VERSION = "17.0.0"
 
-__all__ = ["UNICODE_VERSION", "extract_keywords", "score_article"]
+__all__ = [
+    "UNICODE_VERSION",
+    "Explanation",
+    "StopWordProblem",
+    "Verdict",
+    "check_stop_words",
+    "explain",
+    "extract_keywords",
+    "score_article",
+]
