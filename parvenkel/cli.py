@@ -1,0 +1,392 @@
+"""The command line, ``parvenkel`` or ``python -m parvenkel``.
+
+    parvenkel keywords [PATH ...]      top keywords of files, folders or standard input
+    parvenkel score QUERY [PATH ...]   rank articles for a query
+    parvenkel explain [PATH | -t TEXT] what each piece of a text becomes, and why
+
+Exit codes: 0 success, 1 a problem with the input (a missing file, text that
+is not UTF-8, a bad article), 2 a problem with the command line itself,
+130 interrupted, 141 standard output closed early (as for a program that
+SIGPIPE ends). Errors and warnings are single lines on standard error; the
+output is UTF-8.
+"""
+
+from __future__ import annotations
+
+import argparse
+import codecs
+import csv
+import io
+import json
+import os
+import sys
+import unicodedata
+from collections import Counter
+from collections.abc import Callable, Iterator, Sequence
+from typing import Any, NoReturn
+
+from parvenkel import stoplists
+from parvenkel._core import extract_keywords, score_article
+from parvenkel._sources import (
+    InputError,
+    Source,
+    UsageError,
+    collect,
+    decoded_chunks,
+    lines,
+    progress,
+    read_text,
+    shown_path,
+    word_runs,
+)
+from parvenkel.words import check_stop_words, explain
+
+__all__ = ["main"]
+
+PROG = "parvenkel"
+
+# top_n that keeps every word.
+_ALL_WORDS = (1 << 64) - 1
+
+
+def _say(kind: str, message: str) -> None:
+    print(f"{PROG}: {kind}: {message}", file=sys.stderr)
+
+
+def _warn(message: str) -> None:
+    _say("warning", message)
+
+
+class _Parser(argparse.ArgumentParser):
+    """Errors in the command line on one line, exit code 2."""
+
+    def error(self, message: str) -> NoReturn:
+        self.exit(2, f"{self.prog}: error: {message} (see '{self.prog} --help')\n")
+
+
+def _count(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        value = -1
+    if value < 0:
+        raise argparse.ArgumentTypeError(f"must be a whole number from 0 up, not {text!r}")
+    return value
+
+
+def _utf8_argument(what: str, value: str) -> str:
+    """A command-line string read as UTF-8, whatever the locale: the bytes
+    the system passed, decoded as UTF-8 (refused if they are not)."""
+    try:
+        return os.fsencode(value).decode("utf-8")
+    except UnicodeError:
+        raise UsageError(f"{what} is not valid UTF-8") from None
+
+
+# Output.
+
+
+def _display_width(text: str) -> int:
+    """Terminal columns taken by `text` (wide East Asian characters take two,
+    combining and format characters none). Used for alignment only."""
+    width = 0
+    for char in text:
+        if unicodedata.combining(char) or unicodedata.category(char) in ("Mn", "Me", "Cf"):
+            continue
+        width += 2 if unicodedata.east_asian_width(char) in ("W", "F") else 1
+    return width
+
+
+def _shown(text: str) -> str:
+    """`text` with invisible and control characters written as escapes
+    (\\u200b, \\x1b, ...), so that a table shows exactly what is there."""
+    if text.isprintable():
+        return text
+    return "".join(c if c.isprintable() else ascii(c)[1:-1] for c in text)
+
+
+def _table(
+    header: Sequence[str], rows: Sequence[Sequence[object]], right: frozenset[int]
+) -> Iterator[str]:
+    """The lines of an aligned table: columns two spaces apart, those in
+    `right` aligned right (numbers), the last column unpadded."""
+    cells = [list(header)] + [
+        [_shown(c) if isinstance(c, str) else str(c) for c in row] for row in rows
+    ]
+    widths = [max(_display_width(row[i]) for row in cells) for i in range(len(header))]
+    for row in cells:
+        parts = []
+        for i, cell in enumerate(row):
+            pad = " " * (widths[i] - _display_width(cell))
+            if i in right:
+                parts.append(pad + cell)
+            elif i == len(row) - 1:
+                parts.append(cell)
+            else:
+                parts.append(cell + pad)
+        yield "  ".join(parts).rstrip() + "\n"
+
+
+def _write(
+    fmt: str, header: Sequence[str], rows: Sequence[Sequence[object]], right: frozenset[int]
+) -> None:
+    # Line by line: a reader that stops early (`| head`) is noticed at once.
+    out = sys.stdout
+    if fmt == "table":
+        out.writelines(_table(header, rows, right))
+    elif fmt == "json":
+        records = [dict(zip(header, row)) for row in rows]
+        out.writelines(json.JSONEncoder(ensure_ascii=False, indent=2).iterencode(records))
+        out.write("\n")
+    else:
+        writer = csv.writer(out, lineterminator="\n")
+        writer.writerow(header)
+        writer.writerows(rows)
+
+
+# Inputs shared by the commands.
+
+
+def _progress_mode(args: argparse.Namespace) -> str:
+    return {None: "auto", True: "always", False: "never"}[args.progress]
+
+
+def _stop_words(args: argparse.Namespace) -> list[str]:
+    """The stop words of --stop-list and --stop-words, with a warning for each
+    entry of a file that can never match a word."""
+    entries: list[str] = []
+    for name in args.stop_list:
+        entries.extend(stoplists.load(name))
+    for path in args.stop_words:
+        name = shown_path(path)
+        if os.path.isdir(path):
+            raise InputError(f"{name}: is a folder, not a stop-word file")
+        text = read_text(Source(name, path, None))
+        numbered = stoplists.parse(text)
+        words = [entry for _, entry in numbered]
+        for problem in check_stop_words(words):
+            _warn(f"{name}:{numbered[problem.index][0]}: {problem}")
+        entries.extend(words)
+    return entries
+
+
+def _empty_folder(name: str) -> None:
+    _warn(f"{name}: no files in this folder")
+
+
+# The commands.
+
+
+def _keywords(args: argparse.Namespace) -> int:
+    stop_words = _stop_words(args)
+    sources = collect(args.paths, _empty_folder)
+    counts: Counter[str] = Counter()
+    with progress(_progress_mode(args), sources, "keywords", _warn) as meter:
+        for source in sources:
+            # Parts cut at white space: the counts of the parts add up to the
+            # counts of the whole text, and no part needs to be held in full.
+            for part in word_runs(decoded_chunks(source, meter)):
+                counts.update(dict(extract_keywords(part, stop_words, _ALL_WORDS)))
+    # Highest count first; words of equal count by word (code point order,
+    # which is also UTF-8 byte order), so the output is always the same.
+    ranked = sorted(counts.items(), key=lambda pair: (-pair[1], pair[0]))[: args.top]
+    rows = [(rank, count, word) for rank, (word, count) in enumerate(ranked, start=1)]
+    if args.format == "table":
+        _write("table", ("rank", "count", "word"), rows, frozenset({0, 1}))
+    else:
+        _write(args.format, ("word", "count"), [(w, c) for _, c, w in rows], frozenset())
+    return 0
+
+
+def _field(article: object, key: str, where: str) -> str:
+    if not isinstance(article, dict):
+        raise InputError(f'{where}: expected a JSON object with "title" and "content"')
+    if key not in article:
+        raise InputError(f'{where}: no "{key}" field')
+    value = article[key]
+    if not isinstance(value, str):
+        raise InputError(f'{where}: "{key}" is not a string')
+    try:
+        value.encode("utf-8")
+    except UnicodeEncodeError as e:
+        raise InputError(
+            f'{where}: "{key}" holds a lone surrogate (U+{ord(value[e.start]):04X}), '
+            "which has no UTF-8 form"
+        ) from None
+    return value
+
+
+def _articles(source: Source, meter: Any) -> list[tuple[str, str, str]]:
+    """(where, title, content) of each article of a source: a file found in a
+    folder is one article (its first line the title, the rest the content);
+    any other file, and standard input, is JSON Lines."""
+    if source.from_folder:
+        title, _, content = read_text(source, meter).partition("\n")
+        return [(source.name, title.removesuffix("\r"), content)]
+    articles = []
+    for number, line in lines(decoded_chunks(source, meter)):
+        if not line.strip():
+            continue
+        where = f"{source.name}:{number}"
+        try:
+            article = json.loads(line)
+        except json.JSONDecodeError as e:
+            raise InputError(f"{where}: not valid JSON: {e.msg} (column {e.colno})") from None
+        articles.append((where, _field(article, "title", where), _field(article, "content", where)))
+    return articles
+
+
+def _score(args: argparse.Namespace) -> int:
+    query = _utf8_argument("the query", args.query)
+    sources = collect(args.paths, _empty_folder)
+    scored = []
+    with progress(_progress_mode(args), sources, "score", _warn) as meter:
+        for source in sources:
+            for where, title, content in _articles(source, meter):
+                score = score_article(title, content, query)
+                if score > 0 or args.all:
+                    scored.append((score, where, title))
+    # Highest score first; equal scores in input order (the sort is stable).
+    scored.sort(key=lambda item: -item[0])
+    rows = [(rank, score, where, title) for rank, (score, where, title) in enumerate(scored[: args.top], start=1)]
+    _write(args.format, ("rank", "score", "source", "title"), rows, frozenset({0, 1}))
+    return 0
+
+
+def _explain(args: argparse.Namespace) -> int:
+    stop_words = _stop_words(args)
+    if args.text is not None:
+        if args.paths:
+            raise UsageError("give either --text or a file, not both")
+        text = _utf8_argument("--text", args.text)
+    else:
+        sources = collect(args.paths)
+        if len(sources) != 1:
+            raise UsageError("explain takes one file (or --text, or standard input)")
+        with progress(_progress_mode(args), sources, "explain", _warn) as meter:
+            text = read_text(sources[0], meter)
+    rows = [
+        (e.piece, e.word, e.word_bytes, e.removed, e.verdict.value)
+        for e in explain(text, stop_words)
+    ]
+    _write(args.format, ("piece", "word", "bytes", "removed", "verdict"), rows, frozenset({2}))
+    return 0
+
+
+def _version() -> str:
+    from importlib.metadata import PackageNotFoundError, version
+
+    from parvenkel import UNICODE_VERSION
+
+    try:
+        number = version("parvenkel")
+    except PackageNotFoundError:
+        number = "unknown"
+    return f"{PROG} {number} (Unicode {UNICODE_VERSION})"
+
+
+def _parser() -> _Parser:
+    parser = _Parser(
+        prog=PROG,
+        description="Keywords, article ranking and word-by-word explanations, "
+        "by the exact rules of parvenkel's extract_keywords and score_article.",
+        suggest_on_error=True,
+    )
+    parser.add_argument("--version", action="version", version=_version())
+    commands = parser.add_subparsers(title="commands", dest="command", required=True)
+
+    def command(name: str, help: str, run: Callable[[argparse.Namespace], int]) -> _Parser:
+        sub: _Parser = commands.add_parser(name, help=help, description=help, suggest_on_error=True)
+        sub.set_defaults(run=run)
+        return sub
+
+    def output(sub: _Parser) -> None:
+        sub.add_argument(
+            "--format",
+            choices=("table", "json", "csv"),
+            default="table",
+            help="output format (default: table)",
+        )
+        sub.add_argument(
+            "--progress",
+            action=argparse.BooleanOptionalAction,
+            help="progress bar on standard error (needs the 'progress' extra); "
+            "by default shown on a terminal once the work takes more than a second",
+        )
+
+    def stops(sub: _Parser) -> None:
+        sub.add_argument(
+            "--stop-words",
+            metavar="FILE",
+            action="append",
+            default=[],
+            help="stop words, one per line, used unchanged (repeatable); "
+            "entries that can never match a word are named in a warning",
+        )
+        sub.add_argument(
+            "--stop-list",
+            metavar="NAME",
+            action="append",
+            default=[],
+            choices=stoplists.names(),
+            help="a built-in stop-word list (repeatable): " + ", ".join(stoplists.names()),
+        )
+
+    paths_help = "files, or folders of files; '-' or nothing for standard input"
+
+    sub = command("keywords", "the most frequent words of a text", _keywords)
+    sub.add_argument("paths", nargs="*", metavar="PATH", help=paths_help)
+    sub.add_argument("--top", type=_count, default=10, metavar="N", help="how many words (default: 10)")
+    stops(sub)
+    output(sub)
+
+    sub = command("score", "rank articles for a query", _score)
+    sub.add_argument("query", metavar="QUERY")
+    sub.add_argument(
+        "paths",
+        nargs="*",
+        metavar="PATH",
+        help="JSON Lines files of articles (fields 'title' and 'content'), or folders "
+        "of text files (first line the title); '-' or nothing for JSON Lines on standard input",
+    )
+    sub.add_argument("--top", type=_count, default=10, metavar="N", help="how many articles (default: 10)")
+    sub.add_argument("--all", action="store_true", help="list articles that score 0 too")
+    output(sub)
+
+    sub = command("explain", "what each piece of a text becomes, and why it counts or not", _explain)
+    sub.add_argument("paths", nargs="*", metavar="PATH", help="one file; '-' or nothing for standard input")
+    sub.add_argument("-t", "--text", help="explain this text instead of a file")
+    stops(sub)
+    output(sub)
+    return parser
+
+
+def _utf8_stdout() -> None:
+    stream = sys.stdout
+    if isinstance(stream, io.TextIOWrapper) and codecs.lookup(stream.encoding).name != "utf-8":
+        stream.reconfigure(encoding="utf-8")
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    """Run the command line with `argv` (default: the process's arguments)
+    and return the exit code."""
+    args = _parser().parse_args(argv)
+    _utf8_stdout()
+    try:
+        code: int = args.run(args)
+        sys.stdout.flush()
+    except InputError as e:
+        _say("error", str(e))
+        return 1
+    except UsageError as e:
+        print(f"{PROG} {args.command}: error: {e} (see '{PROG} {args.command} --help')", file=sys.stderr)
+        return 2
+    except KeyboardInterrupt:
+        return 130
+    except BrokenPipeError:
+        # Standard output was closed early (`| head`): stop quietly, and keep
+        # the interpreter from complaining when it flushes at exit.
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+        return 141
+    return code

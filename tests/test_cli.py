@@ -1,0 +1,509 @@
+"""The command line: exact outputs, error lines and exit codes.
+
+Most cases run `parvenkel.cli.main` in this process, in a temporary folder
+(so that file names in messages are short and exact); a few run the real
+`python -m parvenkel` and the `parvenkel` script as a user would.
+"""
+
+import json
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+from parvenkel import extract_keywords
+from parvenkel.cli import main
+
+REPO = Path(__file__).resolve().parent.parent
+CONSTITUTION = REPO / "examples" / "texts" / "us-constitution.txt"
+
+
+@pytest.fixture
+def cli(tmp_path, monkeypatch, capsys):
+    """Run the command line in `tmp_path`; returns (exit code, stdout, stderr)."""
+    monkeypatch.chdir(tmp_path)
+
+    def run(*argv):
+        try:
+            code = main(list(argv))
+        except SystemExit as e:  # argparse's own exits (--help, --version, bad flags)
+            code = e.code
+        out, err = capsys.readouterr()
+        return code, out, err
+
+    return run
+
+
+def write(path, content):
+    path = Path(path)
+    path.parent.mkdir(parents=True, exist_ok=True)
+    if isinstance(content, str):
+        content = content.encode("utf-8")
+    path.write_bytes(content)
+    return path
+
+
+# keywords
+
+
+HAT = "The cat and the hat. The END\n"
+
+
+@pytest.mark.parametrize(
+    "argv, expected",
+    [
+        (
+            ["keywords", "hat.txt"],
+            "rank  count  word\n"
+            "   1      3  the\n"
+            "   2      1  and\n"
+            "   3      1  cat\n"
+            "   4      1  end\n"
+            "   5      1  hat\n",
+        ),
+        (["keywords", "--top", "2", "hat.txt"], "rank  count  word\n   1      3  the\n   2      1  and\n"),
+        (["keywords", "--top", "0", "hat.txt"], "rank  count  word\n"),
+        (
+            ["keywords", "--stop-list", "english", "hat.txt"],
+            "rank  count  word\n   1      1  cat\n   2      1  end\n   3      1  hat\n",
+        ),
+        (
+            ["keywords", "--format", "json", "--top", "2", "hat.txt"],
+            '[\n  {\n    "word": "the",\n    "count": 3\n  },\n  {\n    "word": "and",\n    "count": 1\n  }\n]\n',
+        ),
+        (["keywords", "--format", "csv", "--top", "3", "hat.txt"], "word,count\nthe,3\nand,1\ncat,1\n"),
+        # Two files: counts add up, and a file's end ends its last word.
+        (
+            ["keywords", "hat.txt", "more.txt"],
+            "rank  count  word\n"
+            "   1      4  the\n"
+            "   2      2  hat\n"
+            "   3      1  and\n"
+            "   4      1  cat\n"
+            "   5      1  end\n",
+        ),
+    ],
+)
+def test_keywords_output(cli, tmp_path, argv, expected):
+    write(tmp_path / "hat.txt", HAT)
+    write(tmp_path / "more.txt", "the HAT")  # no line feed at the end
+    assert cli(*argv) == (0, expected, "")
+
+
+@pytest.mark.parametrize(
+    "text, expected_rows",
+    [
+        # Equal counts: by word in code point order, whatever the table order.
+        ("zebra apple éclair ζήτα mango Apple", ["2  apple", "1  mango", "1  zebra", "1  éclair", "1  ζήτα"]),
+        ("ccc bbb aaa ccc bbb ddd", ["2  bbb", "2  ccc", "1  aaa", "1  ddd"]),
+    ],
+)
+def test_keywords_ties_are_ordered_by_word(cli, tmp_path, text, expected_rows):
+    write(tmp_path / "t.txt", text)
+    code, out, _ = cli("keywords", "--top", "100", "t.txt")
+    assert code == 0
+    rows = [line.split(maxsplit=1)[1] for line in out.splitlines()[1:]]
+    assert [" ".join(r.split()) for r in rows] == [" ".join(r.split()) for r in expected_rows]
+
+
+def test_keywords_table_aligns_wide_and_combining_characters(cli, tmp_path):
+    write(tmp_path / "t.txt", "中文中文 " * 12 + "İSTANBUL")
+    code, out, _ = cli("keywords", "t.txt")
+    assert code == 0
+    assert out == "rank  count  word\n   1     12  中文中文\n   2      1  i\u0307stanbul\n"
+
+
+def test_keywords_of_a_folder(cli, tmp_path):
+    write(tmp_path / "news" / "b.txt", "beta beta")
+    write(tmp_path / "news" / "a.txt", "alpha")
+    write(tmp_path / "news" / "deeper" / "c.txt", "gamma beta")
+    write(tmp_path / "news" / ".hidden.txt", "hidden hidden hidden")
+    write(tmp_path / "news" / ".git" / "x.txt", "hidden hidden hidden")
+    assert cli("keywords", "--format", "csv", "news") == (0, "word,count\nbeta,3\nalpha,1\ngamma,1\n", "")
+
+
+def test_keywords_of_an_empty_folder_warns(cli, tmp_path):
+    (tmp_path / "empty").mkdir()
+    assert cli("keywords", "empty") == (
+        0,
+        "rank  count  word\n",
+        "parvenkel: warning: empty: no files in this folder\n",
+    )
+
+
+def test_keywords_stop_words_file_warns_about_entries_that_never_match(cli, tmp_path):
+    write(tmp_path / "stop.txt", "# my list\nthe\nThe\n\non\ncovid-19\r\nand \n")
+    write(tmp_path / "t.txt", "The cat and the hat. The END COVID-19")
+    code, out, err = cli("keywords", "--stop-words", "stop.txt", "t.txt")
+    assert code == 0
+    assert out == (
+        "rank  count  word\n"
+        "   1      1  and\n"
+        "   2      1  cat\n"
+        "   3      1  covid\n"
+        "   4      1  end\n"
+        "   5      1  hat\n"
+    )
+    assert err.splitlines() == [
+        "parvenkel: warning: stop.txt:3: stop word 'The' can never match: "
+        "it is not in lower case; it would have to be 'the'",
+        "parvenkel: warning: stop.txt:5: stop word 'on' can never match: "
+        "words under 3 bytes of UTF-8 are never counted, so no stop word is needed",
+        "parvenkel: warning: stop.txt:6: stop word 'covid-19' can never match: "
+        "it holds characters that are not letters ('-', '1', '9'); it would have to be 'covid'",
+        "parvenkel: warning: stop.txt:7: stop word 'and ' can never match: "
+        "it holds white space, which always separates words",
+    ]
+
+
+def test_keywords_in_chunks_equal_the_whole_text(cli, tmp_path, monkeypatch):
+    """Reading in small chunks, cut at white space, counts what one call on
+    the whole text counts (multi-byte characters and words straddle chunks)."""
+    from parvenkel import _sources
+
+    text = CONSTITUTION.read_text(encoding="utf-8")[:6000] + " ΟΔΟΣ İSTANBUL 中文字\u3000naïve " * 30
+    write(tmp_path / "t.txt", text)
+    expected = sorted(extract_keywords(text, [], 10**6), key=lambda p: (-p[1], p[0]))
+    for size in (1, 7, 64, 1000):
+        monkeypatch.setattr(_sources, "CHUNK_SIZE", size)
+        code, out, _ = cli("keywords", "--format", "json", "--top", "1000000", "t.txt")
+        assert code == 0
+        assert [(r["word"], r["count"]) for r in json.loads(out)] == expected
+
+
+# score
+
+
+ARTICLES = [
+    {"title": "Market news", "content": ""},
+    {"title": "Stock Market", "content": "the market is open"},
+    {"title": "Other", "content": "nothing"},
+    {"title": "Other", "content": "notes on the market"},
+    {"title": "Market", "content": "all about the market", "extra": 1},
+    {"title": "Η αγορά", "content": "ΟΔΟΣ"},
+]
+
+
+@pytest.fixture
+def articles(tmp_path):
+    lines = [json.dumps(a, ensure_ascii=False) for a in ARTICLES]
+    lines.insert(3, "   ")  # blank lines are skipped, and still counted as lines
+    return write(tmp_path / "a.jsonl", "\n".join(lines) + "\n")
+
+
+@pytest.mark.parametrize(
+    "argv, expected",
+    [
+        (
+            ["score", "MARKET", "a.jsonl"],
+            "rank   score  source     title\n"
+            "   1  1100.0  a.jsonl:6  Market\n"
+            "   2  1000.0  a.jsonl:1  Market news\n"
+            "   3   600.0  a.jsonl:2  Stock Market\n"
+            "   4   100.0  a.jsonl:5  Other\n",
+        ),
+        (
+            ["score", "market", "a.jsonl", "--top", "2"],
+            "rank   score  source     title\n"
+            "   1  1100.0  a.jsonl:6  Market\n"
+            "   2  1000.0  a.jsonl:1  Market news\n",
+        ),
+        (
+            ["score", "οδος", "a.jsonl", "--all", "--top", "3"],
+            "rank  score  source     title\n"
+            "   1  100.0  a.jsonl:7  Η αγορά\n"
+            "   2    0.0  a.jsonl:1  Market news\n"
+            "   3    0.0  a.jsonl:2  Stock Market\n",
+        ),
+        (["score", "nowhere", "a.jsonl"], "rank  score  source  title\n"),
+        (
+            ["score", "market", "a.jsonl", "--format", "csv", "--top", "1"],
+            "rank,score,source,title\n1,1100.0,a.jsonl:6,Market\n",
+        ),
+        (
+            ["score", "αγορά", "a.jsonl", "--format", "json"],
+            '[\n  {\n    "rank": 1,\n    "score": 500.0,\n    "source": "a.jsonl:7",\n'
+            '    "title": "Η αγορά"\n  }\n]\n',
+        ),
+    ],
+)
+def test_score_output(cli, articles, argv, expected):
+    assert cli(*argv) == (0, expected, "")
+
+
+def test_score_equal_scores_keep_input_order(cli, tmp_path):
+    rows = [{"title": f"t{i}", "content": "match"} for i in (3, 1, 2)]
+    write(tmp_path / "a.jsonl", "".join(json.dumps(r) + "\n" for r in rows))
+    code, out, _ = cli("score", "match", "a.jsonl", "--format", "csv")
+    assert (code, out) == (0, "rank,score,source,title\n1,100.0,a.jsonl:1,t3\n2,100.0,a.jsonl:2,t1\n3,100.0,a.jsonl:3,t2\n")
+
+
+def test_score_folder_of_text_files(cli, tmp_path):
+    write(tmp_path / "news" / "1.txt", "Market news\r\nThe market is open.\n")
+    write(tmp_path / "news" / "2.txt", "Weather\nRain over the market square.\nMarket day.")
+    write(tmp_path / "news" / "3.txt", "")
+    write(tmp_path / "news" / "4.txt", "Only a title, about markets")
+    assert cli("score", "market", "news", "--all") == (
+        0,
+        "rank   score  source      title\n"
+        "   1  1100.0  news/1.txt  Market news\n"
+        "   2   500.0  news/4.txt  Only a title, about markets\n"
+        "   3   100.0  news/2.txt  Weather\n"
+        "   4     0.0  news/3.txt\n",
+        "",
+    )
+
+
+def test_score_shows_invisible_characters_in_the_table(cli, tmp_path):
+    write(tmp_path / "a.jsonl", json.dumps({"title": "two\nlines\u200b", "content": "x"}) + "\n")
+    code, out, _ = cli("score", "two", "a.jsonl")
+    assert (code, out) == (0, "rank   score  source     title\n   1  1000.0  a.jsonl:1  two\\nlines\\u200b\n")
+
+
+@pytest.mark.parametrize(
+    "line, message",
+    [
+        ("{not json", "a.jsonl:2: not valid JSON: Expecting property name enclosed in double quotes (column 2)"),
+        ('["title", "content"]', 'a.jsonl:2: expected a JSON object with "title" and "content"'),
+        ('{"content": "x"}', 'a.jsonl:2: no "title" field'),
+        ('{"title": "x"}', 'a.jsonl:2: no "content" field'),
+        ('{"title": "x", "content": 3}', 'a.jsonl:2: "content" is not a string'),
+        ('{"title": null, "content": "x"}', 'a.jsonl:2: "title" is not a string'),
+        (
+            '{"title": "x\\ud800", "content": "x"}',
+            'a.jsonl:2: "title" holds a lone surrogate (U+D800), which has no UTF-8 form',
+        ),
+    ],
+)
+def test_score_bad_articles(cli, tmp_path, line, message):
+    write(tmp_path / "a.jsonl", '{"title": "fine", "content": "fine"}\n' + line + "\n")
+    assert cli("score", "fine", "a.jsonl") == (1, "", f"parvenkel: error: {message}\n")
+
+
+# explain
+
+
+def test_explain_table(cli):
+    assert cli("explain", "--stop-list", "english", "-t", "COVID-19 on the İSTANBUL 2024 ΟΔΟΣ-Α u\u200bu 中文") == (
+        0,
+        "piece     word      bytes  removed  verdict\n"
+        "COVID-19  covid         5  -19      kept\n"
+        "on        on            2           under 3 bytes\n"
+        "the       the           3           stop word\n"
+        "İSTANBUL  i\u0307stanbul     10           kept\n"
+        "2024                    0  2024     no letters\n"
+        "ΟΔΟΣ-Α    οδοσα        10  -        kept\n"
+        "u\\u200bu  uu            2  \\u200b   under 3 bytes\n"
+        "中文      中文          6           kept\n",
+        "",
+    )
+
+
+def test_explain_json_and_csv(cli, tmp_path):
+    write(tmp_path / "t.txt", "Don't\tpanic 42\n")
+    code, out, err = cli("explain", "--format", "json", "t.txt")
+    assert (code, err) == (0, "")
+    assert json.loads(out) == [
+        {"piece": "Don't", "word": "dont", "bytes": 4, "removed": "'", "verdict": "kept"},
+        {"piece": "panic", "word": "panic", "bytes": 5, "removed": "", "verdict": "kept"},
+        {"piece": "42", "word": "", "bytes": 0, "removed": "42", "verdict": "no letters"},
+    ]
+    code, out, err = cli("explain", "--format", "csv", "t.txt")
+    assert (code, out, err) == (
+        0,
+        "piece,word,bytes,removed,verdict\nDon't,dont,4,',kept\npanic,panic,5,,kept\n42,,0,42,no letters\n",
+        "",
+    )
+
+
+# errors and exit codes
+
+
+@pytest.mark.parametrize(
+    "content, message",
+    [
+        (b"ab\xffcd", "not valid UTF-8 at byte offset 2 (invalid start byte: ff)"),
+        (b"\xc3\xa9t\xc3\xa9 \xe4\xb8", "not valid UTF-8 at byte offset 6 (unexpected end of data: e4 b8)"),
+        (b"caf\xc3(", "not valid UTF-8 at byte offset 3 (invalid continuation byte: c3)"),
+        (b"\xed\xa0\x80", "not valid UTF-8 at byte offset 0 (invalid continuation byte: ed)"),
+    ],
+)
+@pytest.mark.parametrize("command", [["keywords"], ["score", "q"], ["explain"]])
+def test_undecodable_input_names_file_and_offset(cli, tmp_path, command, content, message):
+    write(tmp_path / "bad.txt", content)
+    assert cli(*command, "bad.txt") == (1, "", f"parvenkel: error: bad.txt: {message}\n")
+
+
+@pytest.mark.parametrize(
+    "argv, code, message",
+    [
+        (["keywords", "missing.txt"], 1, "parvenkel: error: missing.txt: No such file or directory"),
+        (["score", "q", "missing.jsonl"], 1, "parvenkel: error: missing.jsonl: No such file or directory"),
+        (["explain", "missing.txt"], 1, "parvenkel: error: missing.txt: No such file or directory"),
+        (
+            ["keywords", "--stop-words", "missing.txt", "ok.txt"],
+            1,
+            "parvenkel: error: missing.txt: No such file or directory",
+        ),
+        (
+            ["keywords", "--stop-words", "folder", "ok.txt"],
+            1,
+            "parvenkel: error: folder: is a folder, not a stop-word file",
+        ),
+        (["keywords", "ok.txt", "missing.txt"], 1, "parvenkel: error: missing.txt: No such file or directory"),
+        ([], 2, "parvenkel: error: the following arguments are required: command (see 'parvenkel --help')"),
+        (
+            ["count"],
+            2,
+            "parvenkel: error: argument command: invalid choice: 'count' "
+            "(choose from 'keywords', 'score', 'explain') (see 'parvenkel --help')",
+        ),
+        (
+            ["keywrods"],
+            2,
+            "parvenkel: error: argument command: invalid choice: 'keywrods', maybe you meant "
+            "'keywords'? (choose from 'keywords', 'score', 'explain') (see 'parvenkel --help')",
+        ),
+        (["keywords", "--frob"], 2, "parvenkel: error: unrecognized arguments: --frob (see 'parvenkel --help')"),
+        (
+            ["keywords", "--top", "-1"],
+            2,
+            "parvenkel keywords: error: argument --top: must be a whole number from 0 up, not '-1' "
+            "(see 'parvenkel keywords --help')",
+        ),
+        (
+            ["keywords", "--top", "ten"],
+            2,
+            "parvenkel keywords: error: argument --top: must be a whole number from 0 up, not 'ten' "
+            "(see 'parvenkel keywords --help')",
+        ),
+        (
+            ["keywords", "--format", "xml"],
+            2,
+            "parvenkel keywords: error: argument --format: invalid choice: 'xml' "
+            "(choose from 'table', 'json', 'csv') (see 'parvenkel keywords --help')",
+        ),
+        (
+            ["keywords", "--stop-list", "klingon"],
+            2,
+            "parvenkel keywords: error: argument --stop-list: invalid choice: 'klingon' (choose from "
+            "'english', 'french', 'german', 'greek', 'russian', 'spanish') (see 'parvenkel keywords --help')",
+        ),
+        (
+            ["score"],
+            2,
+            "parvenkel score: error: the following arguments are required: QUERY (see 'parvenkel score --help')",
+        ),
+        (
+            ["explain", "-t", "x", "ok.txt"],
+            2,
+            "parvenkel explain: error: give either --text or a file, not both (see 'parvenkel explain --help')",
+        ),
+        (
+            ["explain", "ok.txt", "ok.txt"],
+            2,
+            "parvenkel explain: error: explain takes one file (or --text, or standard input) "
+            "(see 'parvenkel explain --help')",
+        ),
+        (
+            ["score", "\udcff", "ok.txt"],
+            2,
+            "parvenkel score: error: the query is not valid UTF-8 (see 'parvenkel score --help')",
+        ),
+    ],
+)
+def test_errors_are_one_line_with_conventional_exit_codes(cli, tmp_path, argv, code, message):
+    write(tmp_path / "ok.txt", "fine")
+    (tmp_path / "folder").mkdir()
+    assert cli(*argv) == (code, "", message + "\n")
+
+
+def test_version(cli):
+    code, out, err = cli("--version")
+    assert (code, err) == (0, "")
+    assert out.startswith("parvenkel ") and out.endswith(" (Unicode 17.0.0)\n")
+
+
+# progress
+
+
+def test_progress_bar_goes_to_stderr_only(cli, tmp_path):
+    pytest.importorskip("tqdm")
+    write(tmp_path / "t.txt", HAT)
+    plain = cli("keywords", "t.txt")
+    code, out, err = cli("keywords", "--progress", "t.txt")
+    assert (code, out) == (0, plain[1])
+    assert "keywords" in err and "\n" not in err.strip("\n")  # one bar, redrawn in place
+    assert cli("keywords", "--no-progress", "t.txt") == plain
+
+
+def test_progress_without_tqdm_warns_once_and_carries_on(cli, tmp_path, monkeypatch):
+    monkeypatch.setitem(sys.modules, "tqdm", None)  # import tqdm now fails
+    write(tmp_path / "t.txt", HAT)
+    plain = cli("keywords", "t.txt")
+    assert plain[2] == ""  # by default, without a terminal, no bar and no warning
+    assert cli("keywords", "--progress", "t.txt") == (
+        0,
+        plain[1],
+        "parvenkel: warning: no progress bar: it needs tqdm (pip install 'parvenkel[progress]')\n",
+    )
+
+
+# The real thing, in a process of its own.
+
+
+def run_process(args, *, stdin=b"", cwd):
+    return subprocess.run(args, input=stdin, capture_output=True, cwd=cwd, timeout=60)
+
+
+def test_python_m_parvenkel_reads_standard_input(tmp_path):
+    got = run_process([sys.executable, "-m", "parvenkel", "keywords", "--format", "csv"], stdin=HAT.encode(), cwd=tmp_path)
+    assert (got.returncode, got.stdout, got.stderr) == (0, b"word,count\nthe,3\nand,1\ncat,1\nend,1\nhat,1\n", b"")
+
+
+def test_console_script(tmp_path):
+    script = Path(sys.executable).with_name("parvenkel")
+    if not script.exists():
+        pytest.skip("the parvenkel script is not installed next to this interpreter")
+    lines = b'{"title": "Market news", "content": ""}\n'
+    got = run_process([str(script), "score", "market", "-", "--format", "csv"], stdin=lines, cwd=tmp_path)
+    assert (got.returncode, got.stdout, got.stderr) == (0, b"rank,score,source,title\n1,1000.0,<stdin>:1,Market news\n", b"")
+
+
+def test_output_is_utf8_whatever_the_locale(tmp_path):
+    env = dict(os.environ, LC_ALL="C", LANG="C", PYTHONIOENCODING="ascii", PYTHONUTF8="0")
+    got = subprocess.run(
+        [sys.executable, "-m", "parvenkel", "explain", "-t", "ΟΔΟΣ"],
+        capture_output=True, cwd=tmp_path, env=env, timeout=60,
+    )
+    assert (got.returncode, got.stderr) == (0, b"")
+    assert got.stdout.decode("utf-8").splitlines()[1].split() == ["ΟΔΟΣ", "οδος", "8", "kept"]
+
+
+def test_closed_standard_output_ends_quietly(tmp_path):
+    # 30000 different words (letters only), far more output than a pipe holds.
+    words = " ".join("".join(chr(ord("a") + int(d)) for d in f"{i:06d}") for i in range(30000))
+    proc = subprocess.Popen(
+        [sys.executable, "-m", "parvenkel", "keywords", "--top", "30000"],
+        stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=tmp_path,
+    )
+    proc.stdin.write(words.encode())
+    proc.stdin.close()
+    assert proc.stdout.readline().split() == [b"rank", b"count", b"word"]
+    proc.stdout.close()  # like `| head -n 1`
+    err = proc.stderr.read()
+    assert (proc.wait(timeout=60), err) == (141, b"")
+
+
+def test_readme_main_job(tmp_path):
+    """The README's main job: the top keywords of the Constitution."""
+    got = run_process([sys.executable, "-m", "parvenkel", "keywords", "--top", "15", str(CONSTITUTION)], cwd=tmp_path)
+    assert (got.returncode, got.stderr) == (0, b"")
+    rows = [line.split() for line in got.stdout.decode().splitlines()]
+    text = CONSTITUTION.read_text(encoding="utf-8")
+    expected = sorted(extract_keywords(text, [], 10**6), key=lambda p: (-p[1], p[0]))[:15]
+    assert rows[0] == ["rank", "count", "word"]
+    assert [(w, int(c)) for _, c, w in rows[1:]] == expected
+    assert expected[:3] == [("the", 721), ("shall", 306), ("and", 260)]
