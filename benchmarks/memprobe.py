@@ -10,6 +10,7 @@ peak again. The difference is the extra memory the call needed at its peak
 (its result included, which is tiny for top_n = 20). With --cached it then
 measures a second call on the same str, whose UTF-8 form CPython now keeps:
 the function's own working memory without the conversion of the text.
+``--impl utf8-conversion`` measures that conversion alone.
 Prints one JSON object.
 
 The peak is read as VmHWM from /proc/self/status, the same counter that
@@ -72,6 +73,20 @@ def _impl(name: str):
         import pure_python
 
         return pure_python.extract_keywords
+    if name == "utf8-conversion":
+        # What the call frame asks of CPython for a str argument, alone.
+        import ctypes
+
+        as_utf8 = ctypes.pythonapi.PyUnicode_AsUTF8AndSize
+        as_utf8.restype = ctypes.c_void_p
+        as_utf8.argtypes = [ctypes.py_object, ctypes.POINTER(ctypes.c_ssize_t)]
+
+        def convert(text, stop_words, top_n):
+            size = ctypes.c_ssize_t()
+            as_utf8(text, ctypes.byref(size))
+            return []
+
+        return convert
     if name == "scikit-learn":
         import libraries
 

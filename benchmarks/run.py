@@ -36,8 +36,8 @@ from harness import Impl  # noqa: E402
 SETTINGS = {
     # per group: time budget per input (s), minimum rounds per implementation
     "full": {
-        "keywords": (3.0, 5), "synthetic": (4.0, 3), "big": (0.0, 3),
-        "score": (1.5, 7), "short": (2.0, 7),
+        "keywords": (6.0, 7), "synthetic": (6.0, 3), "big": (0.0, 3),
+        "score": (3.0, 9), "short": (3.0, 9),
     },
     "quick": {
         "keywords": (0.4, 3), "synthetic": (0.4, 3), "big": (0.0, 1),
@@ -163,6 +163,7 @@ def memory_probes(pv, mode: str, cache, big_bytes: int, with_library: bool):
     if pv is not None:
         probes += [("parvenkel", "mixed", mb), ("parvenkel", "ascii", mb),
                    ("parvenkel", "huge-vocabulary", vocab_mb)]
+        probes.append(("utf8-conversion", "mixed", mb))
     probes.append(("pure-python", "mixed", mb))
     if with_library:
         probes.append(("scikit-learn", "mixed", mb))
@@ -285,7 +286,7 @@ def main() -> None:
         big = inputs.big_text(corpus, size["big"], "mixed")
         budget, rounds = settings["big"]
         results["keywords"] += bench_keywords(pv, [big], budget, rounds, with_library,
-                                              slow_min_rounds=1)
+                                              slow_min_rounds=2 if mode == "full" else 1)
         del big
     if "score" not in args.skip:
         results["score_large"] = bench_score_large(pv, score_cases, *settings["score"])
