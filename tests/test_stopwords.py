@@ -119,7 +119,7 @@ def test_entries_that_never_match(entry, reason, suggestion):
         assert check_stop_words([suggestion]) == []
     if not entry.startswith("x\ud800"):
         # The entry as given takes nothing out, even from a text of itself.
-        assert extract_keywords(entry, [entry], ALL) == extract_keywords(entry, [], ALL)
+        assert sorted(extract_keywords(entry, [entry], ALL)) == sorted(extract_keywords(entry, [], ALL))
 
 
 @pytest.mark.parametrize(
