@@ -5,15 +5,17 @@ Most cases run `parvenkel.cli.main` in this process, in a temporary folder
 `python -m parvenkel` and the `parvenkel` script as a user would.
 """
 
+import doctest
 import json
 import os
+import shlex
 import subprocess
 import sys
 from pathlib import Path
 
 import pytest
 
-from parvenkel import extract_keywords
+from parvenkel import extract_keywords, stoplists
 from parvenkel.cli import main
 
 REPO = Path(__file__).resolve().parent.parent
@@ -497,13 +499,50 @@ def test_closed_standard_output_ends_quietly(tmp_path):
     assert (proc.wait(timeout=60), err) == (141, b"")
 
 
+def readme():
+    return (REPO / "README.md").read_text(encoding="utf-8")
+
+
 def test_readme_main_job(tmp_path):
-    """The README's main job: the top keywords of the Constitution."""
-    got = run_process([sys.executable, "-m", "parvenkel", "keywords", "--top", "15", str(CONSTITUTION)], cwd=tmp_path)
+    """The README's main job, run as written there (after the setup step)."""
+    [command] = [line for line in readme().splitlines() if line.startswith("tools/setup.sh && ")]
+    argv = shlex.split(command.split(" && ", 1)[1])
+    assert argv[:3] == [".venv/bin/python", "-m", "parvenkel"]
+    got = run_process([sys.executable, *argv[1:]], cwd=REPO)
     assert (got.returncode, got.stderr) == (0, b"")
     rows = [line.split() for line in got.stdout.decode().splitlines()]
     text = CONSTITUTION.read_text(encoding="utf-8")
-    expected = sorted(extract_keywords(text, [], 10**6), key=lambda p: (-p[1], p[0]))[:15]
+    counts = extract_keywords(text, stoplists.load("english"), 10**6)
+    expected = sorted(counts, key=lambda p: (-p[1], p[0]))[:15]
+    assert argv[3:] == ["keywords", "--top", "15", "--stop-list", "english", "examples/texts/us-constitution.txt"]
     assert rows[0] == ["rank", "count", "word"]
     assert [(w, int(c)) for _, c, w in rows[1:]] == expected
-    assert expected[:3] == [("the", 721), ("shall", 306), ("and", 260)]
+    assert expected[:3] == [("states", 125), ("president", 111), ("united", 85)]
+
+
+def readme_sessions():
+    """The README's command-line examples: each "$ parvenkel ..." line and the
+    lines printed after it."""
+    block = readme().split("## Command line", 1)[1].split("```text\n", 1)[1].split("```", 1)[0]
+    sessions = []
+    for chunk in block.strip("\n").split("\n\n"):
+        command, *output = chunk.split("\n")
+        assert command.startswith("$ parvenkel ")
+        sessions.append(pytest.param(shlex.split(command)[2:], "\n".join(output) + "\n", id=command))
+    return sessions
+
+
+@pytest.mark.parametrize("argv, output", readme_sessions())
+def test_readme_examples(monkeypatch, capsys, argv, output):
+    monkeypatch.chdir(REPO)
+    assert main(argv) == 0
+    assert capsys.readouterr() == (output, "")
+
+
+def test_readme_python_examples():
+    section = readme().split("## Explaining words and checking stop words in Python", 1)[1].split("\n## ", 1)[0]
+    session = section.split("```python\n", 1)[1].split("```", 1)[0]
+    test = doctest.DocTestParser().get_doctest(session, {}, "README", "README.md", 0)
+    runner = doctest.DocTestRunner()
+    runner.run(test)
+    assert (runner.failures, runner.tries) == (0, len(test.examples))
