@@ -23,12 +23,13 @@ import sys
 import unicodedata
 from collections import Counter
 from collections.abc import Callable, Iterator, Sequence
-from typing import Any, NoReturn
+from typing import NoReturn
 
 from parvenkel import stoplists
 from parvenkel._core import extract_keywords, score_article
 from parvenkel._sources import (
     InputError,
+    Progress,
     Source,
     UsageError,
     collect,
@@ -75,8 +76,15 @@ def _count(text: str) -> int:
 
 
 def _utf8_argument(what: str, value: str) -> str:
-    """A command-line string read as UTF-8, whatever the locale: the bytes
-    the system passed, decoded as UTF-8 (refused if they are not)."""
+    """A command-line string read as UTF-8, whatever the locale. Bytes the
+    locale could not decode reach Python as lone surrogates; they are turned
+    back into the bytes the system passed and decoded as UTF-8 (refused if
+    they are not UTF-8)."""
+    try:
+        value.encode("utf-8")
+        return value
+    except UnicodeEncodeError:
+        pass
     try:
         return os.fsencode(value).decode("utf-8")
     except UnicodeError:
@@ -216,7 +224,7 @@ def _field(article: object, key: str, where: str) -> str:
     return value
 
 
-def _articles(source: Source, meter: Any) -> list[tuple[str, str, str]]:
+def _articles(source: Source, meter: Progress) -> list[tuple[str, str, str]]:
     """(where, title, content) of each article of a source: a file found in a
     folder is one article (its first line the title, the rest the content);
     any other file, and standard input, is JSON Lines."""
