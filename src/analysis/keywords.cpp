@@ -3,6 +3,10 @@
 #include <cstring>
 #include <random>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "analysis/analysis.hpp"
 #include "analysis/word_table.hpp"
 #include "text/char_classes.hpp"
@@ -52,6 +56,33 @@ constexpr auto ASCII_CLASSES = [] {
     return classes;
 }();
 
+#if defined(__SSE2__)
+// Bit k of each mask describes byte k of a block of 16.
+struct BlockMasks {
+    unsigned space;      // ASCII White_Space: U+0009-U+000D, U+0020
+    unsigned non_ascii;  // bytes of multi-byte characters
+    unsigned letter;     // A-Z, a-z
+    unsigned upper;      // A-Z
+};
+
+// Bytes x with lo <= x <= lo + span, as unsigned values.
+inline __m128i in_range(__m128i bytes, char lo, char span) {
+    const __m128i offset = _mm_sub_epi8(bytes, _mm_set1_epi8(lo));
+    return _mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(span)), offset);
+}
+
+inline BlockMasks classify_block(const unsigned char* p) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i space = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')), in_range(v, 0x09, 4));
+    const __m128i upper = in_range(v, 'A', 25);
+    const __m128i letter = in_range(_mm_or_si128(v, _mm_set1_epi8(0x20)), 'a', 25);
+    return {static_cast<unsigned>(_mm_movemask_epi8(space)),
+            static_cast<unsigned>(_mm_movemask_epi8(v)),
+            static_cast<unsigned>(_mm_movemask_epi8(letter)),
+            static_cast<unsigned>(_mm_movemask_epi8(upper))};
+}
+#endif
+
 // Counts the normalised words of a text. Each word's letters are gathered in
 // a buffer that is reused from word to word; ASCII letters are lowercased as
 // they are gathered (the sigma rule sees an ASCII letter as Cased either
@@ -74,47 +105,110 @@ class KeywordCounter {
         const std::size_t size = text.size();
         std::size_t i = 0;
         while (i < size) {
-            // Most pieces of prose are a run of ASCII letters ended by an
-            // ASCII separator: such a word is counted straight from the text
-            // when it is already lowercase, with no copy at all.
             if (data[i] < 0x80 && ASCII_CLASSES[data[i]] == SPACE) {
                 ++i;
                 continue;
             }
-            const std::size_t start = i;
-            unsigned char any_upper = 0;
-            while (i < size && data[i] < 0x80 && ASCII_CLASSES[data[i]] == LETTER) {
-                any_upper |= static_cast<unsigned char>(~data[i] & 0x20);
-                ++i;
-            }
-            if (i == size || (data[i] < 0x80 && ASCII_CLASSES[data[i]] == SPACE)) {
-                const std::size_t length = i - start;
-                if (length >= MIN_KEYWORD_BYTES) {
-                    if (any_upper == 0) {
-                        add({text.data() + start, length});
-                    } else {
-                        letters_.clear();
-                        for (std::size_t k = start; k < i; ++k) {
-                            letters_.push_back(static_cast<char>(data[k] | 0x20));
-                        }
-                        add(letters_);
-                    }
+#if defined(__SSE2__)
+            // A piece of ASCII shorter than 16 bytes, ended by an ASCII
+            // separator, is taken in one step from the masks of one block.
+            if (data[i] < 0x80 && i + 16 <= size) {
+                const BlockMasks masks = classify_block(data + i);
+                const unsigned stop = masks.space | masks.non_ascii;
+                if (stop != 0 && (masks.non_ascii & (stop & -stop)) == 0) {
+                    const auto length = static_cast<unsigned>(__builtin_ctz(stop));
+                    const unsigned inside = (1u << length) - 1;
+                    count_ascii_piece(data + i, length, masks.letter & inside,
+                                      masks.upper & inside);
+                    i += length + 1;
+                    continue;
                 }
-                continue;
             }
-            // Anything else: gather the letters of the rest of the piece.
-            letters_.clear();
-            for (std::size_t k = start; k < i; ++k) {
-                letters_.push_back(static_cast<char>(data[k] | 0x20));
-            }
-            i = gather_piece(text, i);
-            end_word();
+#endif
+            i = count_piece(text, i);
         }
     }
 
     WordCounts& counts() noexcept { return counts_; }
 
    private:
+    // One piece of ASCII of `length` bytes whose letters are at the set bits
+    // of `letters` (those in upper case also in `upper`).
+    void count_ascii_piece(const unsigned char* piece, unsigned length, unsigned letters,
+                           unsigned upper) {
+        if (letters == 0) {
+            return;
+        }
+        const auto first = static_cast<unsigned>(__builtin_ctz(letters));
+        const unsigned run = letters >> first;
+        if ((run & (run + 1)) == 0) {
+            // The letters are one run: the word is a slice of the text.
+            const auto count = static_cast<unsigned>(__builtin_ctz(~run));
+            if (count < MIN_KEYWORD_BYTES) {
+                return;
+            }
+            const char* word = reinterpret_cast<const char*>(piece) + first;
+            if (upper == 0) {
+                add({word, count});
+                return;
+            }
+            letters_.assign(word, count);
+            for (char& c : letters_) {
+                c = static_cast<char>(c | 0x20);
+            }
+            add(letters_);
+            return;
+        }
+        letters_.clear();
+        for (unsigned k = 0; k < length; ++k) {
+            if ((letters >> k & 1) != 0) {
+                letters_.push_back(static_cast<char>(piece[k] | 0x20));
+            }
+        }
+        if (letters_.size() >= MIN_KEYWORD_BYTES) {
+            add(letters_);
+        }
+    }
+
+    // The piece that starts at byte `i` (not White_Space), taken byte by
+    // byte; returns the offset after the White_Space character that ends it.
+    std::size_t count_piece(std::string_view text, std::size_t i) {
+        const auto* data = reinterpret_cast<const unsigned char*>(text.data());
+        const std::size_t size = text.size();
+        // Most pieces of prose are a run of ASCII letters ended by an ASCII
+        // separator: such a word is counted straight from the text when it
+        // is already lowercase, with no copy at all.
+        const std::size_t start = i;
+        unsigned char any_upper = 0;
+        while (i < size && data[i] < 0x80 && ASCII_CLASSES[data[i]] == LETTER) {
+            any_upper |= static_cast<unsigned char>(~data[i] & 0x20);
+            ++i;
+        }
+        if (i == size || (data[i] < 0x80 && ASCII_CLASSES[data[i]] == SPACE)) {
+            const std::size_t length = i - start;
+            if (length >= MIN_KEYWORD_BYTES) {
+                if (any_upper == 0) {
+                    add({text.data() + start, length});
+                } else {
+                    letters_.clear();
+                    for (std::size_t k = start; k < i; ++k) {
+                        letters_.push_back(static_cast<char>(data[k] | 0x20));
+                    }
+                    add(letters_);
+                }
+            }
+            return i + 1;
+        }
+        // Anything else: gather the letters of the rest of the piece.
+        letters_.clear();
+        for (std::size_t k = start; k < i; ++k) {
+            letters_.push_back(static_cast<char>(data[k] | 0x20));
+        }
+        i = gather_piece(text, i);
+        end_word();
+        return i;
+    }
+
     // Gathers the letters of a piece from byte `i` up to the next White_Space
     // character; returns the offset after that character.
     std::size_t gather_piece(std::string_view text, std::size_t i) {
