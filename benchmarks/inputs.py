@@ -23,7 +23,7 @@ TOP_N = 20
 
 SIZES = {
     # bytes of UTF-8: prose bodies, synthetic stress texts, the big text
-    "full": {"prose": 1_000_000, "synthetic": 4_000_000, "big": 100_000_000, "articles": 400},
+    "full": {"prose": 1_000_000, "synthetic": 4_000_000, "big": 100_000_000, "articles": 1000},
     "quick": {"prose": 250_000, "synthetic": 500_000, "big": 10_000_000, "articles": 200},
 }
 
