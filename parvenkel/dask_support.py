@@ -1,0 +1,329 @@
+"""Corpus-wide keywords and article rankings on Dask, with exact counts.
+
+The compiled functions run on the calling thread and keep the interpreter
+for the whole call, so more cores and more machines come from running many
+calls at once in separate processes. This module does that with Dask
+(``pip install 'parvenkel[dask]'``): the same code runs on a laptop's
+``distributed.LocalCluster`` and on a cluster.
+
+``corpus_keywords(texts, stop_words, top_n)``
+    The ``top_n`` most frequent words of a whole corpus, with exact counts.
+    Every partition counts all of its words with ``extract_keywords``; the
+    partial counts are summed in a tree reduction on the workers, and the
+    top ``top_n`` are taken at the end. The counts equal, word for word, those
+    of ``extract_keywords`` on all texts joined by a space: white space ends
+    every word, so no word spans two texts and the counts of separate texts
+    add up exactly. Stop words are handed to ``extract_keywords`` unchanged,
+    so they apply exactly as there (unchanged comparison with the normalised
+    words). Words of equal count come in the order of the word (code point
+    order, which is also UTF-8 byte order), so that a cut inside a run of
+    equal counts always keeps the same words.
+
+``rank_articles(articles, query, top_n)``
+    The ``top_n`` articles that score highest by ``score_article``, with their
+    scores and their positions in the input, computed partition by partition
+    and merged. Equal scores come in input order. Articles that score 0 are
+    left out unless ``include_zero=True``.
+
+Both take a Dask bag and then return a lazy ``dask.bag.Item``: call
+``.compute()`` (or pass it to ``dask.compute`` with other work). Both also
+take any iterable of partitions (each an iterable of items), for example a
+list of lists; that is computed here, in this process, with the same merge,
+and the result is returned directly. Dask is imported only for a bag.
+
+Arguments are checked here, before any work is sent out, with the errors of
+the compiled functions: ``stop_words`` and ``top_n`` as ``extract_keywords``
+checks them, ``query`` as ``score_article`` checks it.
+"""
+
+from __future__ import annotations
+
+import heapq
+import operator
+import sys
+from collections.abc import Iterable, Mapping, Sequence
+from functools import partial
+from itertools import islice
+from typing import TYPE_CHECKING, Any, NamedTuple, SupportsIndex, cast, overload
+
+from parvenkel._core import extract_keywords, score_article
+
+if TYPE_CHECKING:
+    from dask.bag import Bag, Item
+
+__all__ = ["RankedArticle", "corpus_keywords", "rank_articles"]
+
+#: The largest ``top_n`` that ``extract_keywords`` takes: every word.
+ALL_WORDS = 2**64 - 1
+
+# Texts of a partition are joined into pieces of about this many characters,
+# so that one call counts many short texts while a partition of any size
+# needs only one such piece at a time next to its counts.
+_PIECE_CHARS = 1 << 24
+
+#: The counts of a partition, or of several: word -> number of occurrences.
+Counts = dict[str, int]
+
+# One scored article inside a partial ranking: (-score, position, article).
+# The position is counted from the start of the partial ranking's first
+# partition; the key (-score, position) is unique, so articles are never
+# compared themselves.
+_Scored = tuple[float, int, object]
+# A partial ranking: the number of articles it covers, and its best scored
+# articles, best first.
+_Partial = tuple[int, list[_Scored]]
+
+
+class RankedArticle(NamedTuple):
+    """One article of a ranking."""
+
+    #: The article's score, as ``score_article`` gives it.
+    score: float
+    #: Its position in the input, from 0, counted over all partitions in order.
+    position: int
+    #: The article itself, as it was in the input.
+    article: object
+
+
+def _is_bag(obj: object) -> bool:
+    # A bag can only exist once dask.bag has been imported.
+    bag_module = sys.modules.get("dask.bag")
+    return bag_module is not None and isinstance(obj, bag_module.Bag)
+
+
+def _plain_partitions(partitions: Iterable[Iterable[object]], what: str) -> Iterable[Iterable[object]]:
+    # A str is an iterable, of characters: taken for partitions or for one
+    # partition it would count letters, or rank characters, without a word.
+    if isinstance(partitions, (str, bytes, bytearray)):
+        raise TypeError(
+            f"{what} is a Dask bag or an iterable of partitions, "
+            f"not a {type(partitions).__name__!r} object"
+        )
+    for part in partitions:
+        if isinstance(part, (str, bytes, bytearray)):
+            raise TypeError(
+                f"a partition is an iterable of {what}, not a {type(part).__name__!r} object"
+            )
+        yield part
+
+
+def _check_stop_words_and_top_n(stop_words: Sequence[str], top_n: SupportsIndex) -> tuple[list[str], int]:
+    # The compiled function itself checks the arguments (types, the range of
+    # top_n) and raises its own errors; the empty text makes this call free.
+    extract_keywords("", stop_words, top_n)
+    return list(stop_words), operator.index(top_n)
+
+
+def _add_counts(target: Counts, pairs: Iterable[tuple[str, int]]) -> None:
+    get = target.get
+    for word, count in pairs:
+        target[word] = get(word, 0) + count
+
+
+def _count_text(counts: Counts, text: str, stop_words: list[str]) -> None:
+    pairs = extract_keywords(text, stop_words, ALL_WORDS)
+    if counts:
+        _add_counts(counts, pairs)
+    else:
+        counts.update(pairs)
+
+
+def _count_partition(texts: Iterable[str], stop_words: list[str]) -> Counts:
+    """Every word of a partition's texts with its count."""
+    counts: Counts = {}
+    piece: list[str] = []
+    size = 0
+    for position, text in enumerate(texts):
+        if not isinstance(text, str):
+            raise TypeError(
+                f"text {position} of a partition is a {type(text).__name__!r} object, not a str"
+            )
+        piece.append(text)
+        size += len(text)
+        if size >= _PIECE_CHARS:
+            _count_text(counts, " ".join(piece), stop_words)
+            piece.clear()
+            size = 0
+    if piece:
+        _count_text(counts, " ".join(piece), stop_words)
+    return counts
+
+
+def _merge_counts(partials: Iterable[Counts]) -> Counts:
+    """The sum of several partial counts, as a new dictionary.
+
+    The inputs are left as they are (a scheduler may hold on to them and hand
+    them to a retried task), so the largest one is copied and the others are
+    added to the copy.
+    """
+    parts = sorted(partials, key=len, reverse=True)
+    if not parts:
+        return {}
+    merged = dict(parts[0])
+    for part in parts[1:]:
+        _add_counts(merged, part.items())
+    return merged
+
+
+def _top_keywords(counts: Counts, top_n: int) -> list[tuple[str, int]]:
+    """The top_n most frequent words, ties in the order of the word."""
+    def key(item: tuple[str, int]) -> tuple[int, str]:
+        return (-item[1], item[0])
+
+    if top_n >= len(counts):
+        return sorted(counts.items(), key=key)
+    return heapq.nsmallest(top_n, counts.items(), key=key)
+
+
+@overload
+def corpus_keywords(
+    texts: Bag, stop_words: Sequence[str], top_n: SupportsIndex, *, split_every: int | None = None
+) -> Item: ...
+@overload
+def corpus_keywords(
+    texts: Iterable[Iterable[str]],
+    stop_words: Sequence[str],
+    top_n: SupportsIndex,
+    *,
+    split_every: int | None = None,
+) -> list[tuple[str, int]]: ...
+def corpus_keywords(
+    texts: Bag | Iterable[Iterable[str]],
+    stop_words: Sequence[str],
+    top_n: SupportsIndex,
+    *,
+    split_every: int | None = None,
+) -> Item | list[tuple[str, int]]:
+    """The ``top_n`` most frequent words of a corpus, as ``(word, count)`` pairs.
+
+    ``texts`` is a Dask bag of ``str`` (the result is then a lazy
+    ``dask.bag.Item``) or an iterable of partitions, each an iterable of
+    ``str`` (computed here; the result is the list). The counts are those of
+    ``extract_keywords`` on all texts joined by a space; most frequent first,
+    words of equal count in code point order. ``split_every`` is the fan-in of
+    the tree that sums the partial counts (Dask's default, 8, when ``None``).
+    """
+    stops, n = _check_stop_words_and_top_n(stop_words, top_n)
+    count = partial(_count_partition, stop_words=stops)
+    top = partial(_top_keywords, top_n=n)
+    if _is_bag(texts):
+        bag = cast(Any, texts)
+        summed = bag.reduction(count, _merge_counts, split_every=split_every, name="parvenkel-keywords")
+        return cast("Item", summed.apply(top))
+    counts: Counts = {}
+    for part in _plain_partitions(cast(Iterable[Iterable[str]], texts), "texts"):
+        part_counts = count(cast(Iterable[str], part))
+        if counts:
+            _add_counts(counts, part_counts.items())
+        else:
+            counts = part_counts
+    return top(counts)
+
+
+def _title_and_content(article: object) -> tuple[object, object]:
+    if isinstance(article, Mapping):
+        return article["title"], article["content"]
+    if isinstance(article, (str, bytes, bytearray)):
+        raise TypeError(
+            f"an article is a (title, content) pair or a mapping with 'title' and 'content', "
+            f"not a {type(article).__name__!r} object"
+        )
+    try:
+        title, content = cast(Iterable[object], article)
+    except (TypeError, ValueError):
+        raise TypeError(
+            f"an article is a (title, content) pair or a mapping with 'title' and 'content', "
+            f"not {article!r:.60}"
+        ) from None
+    return title, content
+
+
+def _scored_key(scored: _Scored) -> tuple[float, int]:
+    return (scored[0], scored[1])
+
+
+def _rank_partition(articles: Iterable[object], query: str, top_n: int, include_zero: bool) -> _Partial:
+    """The best top_n articles of one partition, and its number of articles."""
+    scored: list[_Scored] = []
+    length = 0
+    for position, article in enumerate(articles):
+        length = position + 1
+        title, content = _title_and_content(article)
+        score = score_article(cast(str, title), cast(str, content), query)
+        if score > 0.0 or include_zero:
+            scored.append((-score, position, article))
+    if top_n < len(scored):
+        return length, heapq.nsmallest(top_n, scored, key=_scored_key)
+    scored.sort(key=_scored_key)
+    return length, scored
+
+
+def _merge_rankings(partials: Iterable[_Partial], top_n: int) -> _Partial:
+    """One partial ranking of several consecutive ones, given in input order."""
+    start = 0
+    shifted: list[list[_Scored]] = []
+    for length, best in partials:
+        if start:
+            best = [(key, start + position, article) for key, position, article in best]
+        shifted.append(best)
+        start += length
+    merged = heapq.merge(*shifted, key=_scored_key)
+    # islice stops at sys.maxsize at most; a larger top_n keeps everything too.
+    return start, list(islice(merged, min(top_n, sys.maxsize)))
+
+
+def _final_ranking(partial_ranking: _Partial) -> list[RankedArticle]:
+    return [
+        RankedArticle(-key, position, article) for key, position, article in partial_ranking[1]
+    ]
+
+
+@overload
+def rank_articles(
+    articles: Bag,
+    query: str,
+    top_n: SupportsIndex,
+    *,
+    include_zero: bool = False,
+    split_every: int | None = None,
+) -> Item: ...
+@overload
+def rank_articles(
+    articles: Iterable[Iterable[object]],
+    query: str,
+    top_n: SupportsIndex,
+    *,
+    include_zero: bool = False,
+    split_every: int | None = None,
+) -> list[RankedArticle]: ...
+def rank_articles(
+    articles: Bag | Iterable[Iterable[object]],
+    query: str,
+    top_n: SupportsIndex,
+    *,
+    include_zero: bool = False,
+    split_every: int | None = None,
+) -> Item | list[RankedArticle]:
+    """The ``top_n`` articles that score highest for ``query``, best first.
+
+    ``articles`` is a Dask bag (the result is then a lazy ``dask.bag.Item``)
+    or an iterable of partitions, each an iterable of articles (computed here;
+    the result is the list). An article is a ``(title, content)`` pair of
+    ``str`` or a mapping with the keys ``"title"`` and ``"content"``. Each
+    result is a ``RankedArticle(score, position, article)``: highest score first,
+    equal scores by ``position``, the article's place in the input (from 0,
+    counted over all partitions in order). Articles
+    scoring 0 are left out unless ``include_zero`` is true. ``split_every``
+    is the fan-in of the merge tree (Dask's default, 8, when ``None``).
+    """
+    score_article("", "", query)  # the compiled function's own check of the query
+    _, n = _check_stop_words_and_top_n((), top_n)
+    rank = partial(_rank_partition, query=query, top_n=n, include_zero=bool(include_zero))
+    merge = partial(_merge_rankings, top_n=n)
+    if _is_bag(articles):
+        bag = cast(Any, articles)
+        merged = bag.reduction(rank, merge, split_every=split_every, name="parvenkel-ranking")
+        return cast("Item", merged.apply(_final_ranking))
+    parts = _plain_partitions(cast(Iterable[Iterable[object]], articles), "articles")
+    partials = [rank(part) for part in parts]
+    return _final_ranking(merge(partials))
