@@ -1,0 +1,429 @@
+"""Corpus-wide keywords and rankings on a real Dask cluster (parvenkel.dask_support).
+
+A distributed.LocalCluster with two worker processes runs both functions over
+a corpus of a few thousand articles cut from the real texts in examples/ (the
+Constitution and the Declaration of Independence, in windows of consecutive
+sentences) plus a few written here for the Unicode rules, split into many
+partitions of uneven sizes, some empty. Every answer is compared with the
+single-process one: extract_keywords on all texts joined by a space, and
+score_article on every article. One test kills a worker in the middle of a
+run and gets the same answer. The cluster is closed at the end of the module,
+and its worker processes are checked to be gone.
+"""
+
+from __future__ import annotations
+
+import json
+import logging
+import os
+import re
+from functools import cache
+from pathlib import Path
+
+import pytest
+
+dask = pytest.importorskip("dask")
+db = pytest.importorskip("dask.bag")
+distributed = pytest.importorskip("distributed")
+psutil = pytest.importorskip("psutil")
+
+from parvenkel import extract_keywords, score_article, stoplists  # noqa: E402
+from parvenkel import dask_support  # noqa: E402
+from parvenkel.dask_support import RankedArticle, corpus_keywords, rank_articles  # noqa: E402
+
+ALL = 2**64 - 1
+ROOT = Path(__file__).resolve().parent.parent
+# A guard against a hung cluster, not a measure: runs take a few seconds.
+TIMEOUT = 300
+
+# Articles written for this test, for what the English texts lack: non-ASCII
+# letters, the final sigma, words of 3 bytes or more in few letters, text
+# without spaces, separators other than the space, and texts without words.
+UNICODE_ARTICLES = [
+    ("ΟΔΟΣ ΚΑΙ ΠΟΛΗ", "Η ΟΔΟΣ είναι μακριά. Η οδός και η πόλη, ΟΔΟΣ-Α και ΣΟΦΟΣ."),
+    ("Η οδοσ", "οδοσ με μεσαίο σίγμα, όχι τελικό: ΟΔΟΣΑ οδοσα"),
+    ("İSTANBUL haberleri", "İstanbul'da İSTANBUL ve ISTANBUL, KELVIN \u212a ẞ straße"),
+    ("東京と大阪", "東京 東京 大阪 北京市 中 中 中文 東京"),
+    ("Naïve questions", "naïve naïve üü üü ü ü covid-19 COVID19 2024 x-ray x.ray xray"),
+    ("Separators", "tab\tline\nfeed\u00a0nbsp\u3000ideographic zero\u200bwidth joined"),
+    ("", ""),
+    ("   ", "\t\n \u3000"),
+    ("2024", "12 -- ... 3.14 ¶ §"),
+]
+
+def _sentences(text: str) -> list[str]:
+    return [s for s in re.split(r"(?<=[.;:?!])\s+", text) if s.strip()]
+
+
+@cache
+def articles() -> tuple[tuple[str, str], ...]:
+    """A few thousand (title, content) pairs of real text, the same on every run.
+
+    Every window of 1 to 8 consecutive sentences of each document is one
+    article: its first sentence is the title, the rest the content.
+    """
+    found: list[tuple[str, str]] = []
+    for name in ("us-constitution.txt", "us-declaration.txt"):
+        sentences = _sentences((ROOT / "examples" / "texts" / name).read_text(encoding="utf-8"))
+        for width in range(1, 9):
+            for start in range(len(sentences) - width + 1):
+                window = sentences[start : start + width]
+                found.append((window[0], " ".join(window[1:])))
+    with open(ROOT / "examples" / "articles.jsonl", encoding="utf-8") as lines:
+        for line in lines:
+            if line.strip():
+                record = json.loads(line)
+                found.append((record["title"], record["content"]))
+    # The written ones spread through the corpus, so they fall in many partitions.
+    step = len(found) // len(UNICODE_ARTICLES)
+    for n, article in enumerate(UNICODE_ARTICLES):
+        found.insert(n * step + n, article)
+    return tuple(found)
+
+
+@cache
+def texts() -> tuple[str, ...]:
+    return tuple(f"{title}\n{content}" for title, content in articles())
+
+
+# Partition sizes, taken in turn until the items run out: uneven, some empty.
+SIZES = (0, 1, 37, 90, 5, 0, 64, 123, 2, 48, 0, 71)
+
+
+def partitions(items: tuple[object, ...]) -> list[list[object]]:
+    parts: list[list[object]] = []
+    start = 0
+    while start < len(items):
+        size = SIZES[len(parts) % len(SIZES)]
+        parts.append(list(items[start : start + size]))
+        start += size
+    return parts
+
+
+def bag_of(items: tuple[object, ...], kill_marker: Path | None = None):
+    """A bag of the items in the partitions above; with kill_marker, the task
+    that produces the middle partition kills its worker the first time."""
+    parts = partitions(items)
+    middle = len(parts) // 2
+    markers = [str(kill_marker) if kill_marker and n == middle else None for n in range(len(parts))]
+    return db.from_delayed(
+        [dask.delayed(_partition, pure=True)(part, marker) for part, marker in zip(parts, markers)]
+    )
+
+
+def _partition(items: list[object], kill_marker: str | None) -> list[object]:
+    """The items of one partition, after killing this worker process on the
+    first attempt when a marker path is given (the marker records the pid)."""
+    if kill_marker is not None:
+        try:
+            fd = os.open(kill_marker, os.O_WRONLY | os.O_CREAT | os.O_EXCL)
+        except FileExistsError:
+            pass  # a later attempt, on a new worker
+        else:
+            os.write(fd, str(os.getpid()).encode())
+            os.close(fd)
+            os._exit(1)
+    return items
+
+
+# --- the single-process answers ---------------------------------------------
+
+
+def expected_keywords(stop_words, top_n):
+    joined = " ".join(texts())
+    full = dict(extract_keywords(joined, stop_words, ALL))
+    ordered = sorted(full.items(), key=lambda pair: (-pair[1], pair[0]))
+    return full, extract_keywords(joined, stop_words, top_n), ordered[:top_n]
+
+
+def assert_same_keywords(result, stop_words, top_n):
+    full, single_call, ordered = expected_keywords(stop_words, top_n)
+    # Word for word and count for count, ties in the order of the word.
+    assert result == ordered
+    # The same as one call over the whole corpus, ties aside: the same counts
+    # in the same order, and the same words above the last count.
+    assert [count for _, count in result] == [count for _, count in single_call]
+    if result:
+        last = result[-1][1]
+        assert {w for w, c in result if c > last} == {w for w, c in single_call if c > last}
+        assert all(full[word] == last for word, count in single_call if count == last)
+    if top_n >= len(full):
+        assert dict(result) == dict(single_call) == full
+
+
+def expected_ranking(query, top_n, include_zero=False):
+    scored = [(score_article(t, c, query), n, (t, c)) for n, (t, c) in enumerate(articles())]
+    kept = [entry for entry in scored if include_zero or entry[0] > 0]
+    kept.sort(key=lambda entry: (-entry[0], entry[1]))
+    return [RankedArticle(score, n, article) for score, n, article in kept[:top_n]]
+
+
+# --- the cluster ---------------------------------------------------------------
+
+
+class Cluster:
+    """A client of the test cluster, and every worker process it has had."""
+
+    def __init__(self, client):
+        self.client = client
+        self.seen_pids: set[int] = set()
+
+    def worker_pids(self) -> set[int]:
+        pids = set(self.client.run(os.getpid).values())
+        self.seen_pids |= pids
+        return pids
+
+
+def _is_resource_tracker(process) -> bool:
+    # multiprocessing's helper for the spawned workers; it serves this whole
+    # test process and ends with it.
+    try:
+        return any("multiprocessing.resource_tracker" in part for part in process.cmdline())
+    except psutil.NoSuchProcess:
+        return True
+
+
+@pytest.fixture(scope="module")
+def cluster(tmp_path_factory):
+    me = psutil.Process()
+    children_before = {child.pid for child in me.children(recursive=True)}
+    with distributed.LocalCluster(
+        n_workers=2,
+        threads_per_worker=1,
+        processes=True,
+        host="127.0.0.1",
+        dashboard_address=None,
+        local_directory=str(tmp_path_factory.mktemp("dask-workers")),
+        silence_logs=logging.ERROR,
+    ) as local_cluster:
+        with distributed.Client(local_cluster) as client:
+            started = Cluster(client)
+            assert len(started.worker_pids()) == 2
+            yield started
+            started.worker_pids()
+    # No cluster process is left running: every worker the cluster has had is
+    # gone, and so is every other process started for it.
+    for pid in started.seen_pids:
+        assert not psutil.pid_exists(pid) or psutil.Process(pid).status() == psutil.STATUS_ZOMBIE
+    left = [
+        child
+        for child in me.children(recursive=True)
+        if child.pid not in children_before and not _is_resource_tracker(child)
+    ]
+    left = [child for child in left if child.is_running() and child.status() != psutil.STATUS_ZOMBIE]
+    assert left == []
+
+
+@pytest.fixture
+def client(cluster):
+    return cluster.client
+
+
+def run(client, lazy):
+    return client.compute(lazy).result(timeout=TIMEOUT)
+
+
+KEYWORD_CASES = [
+    # name, stop words, top_n, split_every
+    ("every word", (), ALL, None),
+    ("top 25", (), 25, None),
+    ("english stop list", tuple(stoplists.load("english")), 40, None),
+    ("english, every word, deep tree", stoplists.load("english"), ALL, 2),
+    ("stop words unchanged", ["the", "The", "SHALL", "shall", "of", "ΟΔΟΣ", "οδος"], 10, 3),
+    ("one", (), 1, None),
+    ("none", (), 0, None),
+]
+
+
+@pytest.mark.parametrize(
+    ("stop_words", "top_n", "split_every"),
+    [case[1:] for case in KEYWORD_CASES],
+    ids=[case[0] for case in KEYWORD_CASES],
+)
+def test_corpus_keywords_on_the_cluster_equal_one_call_over_the_corpus(
+    client, stop_words, top_n, split_every
+):
+    lazy = corpus_keywords(bag_of(texts()), stop_words, top_n, split_every=split_every)
+    assert_same_keywords(run(client, lazy), stop_words, top_n)
+
+
+RANKING_CASES = [
+    # query, top_n, include_zero
+    ("congress", 10, False),
+    ("PRESIDENT", ALL, False),
+    ("the", 25, False),  # long runs of equal scores: input order decides
+    ("ΟΔΟΣ", 5, False),  # final sigma: matches ΟΔΟΣ and οδός's title, not οδοσ
+    ("οδοσ", 5, False),
+    ("İstanbul", 3, False),
+    ("東京", 3, False),
+    (" ", 50, False),
+    ("", 5, False),  # an empty query scores 0 everywhere
+    ("", 5, True),
+    ("no such words here", 3, True),
+    ("united states", 0, False),
+]
+
+
+@pytest.mark.parametrize(("query", "top_n", "include_zero"), RANKING_CASES)
+def test_rank_articles_on_the_cluster_equal_scoring_every_article(client, query, top_n, include_zero):
+    lazy = rank_articles(bag_of(articles()), query, top_n, include_zero=include_zero)
+    assert run(client, lazy) == expected_ranking(query, top_n, include_zero)
+
+
+def test_the_test_corpus_is_big_and_real():
+    # What the tests above rely on: thousands of articles, all of them
+    # counted and ranked, across many partitions, some of them empty.
+    parts = partitions(articles())
+    assert len(articles()) > 2500
+    assert len(parts) > 40 and sum(1 for part in parts if not part) > 5
+    assert sum(map(len, parts)) == len(articles())
+    assert dict(extract_keywords(" ".join(texts()), [], 5))["the"] > 10_000
+    assert expected_ranking("ΟΔΟΣ", ALL) != []
+
+
+def test_articles_as_mappings_and_lists_rank_like_pairs(client):
+    as_dicts = tuple({"title": t, "content": c, "id": n} for n, (t, c) in enumerate(articles()))
+    as_lists = tuple([t, c] for t, c in articles())
+    dicts, lists = dask.compute(
+        rank_articles(bag_of(as_dicts), "congress", 20), rank_articles(bag_of(as_lists), "congress", 20)
+    )
+    expected = expected_ranking("congress", 20)
+    # The id of a dictionary is its position: the articles came back whole.
+    assert [(r.score, r.position, r.article["id"]) for r in dicts] == [
+        (e.score, e.position, e.position) for e in expected
+    ]
+    assert [(r.score, r.position, tuple(r.article)) for r in lists] == expected
+
+
+@pytest.mark.parametrize("function", ["keywords", "ranking"])
+def test_a_worker_killed_in_the_middle_of_a_run_is_survived(cluster, tmp_path, function):
+    client = cluster.client
+    marker = tmp_path / "killed"
+    before = cluster.worker_pids()
+    bag = bag_of(texts() if function == "keywords" else articles(), kill_marker=marker)
+    stop_words = stoplists.load("english")
+    if function == "keywords":
+        result = run(client, corpus_keywords(bag, stop_words, 30))
+        assert_same_keywords(result, stop_words, 30)
+    else:
+        result = run(client, rank_articles(bag, "the", 40))
+        assert result == expected_ranking("the", 40)
+    # A worker did die in the run, and the nanny put a new one in its place.
+    killed = int(marker.read_text())
+    assert killed in before
+    client.wait_for_workers(2, timeout=TIMEOUT)
+    after = cluster.worker_pids()
+    assert killed not in after and len(after) == 2
+
+
+def test_an_error_in_a_partition_reaches_the_caller(client):
+    bag = db.from_sequence(["fine text", 42, "more text"], npartitions=2)
+    with pytest.raises(TypeError, match="'int' object, not a str"):
+        run(client, corpus_keywords(bag, [], 5))
+    with pytest.raises(TypeError, match="argument 'content'"):
+        run(client, rank_articles(db.from_sequence([("title", None)]), "q", 5))
+
+
+# --- in this process: iterables of partitions, and argument checks -------------
+
+
+LOCAL_PARTITIONINGS = {
+    "uneven lists": lambda items: partitions(items),
+    "one partition": lambda items: [list(items)],
+    "generators": lambda items: (iter(part) for part in partitions(items)),
+    "one item each": lambda items: [[item] for item in items],
+}
+
+
+@pytest.mark.parametrize("partitioning", LOCAL_PARTITIONINGS.values(), ids=LOCAL_PARTITIONINGS.keys())
+@pytest.mark.parametrize(
+    ("stop_words", "top_n"), [((), ALL), (stoplists.load("english"), 15), (["The", "the"], 0)]
+)
+def test_corpus_keywords_of_plain_partitions(partitioning, stop_words, top_n):
+    assert_same_keywords(corpus_keywords(partitioning(texts()), stop_words, top_n), stop_words, top_n)
+
+
+@pytest.mark.parametrize("partitioning", LOCAL_PARTITIONINGS.values(), ids=LOCAL_PARTITIONINGS.keys())
+@pytest.mark.parametrize(
+    ("query", "top_n", "include_zero"), [("the", 30, False), ("ΟΔΟΣ", ALL, False), ("", 4, True)]
+)
+def test_rank_articles_of_plain_partitions(partitioning, query, top_n, include_zero):
+    result = rank_articles(partitioning(articles()), query, top_n, include_zero=include_zero)
+    assert result == expected_ranking(query, top_n, include_zero)
+
+
+def test_texts_are_counted_in_pieces_joined_by_a_space(monkeypatch):
+    # A partition's texts are counted a piece of several texts at a time;
+    # with tiny pieces, every piece boundary falls between two texts.
+    monkeypatch.setattr(dask_support, "_PIECE_CHARS", 50)
+    assert_same_keywords(corpus_keywords([list(texts())], (), ALL), (), ALL)
+    assert corpus_keywords([["ab", "c", "abc"], ["ab", "c abc"]], (), ALL) == [("abc", 2)]
+
+
+def test_summing_partial_counts_leaves_them_as_they_were():
+    # A scheduler may keep a partial result and hand it to a retried task.
+    partials = [{"abc": 2, "def": 1}, {"abc": 1}, {}]
+    copies = [dict(part) for part in partials]
+    assert dask_support._merge_counts(iter(partials)) == {"abc": 3, "def": 1}
+    assert partials == copies
+    assert dask_support._merge_counts(iter([])) == {}
+
+
+def test_empty_corpora():
+    assert corpus_keywords([], (), 5) == []
+    assert corpus_keywords([[], [""], ["  "]], (), ALL) == []
+    assert rank_articles([], "q", 5, include_zero=True) == []
+    assert rank_articles([[], [("a", "b")]], "q", 5, include_zero=True) == [RankedArticle(0.0, 0, ("a", "b"))]
+
+
+def _error_of(call):
+    with pytest.raises(BaseException) as caught:
+        call()
+    return type(caught.value), str(caught.value)
+
+
+ARGUMENT_ERRORS = [
+    # the call here, the compiled function's call that fails the same way
+    (lambda b: corpus_keywords(b, "the", 5), lambda: extract_keywords("", "the", 5)),
+    (lambda b: corpus_keywords(b, {"the"}, 5), lambda: extract_keywords("", {"the"}, 5)),
+    (lambda b: corpus_keywords(b, ["the", 1], 5), lambda: extract_keywords("", ["the", 1], 5)),
+    (lambda b: corpus_keywords(b, [], -1), lambda: extract_keywords("", [], -1)),
+    (lambda b: corpus_keywords(b, [], 2**64), lambda: extract_keywords("", [], 2**64)),
+    (lambda b: corpus_keywords(b, [], 2.0), lambda: extract_keywords("", [], 2.0)),
+    (lambda b: rank_articles(b, None, 5), lambda: score_article("", "", None)),
+    (lambda b: rank_articles(b, "\ud800", 5), lambda: score_article("", "", "\ud800")),
+    (lambda b: rank_articles(b, "q", -1), lambda: extract_keywords("", [], -1)),
+    (lambda b: rank_articles(b, "q", "5"), lambda: extract_keywords("", [], "5")),
+]
+
+
+@pytest.mark.parametrize(("call", "compiled"), ARGUMENT_ERRORS)
+@pytest.mark.parametrize("as_bag", [True, False], ids=["bag", "partitions"])
+def test_arguments_are_checked_before_any_work_like_the_compiled_functions(call, compiled, as_bag):
+    # A bag whose computation would fail: the call must fail before it.
+    bag = db.from_sequence([1], npartitions=1).map(lambda _: 1 / 0) if as_bag else iter(())
+    assert _error_of(lambda: call(bag)) == _error_of(compiled)
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda: corpus_keywords("some text here", [], 5),
+        lambda: corpus_keywords(["some text here"], [], 5),
+        lambda: corpus_keywords([["fine text"], b"bytes"], [], 5),
+        lambda: rank_articles("title", "q", 5),
+        lambda: rank_articles([("title", "content")], "q", 5),
+    ],
+)
+def test_a_str_is_neither_partitions_nor_a_partition(call):
+    # It would iterate over characters: letters counted one by one.
+    with pytest.raises(TypeError, match="not a 'str' object|not a 'bytes' object"):
+        call()
+
+
+@pytest.mark.parametrize(
+    "article", ["title and content", b"tc", ("only a title",), ("t", "c", "x"), 7, {"title": "t"}]
+)
+def test_articles_that_are_not_pairs_are_refused(article):
+    with pytest.raises((TypeError, KeyError)):
+        rank_articles([[article]], "q", 5)
