@@ -4,14 +4,16 @@
 Reads data/ucd/ (UnicodeData.txt, SpecialCasing.txt, DerivedCoreProperties.txt,
 PropList.txt) and writes src/text/unicode_tables.hpp and unicode_tables.cpp:
 
-* LOWERCASE_LUT, LOWERCASE_DELTA, LOWERCASE_MULTI: the full lowercase mapping
-  as sorted ranges of code points sharing one offset (every code point, or
-  every second one), searched by binary search, plus the mappings to more
-  than one code point. LOWERCASE_LUT_BLOCKS narrows each search to the
-  ranges near one block of 256 code points.
-* CASED_* and CASE_IGNORABLE_*: run-length lists of the two sets the
-  Final_Sigma rule asks about, with a small index searched by binary search.
-* ALPHABETIC_INDEX, ALPHABETIC_BITS: a two-level bitset of Alphabetic.
+* CHAR_INFO_INDEX, CHAR_INFO_BLOCKS, CHAR_INFO_RECORDS: one record per code
+  point, found in two steps (CPython's unicodetype_db.h layout): the index
+  names a deduplicated block of record numbers for each 2**CHAR_INFO_SHIFT
+  code points, and the record packs the lowercase mapping (an offset from
+  the code point) with the bits Alphabetic, Cased and Case_Ignorable and the
+  bits that send a code point off the plain lowercasing path.
+* LOWERCASE_TWO_BYTE: the lowercase forms of U+00C0..U+07FF as UTF-8 bytes,
+  so that the lowercasing of text in Latin, Greek, Cyrillic and the other
+  scripts of two-byte characters copies two bytes per character.
+* LOWERCASE_MULTI: the mappings to more than one code point.
 * WHITESPACE_MAP: the 256-byte map of the non-ASCII White_Space characters.
 
 Before anything is written, every code point 0..0x10FFFF is looked up in the
@@ -26,7 +28,6 @@ Standard library only; runs on any Python 3.
 from __future__ import annotations
 
 import argparse
-import bisect
 import sys
 from pathlib import Path
 
@@ -50,16 +51,31 @@ WHITE_SPACE_NONE_UNTIL = 0x85  # U+0021-U+0084 are not White_Space
 WHITE_SPACE_SINGLES = {0x16: 0x1680, 0x30: 0x3000}  # block -> its one space
 WHITE_SPACE_MAP_BITS = {0x00: 1, 0x20: 2}  # block -> bit of WHITESPACE_MAP
 
-# Layout parameters.
-LUT_FIRST_SHIFT = 12  # key = first << 12 | (span - 1) << 2 | stride2 << 1 | multi
-LUT_SPAN_SHIFT = 2
-LUT_SPAN_LIMIT = 1 << (LUT_FIRST_SHIFT - LUT_SPAN_SHIFT)
-LUT_STRIDE2 = 0x2
-LUT_MULTI = 0x1
-LUT_BLOCK_SHIFT = 8  # LOWERCASE_LUT_BLOCKS narrows the search to one block of 256
-RUN_BLOCK = 16  # boundaries per run-list block: bounds the linear scan
-BITSET_WORD_BITS = 64
-BITSET_CHUNK_SHIFTS = (6, 7, 8)  # chunk sizes tried for the two-level bitset
+# Layout parameters. Each block of the two-step table covers 2**CHAR_INFO_SHIFT
+# code points. With 6, 7 and 8, benchmarks/text_bench.sh measured the same
+# speed within its noise; 7 gives the smallest tables (39.9 KB in all, against
+# 55.6 KB with 6, whose index needs 16 bits, and 42.7 KB with 8).
+CHAR_INFO_SHIFT = 7
+CHAR_INFO_DELTA_SHIFT = 8  # record = offset << 8 | flags
+TWO_BYTE_UNTIL = 0x800  # LOWERCASE_TWO_BYTE covers U+00C0..U+07FF
+# Record flags.
+CHAR_INFO_ALPHABETIC = 0x01
+CHAR_INFO_CASED = 0x02
+CHAR_INFO_CASE_IGNORABLE = 0x04
+# The lowercase form is not "the code point plus the offset, in as many UTF-8
+# bytes": a mapping to several code points, to a different UTF-8 length, or
+# one decided by the Final_Sigma context.
+CHAR_INFO_LOWER_SPECIAL = 0x08
+CHAR_INFO_LOWER_MULTI = 0x10  # the offset is an index into LOWERCASE_MULTI
+CHAR_INFO_FINAL_SIGMA = 0x20  # lowercased by the Final_Sigma rule in a text
+CHAR_INFO_FLAGS = (
+    ("ALPHABETIC", CHAR_INFO_ALPHABETIC),
+    ("CASED", CHAR_INFO_CASED),
+    ("CASE_IGNORABLE", CHAR_INFO_CASE_IGNORABLE),
+    ("LOWER_SPECIAL", CHAR_INFO_LOWER_SPECIAL),
+    ("LOWER_MULTI", CHAR_INFO_LOWER_MULTI),
+    ("FINAL_SIGMA", CHAR_INFO_FINAL_SIGMA),
+)
 
 # Figures of Unicode 17.0.0 that the data must reproduce.
 EXPECTED = {
@@ -68,6 +84,7 @@ EXPECTED = {
     "lowercase mappings in plane 1": 307,
     "lowercase mappings above plane 1": 0,
     "multi-character lowercase mappings": {0x0130: (0x0069, 0x0307)},
+    "Final_Sigma": {0x03A3},
     "Lowercase": 2595,
     "Uppercase": 2006,
     "Lt": 31,
@@ -155,23 +172,28 @@ def read_unicode_data(path: Path) -> tuple[dict[int, str], dict[int, int]]:
     return category, simple_lower
 
 
-def read_unconditional_lowercase(path: Path) -> dict[int, tuple[int, ...]]:
-    """Lowercase entries of SpecialCasing.txt without a condition list."""
+def read_special_casing(path: Path) -> tuple[dict[int, tuple[int, ...]], set[int]]:
+    """Lowercase entries of SpecialCasing.txt without a condition list, and
+    the code points whose entry has the condition Final_Sigma."""
     check_version(path)
     mappings: dict[int, tuple[int, ...]] = {}
+    final_sigma: set[int] = set()
     for fields in data_lines(path):
         # code; lower; title; upper; (condition_list;)? and an empty last field
         conditions = fields[4] if len(fields) > 5 else ""
+        cp = int(fields[0], 16)
         if conditions:
+            if conditions == "Final_Sigma":
+                final_sigma.add(cp)
             continue
-        mappings[int(fields[0], 16)] = tuple(int(x, 16) for x in fields[1].split())
-    return mappings
+        mappings[cp] = tuple(int(x, 16) for x in fields[1].split())
+    return mappings, final_sigma
 
 
 class Ucd:
     def __init__(self, ucd_dir: Path):
         category, simple_lower = read_unicode_data(ucd_dir / "UnicodeData.txt")
-        special = read_unconditional_lowercase(ucd_dir / "SpecialCasing.txt")
+        special, final_sigma = read_special_casing(ucd_dir / "SpecialCasing.txt")
         derived = read_properties(ucd_dir / "DerivedCoreProperties.txt")
         proplist = read_properties(ucd_dir / "PropList.txt")
 
@@ -186,6 +208,7 @@ class Ucd:
         self.case_ignorable = frozenset(derived["Case_Ignorable"])
         self.alphabetic = frozenset(derived["Alphabetic"])
         self.white_space = frozenset(proplist["White_Space"])
+        self.final_sigma = frozenset(final_sigma)
 
 
 def check_figures(ucd: Ucd) -> None:
@@ -204,6 +227,7 @@ def check_figures(ucd: Ucd) -> None:
             f"U+{cp:04X} maps out of its plane",
         )
         require(0 not in mapping, f"U+{cp:04X} maps to U+0000")  # 0 pads LOWERCASE_MULTI
+    expect("Final_Sigma", set(ucd.final_sigma))
     expect("Lowercase", len(ucd.lowercase))
     expect("Uppercase", len(ucd.uppercase))
     expect("Lt", len(ucd.titlecase))
@@ -224,18 +248,11 @@ def check_figures(ucd: Ucd) -> None:
 
 
 # --------------------------------------------------------------------------
-# Table layouts
+# Table layout
 
 
-def to_ranges(members) -> list[tuple[int, int]]:
-    """Half-open ranges [start, end) of a set of code points, in order."""
-    ranges: list[list[int]] = []
-    for cp in sorted(members):
-        if ranges and ranges[-1][1] == cp:
-            ranges[-1][1] = cp + 1
-        else:
-            ranges.append([cp, cp + 1])
-    return [(a, b) for a, b in ranges]
+def utf8_length(cp: int) -> int:
+    return 1 if cp < 0x80 else 2 if cp < 0x800 else 3 if cp < 0x10000 else 4
 
 
 class Array:
@@ -275,202 +292,100 @@ class Array:
         return text
 
 
-class LowercaseTable:
-    """Ranges of code points whose lowercase mapping is one shared offset away.
+class CharInfoTable:
+    """One record per code point, in two steps.
 
-    A range covers first, first + stride, ..., first + (span - 1) * stride with
-    stride 1 or 2; with stride 2 the code points in between are not mapped by it (they
-    are the lowercase partners of alternating upper/lower pairs). Ranges never
-    overlap, so the range to consult for x is the last one whose first code
-    point is at most x. A mapping to several code points is a range of one
-    whose delta indexes LOWERCASE_MULTI.
+    A record is offset << CHAR_INFO_DELTA_SHIFT | flags, a signed 32-bit
+    value: the offset is the lowercase mapping minus the code point (for
+    CHAR_INFO_LOWER_MULTI, the mapping's index into LOWERCASE_MULTI), and the
+    flags are the CHAR_INFO_* bits. Distinct records are numbered by first
+    use, so record 0 is that of U+0000: no mapping, no flag.
+
+    The code points are cut into blocks of 2**shift; equal blocks are stored
+    once. INDEX[x >> shift] is the block of x, BLOCKS[block << shift | (x mod
+    2**shift)] its record number. The index stops after the last block that
+    holds a record other than 0 (limit); every code point from there on has
+    record 0.
     """
 
-    def __init__(self, lower_map: dict[int, tuple[int, ...]]):
+    def __init__(self, ucd: Ucd, shift: int = CHAR_INFO_SHIFT):
+        lower_map = ucd.lower_map
         multi_sources = sorted(cp for cp, m in lower_map.items() if len(m) > 1)
         self.multi = [lower_map[cp] for cp in multi_sources]
         self.multi_width = max(len(m) for m in self.multi)
-        ranges: list[dict] = []
-        for cp in sorted(lower_map):
-            mapping = lower_map[cp]
-            if len(mapping) > 1:
-                ranges.append(dict(first=cp, last=cp, stride=1, multi=True,
-                                   delta=multi_sources.index(cp)))
-                continue
-            delta = mapping[0] - cp
-            if ranges and not ranges[-1]["multi"] and ranges[-1]["delta"] == delta:
-                r = ranges[-1]
-                step = cp - r["last"]
-                span = (r["last"] - r["first"]) // r["stride"] + 1
-                if span == 1 and step in (1, 2):
-                    r["stride"] = step
-                if step == r["stride"] and span < LUT_SPAN_LIMIT:
-                    r["last"] = cp
-                    continue
-            ranges.append(dict(first=cp, last=cp, stride=1, multi=False, delta=delta))
-        self.ranges = ranges
 
-        keys = []
-        for r in ranges:
-            span = (r["last"] - r["first"]) // r["stride"] + 1
-            require(r["first"] < LOWER_TABLE_UNTIL, "mapped code point beyond the table")
-            keys.append(
-                r["first"] << LUT_FIRST_SHIFT
-                | (span - 1) << LUT_SPAN_SHIFT
-                | (LUT_STRIDE2 if r["stride"] == 2 else 0)
-                | (LUT_MULTI if r["multi"] else 0)
-            )
-        require(keys == sorted(keys), "lowercase ranges out of order")
-        require(
-            all(a["last"] < b["first"] for a, b in zip(ranges, ranges[1:])),
-            "lowercase ranges overlap",
-        )
-        self.keys = keys
-        self.deltas = [r["delta"] for r in ranges]
-        # blocks[b]: how many ranges start before block b. The range covering
-        # a code point of block b, if any, is among keys[blocks[b] - 1] ..
-        # keys[blocks[b + 1] - 1].
-        firsts = [r["first"] for r in ranges]
-        self.blocks = [
-            bisect.bisect_left(firsts, b << LUT_BLOCK_SHIFT)
-            for b in range((LOWER_TABLE_UNTIL >> LUT_BLOCK_SHIFT) + 1)
+        def record(cp: int) -> int:
+            flags = 0
+            if cp in ucd.alphabetic:
+                flags |= CHAR_INFO_ALPHABETIC
+            if cp in ucd.cased:
+                flags |= CHAR_INFO_CASED
+            if cp in ucd.case_ignorable:
+                flags |= CHAR_INFO_CASE_IGNORABLE
+            mapping = lower_map.get(cp, (cp,))
+            if len(mapping) > 1:
+                flags |= CHAR_INFO_LOWER_SPECIAL | CHAR_INFO_LOWER_MULTI
+                offset = multi_sources.index(cp) * self.multi_width
+            else:
+                offset = mapping[0] - cp
+                if utf8_length(mapping[0]) != utf8_length(cp):
+                    flags |= CHAR_INFO_LOWER_SPECIAL
+            if cp in ucd.final_sigma:
+                flags |= CHAR_INFO_LOWER_SPECIAL | CHAR_INFO_FINAL_SIGMA
+            return offset << CHAR_INFO_DELTA_SHIFT | flags
+
+        numbers: dict[int, int] = {}
+        per_code_point = [numbers.setdefault(record(cp), len(numbers))
+                          for cp in range(CODE_POINT_LIMIT)]
+        self.records = list(numbers)
+        require(self.records[0] == 0, "U+0000 has a record")
+
+        size = 1 << shift
+        last_used = max(cp for cp, n in enumerate(per_code_point) if n != 0)
+        self.shift = shift
+        self.limit = (last_used >> shift) + 1 << shift
+        blocks: dict[tuple[int, ...], int] = {}
+        self.index = [
+            blocks.setdefault(tuple(per_code_point[base:base + size]), len(blocks))
+            for base in range(0, self.limit, size)
         ]
+        self.blocks = [n for block in blocks for n in block]  # insertion order: first use
         self.arrays = [
-            Array("LOWERCASE_LUT", keys,
-                  "first << 12 | (span - 1) << 2 | stride 2 << 1 | multi", 8),
-            Array("LOWERCASE_LUT_BLOCKS", self.blocks,
-                  "number of ranges starting before each block of 256 code points"),
-            Array("LOWERCASE_DELTA", self.deltas,
-                  "mapping minus code point; index into LOWERCASE_MULTI for a multi range"),
+            Array("CHAR_INFO_INDEX", self.index, f"block of each {size} code points"),
+            Array("CHAR_INFO_BLOCKS", self.blocks, f"record number of each code point, "
+                  f"{size} per block"),
+            Array("CHAR_INFO_RECORDS", self.records, "offset << 8 | flags"),
         ]
+        # The two-byte code points from U+00C0 on, with their lowercase
+        # forms in UTF-8, or 0, 0 for those off the plain path.
+        self.two_byte = []
+        for cp in range(LOWER_TABLE_FROM, TWO_BYTE_UNTIL):
+            record = self.record(cp)
+            if record & CHAR_INFO_LOWER_SPECIAL:
+                self.two_byte += [0, 0]
+            else:
+                self.two_byte += list(chr(self.lower(cp, record)[0]).encode("utf-8"))
+        self.two_byte_array = Array(
+            "LOWERCASE_TWO_BYTE", self.two_byte,
+            "UTF-8 of the lowercase form of U+00C0..U+07FF (0, 0: off the plain path)", 2)
         self.multi_array = Array(
             "LOWERCASE_MULTI",
             [c for m in self.multi for c in m + (0,) * (self.multi_width - len(m))],
-            "mapped code points of each multi range, zero-padded", 4,
+            "mapped code points of each mapping to several, zero-padded", 4,
         )
 
-    def lookup(self, cp: int) -> tuple[int, ...]:
-        """to_lower as the C++ code decides it."""
-        if cp < LOWER_TABLE_FROM:
-            return (cp + 0x20,) if 0x41 <= cp <= 0x5A else (cp,)
-        if cp >= LOWER_TABLE_UNTIL:
-            return (cp,)
-        block = cp >> LUT_BLOCK_SHIFT
-        lo, hi = self.blocks[block], self.blocks[block + 1]
-        probe = cp << LUT_FIRST_SHIFT | ((1 << LUT_FIRST_SHIFT) - 1)
-        i = bisect.bisect_right(self.keys, probe, lo, hi)
-        if i == 0:
-            return (cp,)
-        key = self.keys[i - 1]
-        offset = cp - (key >> LUT_FIRST_SHIFT)
-        stride2 = key & LUT_STRIDE2
-        if stride2:
-            if offset & 1:
-                return (cp,)
-            offset >>= 1
-        if offset > (key >> LUT_SPAN_SHIFT) & (LUT_SPAN_LIMIT - 1):
-            return (cp,)
-        delta = self.deltas[i - 1]
-        if key & LUT_MULTI:
-            return self.multi[delta]
-        return (cp + delta,)
-
-
-class RunList:
-    """A set as a list of boundaries b0 < b1 < ... where membership flips.
-
-    [b0, b1), [b2, b3), ... are inside. The boundaries are cut into blocks of
-    at most RUN_BLOCK; the index holds each block's first boundary (exactly)
-    and its position, and the block's other boundaries are stored as gaps of
-    one byte from the previous one. A gap wider than a byte starts a new
-    block. The gap at a block's first position is unused and zero. A last
-    index entry, U+110000 at the number of boundaries, closes the final block.
-    """
-
-    def __init__(self, name: str, members):
-        bounds = [b for r in to_ranges(members) for b in r]
-        starts, positions, gaps = [], [], []
-        for i, b in enumerate(bounds):
-            gap = b - bounds[i - 1] if i else None
-            if gap is None or gap > 0xFF or i - positions[-1] >= RUN_BLOCK:
-                starts.append(b)
-                positions.append(i)
-                gaps.append(0)
-            else:
-                gaps.append(gap)
-        starts.append(CODE_POINT_LIMIT)
-        positions.append(len(bounds))
-        self.starts, self.positions, self.gaps = starts, positions, gaps
-        self.arrays = [
-            Array(f"{name}_RUN_STARTS", starts, "first boundary of each block", 5),
-            Array(f"{name}_RUN_POSITIONS", positions, "position of that boundary"),
-            Array(f"{name}_RUNS", gaps, "gap from the previous boundary (0 at a block start)"),
-        ]
-
-    def contains(self, cp: int) -> bool:
-        j = bisect.bisect_right(self.starts, cp)
-        if j == 0:
-            return False
-        j -= 1
-        i, end, value = self.positions[j], self.positions[j + 1], self.starts[j]
-        while i + 1 < end:
-            nxt = value + self.gaps[i + 1]
-            if nxt > cp:
-                break
-            value = nxt
-            i += 1
-        return i % 2 == 0
-
-
-class Bitset:
-    """A two-level bitset: chunks of 2**shift bits, deduplicated.
-
-    INDEX[x >> shift] picks a chunk; the chunk is words_per_chunk 64-bit words
-    of BITS. Code points at or beyond limit are outside. The chunk size is the
-    one of BITSET_CHUNK_SHIFTS giving the smallest pair of arrays.
-    """
-
-    def __init__(self, name: str, members):
-        best = None
-        for shift in BITSET_CHUNK_SHIFTS:
-            candidate = self._build(name, members, shift)
-            if best is None or candidate[0] < best[0]:
-                best = candidate
-        _, self.shift, self.limit, self.index, self.words = best
-        self.words_per_chunk = (1 << self.shift) // BITSET_WORD_BITS
-        self.arrays = [
-            Array(f"{name}_INDEX", self.index, f"chunk of each {1 << self.shift} code points"),
-            Array(f"{name}_BITS", self.words,
-                  f"{self.words_per_chunk} words of 64 bits per chunk", 16),
-        ]
-
-    @staticmethod
-    def _build(name: str, members, shift: int):
-        size = 1 << shift
-        limit = (max(members) >> shift) + 1 << shift
-        chunks: dict[int, int] = {}
-        index = []
-        for base in range(0, limit, size):
-            bits = 0
-            for cp in range(base, base + size):
-                if cp in members:
-                    bits |= 1 << (cp - base)
-            index.append(chunks.setdefault(bits, len(chunks)))
-        words = []
-        for bits in chunks:  # insertion order: first use
-            for w in range(size // BITSET_WORD_BITS):
-                words.append(bits >> (w * BITSET_WORD_BITS) & (2**BITSET_WORD_BITS - 1))
-        total = (
-            Array(name, index, "").size + Array(name, words, "").size
-        )
-        return total, shift, limit, index, words
-
-    def contains(self, cp: int) -> bool:
+    def record(self, cp: int) -> int:
+        """The record of any code point from U+0080 on, as the C++ code reads it."""
         if cp >= self.limit:
-            return False
-        chunk = self.index[cp >> self.shift]
-        word = self.words[chunk * self.words_per_chunk + ((cp >> 6) & (self.words_per_chunk - 1))]
-        return bool(word >> (cp & 63) & 1)
+            return self.records[0]
+        block = self.index[cp >> self.shift]
+        return self.records[self.blocks[block << self.shift | (cp & (1 << self.shift) - 1)]]
+
+    def lower(self, cp: int, record: int) -> tuple[int, ...]:
+        offset = record >> CHAR_INFO_DELTA_SHIFT
+        if record & CHAR_INFO_LOWER_MULTI:
+            return self.multi[offset // self.multi_width]
+        return (cp + offset,)
 
 
 def build_white_space_map(white_space: frozenset[int]) -> list[int]:
@@ -492,41 +407,58 @@ def build_white_space_map(white_space: frozenset[int]) -> list[int]:
     return table
 
 
+def is_ascii_letter(cp: int) -> bool:
+    return 0x41 <= (cp & ~0x20) <= 0x5A
+
+
 class Tables:
-    def __init__(self, ucd: Ucd):
-        self.lower = LowercaseTable(ucd.lower_map)
-        self.cased = RunList("CASED", ucd.cased)
-        self.case_ignorable = RunList("CASE_IGNORABLE", ucd.case_ignorable)
-        self.alphabetic = Bitset("ALPHABETIC", ucd.alphabetic)
+    def __init__(self, ucd: Ucd, shift: int = CHAR_INFO_SHIFT):
+        self.info = CharInfoTable(ucd, shift)
         self.white_space_map = build_white_space_map(ucd.white_space)
         self.arrays = (
-            self.lower.arrays
-            + [self.lower.multi_array]
-            + self.cased.arrays
-            + self.case_ignorable.arrays
-            + self.alphabetic.arrays
+            self.info.arrays
+            + [self.info.two_byte_array, self.info.multi_array]
             + [Array("WHITESPACE_MAP", self.white_space_map,
                      "bit 0: block 0x00, bit 1: block 0x20")]
         )
 
     # The decision procedures of the C++ code, fast answers first.
 
+    def char_info(self, cp: int) -> int:
+        """char_info: ASCII without a table, the rest from the table."""
+        if cp < 0x80:
+            flags = 0
+            if is_ascii_letter(cp):
+                flags |= CHAR_INFO_ALPHABETIC | CHAR_INFO_CASED
+            if cp in ASCII_CASE_IGNORABLE:
+                flags |= CHAR_INFO_CASE_IGNORABLE
+            offset = 0x20 if 0x41 <= cp <= 0x5A else 0
+            return offset << CHAR_INFO_DELTA_SHIFT | flags
+        return self.info.record(cp)
+
+    def to_lower(self, cp: int) -> tuple[int, ...]:
+        if cp < LOWER_TABLE_FROM:
+            return (cp + 0x20,) if 0x41 <= cp <= 0x5A else (cp,)
+        if cp >= LOWER_TABLE_UNTIL:
+            return (cp,)
+        return self.info.lower(cp, self.info.record(cp))
+
     def is_cased(self, cp: int) -> bool:
         if cp < CASED_TABLE_FROM:
-            return 0x41 <= (cp & ~0x20) <= 0x5A
-        return self.cased.contains(cp)
+            return is_ascii_letter(cp)
+        return bool(self.info.record(cp) & CHAR_INFO_CASED)
 
     def is_case_ignorable(self, cp: int) -> bool:
         if cp < CASE_IGNORABLE_TABLE_FROM:
             return cp in ASCII_CASE_IGNORABLE
-        return self.case_ignorable.contains(cp)
+        return bool(self.info.record(cp) & CHAR_INFO_CASE_IGNORABLE)
 
     def is_alphabetic(self, cp: int) -> bool:
-        if 0x41 <= (cp & ~0x20) <= 0x5A:
+        if is_ascii_letter(cp):
             return True
         if cp < ALPHABETIC_TABLE_FROM:
             return False
-        return self.alphabetic.contains(cp)
+        return bool(self.info.record(cp) & CHAR_INFO_ALPHABETIC)
 
     def is_white_space(self, cp: int) -> bool:
         if cp <= 0x20:
@@ -541,11 +473,41 @@ class Tables:
         return False
 
 
+def char_info_truth(ucd: Ucd, cp: int) -> dict[str, object]:
+    """What char_info must answer for cp, straight from the data."""
+    mapping = ucd.lower_map.get(cp, (cp,))
+    return {
+        "alphabetic": cp in ucd.alphabetic,
+        "cased": cp in ucd.cased,
+        "case_ignorable": cp in ucd.case_ignorable,
+        "lower": mapping,
+        "final_sigma": cp in ucd.final_sigma,
+        # Off the plain path: several code points, another UTF-8 length, or
+        # the context rule.
+        "special": len(mapping) > 1
+        or utf8_length(mapping[0]) != utf8_length(cp)
+        or cp in ucd.final_sigma,
+    }
+
+
+def char_info_answers(tables: Tables, cp: int) -> dict[str, object]:
+    record = tables.char_info(cp)
+    return {
+        "alphabetic": bool(record & CHAR_INFO_ALPHABETIC),
+        "cased": bool(record & CHAR_INFO_CASED),
+        "case_ignorable": bool(record & CHAR_INFO_CASE_IGNORABLE),
+        "lower": tables.info.lower(cp, record),
+        "final_sigma": bool(record & CHAR_INFO_FINAL_SIGMA),
+        "special": bool(record & CHAR_INFO_LOWER_SPECIAL),
+    }
+
+
 def self_check(ucd: Ucd, tables: Tables) -> None:
     """Every code point through the tables' own lookups against the data."""
     checks = (
-        ("to_lower", lambda cp: tables.lower.lookup(cp),
-         lambda cp: ucd.lower_map.get(cp, (cp,))),
+        ("char_info", lambda cp: char_info_answers(tables, cp),
+         lambda cp: char_info_truth(ucd, cp)),
+        ("to_lower", tables.to_lower, lambda cp: ucd.lower_map.get(cp, (cp,))),
         ("is_cased", tables.is_cased, ucd.cased.__contains__),
         ("is_case_ignorable", tables.is_case_ignorable, ucd.case_ignorable.__contains__),
         ("is_alphabetic", tables.is_alphabetic, ucd.alphabetic.__contains__),
@@ -558,6 +520,15 @@ def self_check(ucd: Ucd, tables: Tables) -> None:
                     f"self-check: {name}(U+{cp:04X}) gives {lookup(cp)!r}, "
                     f"the data says {truth(cp)!r}"
                 )
+    require(tables.info.limit >= LOWER_TABLE_UNTIL, "the table ends below the mapped code points")
+    two_byte = tables.info.two_byte
+    for cp in range(LOWER_TABLE_FROM, TWO_BYTE_UNTIL):
+        form = bytes(two_byte[2 * (cp - LOWER_TABLE_FROM):][:2])
+        truth = char_info_truth(ucd, cp)
+        expected = b"\0\0" if truth["special"] else "".join(map(chr, truth["lower"])).encode()
+        if form != expected:
+            raise DataError(f"self-check: LOWERCASE_TWO_BYTE for U+{cp:04X} is {form!r}, "
+                            f"the data says {expected!r}")
 
 
 # --------------------------------------------------------------------------
@@ -590,7 +561,7 @@ def sizes_comment(tables: Tables) -> list[str]:
 
 
 def header_text(tables: Tables) -> str:
-    lower, alpha = tables.lower, tables.alphabetic
+    info = tables.info
     out = [
         "// generated by tools/gen_unicode_tables.py, do not edit",
         f"// Unicode {UNICODE_VERSION}: UnicodeData.txt, SpecialCasing.txt,"
@@ -605,39 +576,33 @@ def header_text(tables: Tables) -> str:
         "",
         f'inline constexpr char UNICODE_VERSION[] = "{UNICODE_VERSION}";',
         "",
-        "// Full lowercase mapping. LOWERCASE_LUT holds one sorted key per range of",
-        "// code points sharing one offset: the range's first code point shifted left",
-        "// by LOWERCASE_LUT_FIRST_SHIFT, its number of code points minus one shifted",
-        "// left by LOWERCASE_LUT_SPAN_SHIFT, LOWERCASE_LUT_STRIDE2 when it maps only",
-        "// every second code point, and LOWERCASE_LUT_MULTI when LOWERCASE_DELTA is an",
-        "// index into LOWERCASE_MULTI instead of an offset. Ranges do not overlap,",
-        "// so the range that may map x is the last one starting at or before x; the",
-        "// binary search for it runs between LOWERCASE_LUT_BLOCKS[b] and",
-        "// LOWERCASE_LUT_BLOCKS[b + 1], the numbers of ranges starting before block",
-        "// b = x >> LOWERCASE_LUT_BLOCK_SHIFT and before the next block. Only code",
-        "// points below LOWERCASE_LUT_UNTIL have a mapping.",
-        f"inline constexpr unsigned LOWERCASE_LUT_FIRST_SHIFT = {LUT_FIRST_SHIFT};",
-        f"inline constexpr unsigned LOWERCASE_LUT_SPAN_SHIFT = {LUT_SPAN_SHIFT};",
-        f"inline constexpr std::uint32_t LOWERCASE_LUT_SPAN_MASK = 0x{LUT_SPAN_LIMIT - 1:X};",
-        f"inline constexpr unsigned LOWERCASE_LUT_BLOCK_SHIFT = {LUT_BLOCK_SHIFT};",
-        f"inline constexpr std::uint32_t LOWERCASE_LUT_STRIDE2 = 0x{LUT_STRIDE2:X};",
-        f"inline constexpr std::uint32_t LOWERCASE_LUT_MULTI = 0x{LUT_MULTI:X};",
-        f"inline constexpr char32_t LOWERCASE_LUT_UNTIL = 0x{LOWER_TABLE_UNTIL:X};",
-        f"inline constexpr std::size_t LOWERCASE_MULTI_WIDTH = {lower.multi_width};",
+        "// One record per code point, found in two steps: the record of x is",
+        "// CHAR_INFO_RECORDS[CHAR_INFO_BLOCKS[CHAR_INFO_INDEX[x >> CHAR_INFO_SHIFT]",
+        "// << CHAR_INFO_SHIFT | (x & CHAR_INFO_MASK)]] for x below CHAR_INFO_LIMIT,",
+        "// and record 0 (no mapping, no flag) from there on. Equal blocks are stored",
+        "// once. A record is offset << CHAR_INFO_DELTA_SHIFT | flags: the offset is",
+        "// the code point's lowercase mapping minus the code point, or, with",
+        "// CHAR_INFO_LOWER_MULTI, the index of its mapping in LOWERCASE_MULTI.",
+        "// CHAR_INFO_LOWER_SPECIAL marks every code point whose lowercase form is",
+        "// not the code point plus the offset in as many UTF-8 bytes (a mapping to",
+        "// several code points, to another UTF-8 length, or by the Final_Sigma",
+        "// context, CHAR_INFO_FINAL_SIGMA). The lowercase mapping holds from U+00C0",
+        "// to LOWERCASE_UNTIL; the records of ASCII agree with the rules for it.",
+        f"inline constexpr unsigned CHAR_INFO_SHIFT = {info.shift};",
+        f"inline constexpr char32_t CHAR_INFO_MASK = 0x{(1 << info.shift) - 1:X};",
+        f"inline constexpr char32_t CHAR_INFO_LIMIT = 0x{info.limit:X};",
+        f"inline constexpr unsigned CHAR_INFO_DELTA_SHIFT = {CHAR_INFO_DELTA_SHIFT};",
+        *(f"inline constexpr std::int32_t CHAR_INFO_{name} = 0x{bit:02X};"
+          for name, bit in CHAR_INFO_FLAGS),
+        f"inline constexpr char32_t LOWERCASE_UNTIL = 0x{LOWER_TABLE_UNTIL:X};",
+        f"inline constexpr std::size_t LOWERCASE_MULTI_WIDTH = {info.multi_width};",
         "",
-        "// Run-length lists: boundaries where membership flips, starting outside.",
-        "// *_RUN_STARTS[j] is the first boundary of block j and *_RUN_POSITIONS[j] its",
-        "// position among all boundaries; *_RUNS[i] is boundary i minus boundary i - 1",
-        "// within a block (0 at a block's first position). A code point is inside when",
-        "// the number of boundaries at or below it is odd. The last index entry is",
-        "// U+110000 at the number of boundaries.",
-        "",
-        "// Alphabetic as a two-level bitset: ALPHABETIC_INDEX[x >> ALPHABETIC_CHUNK_SHIFT]",
-        "// names a chunk of ALPHABETIC_WORDS_PER_CHUNK words of ALPHABETIC_BITS. Nothing",
-        "// at or above ALPHABETIC_LIMIT is Alphabetic.",
-        f"inline constexpr unsigned ALPHABETIC_CHUNK_SHIFT = {alpha.shift};",
-        f"inline constexpr std::size_t ALPHABETIC_WORDS_PER_CHUNK = {alpha.words_per_chunk};",
-        f"inline constexpr char32_t ALPHABETIC_LIMIT = 0x{alpha.limit:X};",
+        "// LOWERCASE_TWO_BYTE: for each code point x from LOWERCASE_TWO_BYTE_FROM to",
+        "// LOWERCASE_TWO_BYTE_UNTIL (the two-byte ones), the two UTF-8 bytes of its",
+        "// lowercase form at 2 * (x - LOWERCASE_TWO_BYTE_FROM), or 0, 0 when its",
+        "// record has CHAR_INFO_LOWER_SPECIAL.",
+        f"inline constexpr char32_t LOWERCASE_TWO_BYTE_FROM = 0x{LOWER_TABLE_FROM:X};",
+        f"inline constexpr char32_t LOWERCASE_TWO_BYTE_UNTIL = 0x{TWO_BYTE_UNTIL:X};",
         "",
         "// White_Space outside ASCII: bit 0 for block 0x00 (U+0085, U+00A0), bit 1 for",
         "// block 0x20 (U+2000-U+200A, U+2028, U+2029, U+202F, U+205F), at x mod 256.",

@@ -1,17 +1,15 @@
 // White_Space and Alphabetic, and keep_letters, on the generated tables of
-// unicode_tables.cpp.
+// unicode_tables.cpp (Alphabetic through the records of char_info.hpp).
 #include "text/char_classes.hpp"
 
 #include <cstdint>
 
-#include "text/unicode_tables.hpp"
+#include "text/char_info.hpp"
 #include "text/utf8.hpp"
 
 namespace parvenkel::text {
 
 namespace {
-
-namespace t = tables;
 
 // U+00AA FEMININE ORDINAL INDICATOR is the first Alphabetic code point
 // outside ASCII; below it only the ASCII letters are Alphabetic.
@@ -20,20 +18,13 @@ constexpr char32_t ALPHABETIC_TABLE_FROM = 0xAA;
 // Alphabetic, the whole decision. With bit 5 cleared, a-z fall onto A-Z and
 // nothing else below U+00AA does.
 inline bool alphabetic(char32_t cp) noexcept {
-    if ((cp & ~char32_t{0x20}) - U'A' < 26) {
+    if (detail::is_ascii_letter(cp)) {
         return true;
     }
-    if (cp < ALPHABETIC_TABLE_FROM || cp >= t::ALPHABETIC_LIMIT) {
+    if (cp < ALPHABETIC_TABLE_FROM) {
         return false;
     }
-    // Two-level bitset: a chunk number per 2^ALPHABETIC_CHUNK_SHIFT code
-    // points, then the bit within the chunk's words.
-    constexpr std::size_t words_per_chunk = t::ALPHABETIC_WORDS_PER_CHUNK;
-    static_assert((words_per_chunk & (words_per_chunk - 1)) == 0);
-    const std::size_t chunk = t::ALPHABETIC_INDEX[cp >> t::ALPHABETIC_CHUNK_SHIFT];
-    const std::uint64_t word =
-        t::ALPHABETIC_BITS[chunk * words_per_chunk + (cp >> 6 & (words_per_chunk - 1))];
-    return (word >> (cp & 63) & 1) != 0;
+    return char_info(cp).is_alphabetic();
 }
 
 }  // namespace

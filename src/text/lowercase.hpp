@@ -1,4 +1,6 @@
 // Full Unicode lowercasing (Unicode 17.0.0) with the Final_Sigma rule.
+// char_info.hpp has the same data per code point, inline, for loops that
+// lowercase character by character.
 #pragma once
 
 #include <cstddef>

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "text/char_classes.hpp"
+#include "text/char_info.hpp"
 #include "text/lowercase.hpp"
 #include "text_test_util.hpp"
 
@@ -46,18 +47,29 @@ TEST_CASE("lookups allocate nothing") {
     std::size_t multi = 0;
     std::size_t spaces = 0;
     std::size_t hits = 0;
+    std::size_t info_hits = 0;
+    std::size_t bytes = 0;
     const std::size_t n = count_allocations([&] {
         for (char32_t cp = 0; cp <= 0x10FFFF; ++cp) {
             multi += to_lower(cp).len > 1 ? 1u : 0u;
             spaces += is_white_space(cp) ? 1u : 0u;
             hits += (is_cased(cp) ? 1u : 0u) + (is_case_ignorable(cp) ? 1u : 0u) +
                     (is_alphabetic(cp) ? 1u : 0u);
+            const CharInfo info = char_info(cp);
+            info_hits += (info.is_cased() ? 1u : 0u) + (info.is_case_ignorable() ? 1u : 0u) +
+                         (info.is_alphabetic() ? 1u : 0u);
+            char buffer[LOWER_MAX_BYTES];
+            char* out = buffer;
+            append_lower(out, cp, info);
+            bytes += static_cast<std::size_t>(out - buffer);
         }
     });
     CHECK(n == 0);
     CHECK(multi == 1);
     CHECK(spaces == 25);
     CHECK(hits == 4632 + 2794 + 147421);
+    CHECK(info_hits == hits);
+    CHECK(bytes > 0x110000);
 }
 
 TEST_CASE("to_lowercase allocates its result once when it fits the input's length") {

@@ -1,13 +1,16 @@
 // to_lowercase, to_lower, map_uppercase_sigma and the two case properties.
 #include <doctest/doctest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <initializer_list>
+#include <iterator>
 #include <string>
 #include <string_view>
 
 #include "text/ascii_lower.hpp"
 #include "text/lowercase.hpp"
+#include "text/utf8.hpp"
 #include "text_test_util.hpp"
 
 namespace {
@@ -260,5 +263,112 @@ TEST_CASE("the ASCII kernels agree with each other and with the byte rule") {
     for (int b = 0; b < 0x80; ++b) {
         const auto c = static_cast<char>(b);
         CHECK(lower_ascii(c) == (b >= 'A' && b <= 'Z' ? static_cast<char>(b + 32) : c));
+    }
+}
+
+namespace {
+
+// The lowercase form of `text` by the rules, one character at a time: the
+// sigma rule for U+03A3, to_lower for every other character.
+std::string lower_by_characters(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        const Utf8Char c = decode_utf8(text.data() + i);
+        if (c.cp == 0x03A3) {
+            append_utf8(out, map_uppercase_sigma(text, i));
+        } else {
+            const LowerMapping m = to_lower(c.cp);
+            for (std::size_t k = 0; k < m.len; ++k) {
+                append_utf8(out, m.cp[k]);
+            }
+        }
+        i += c.length;
+    }
+    return out;
+}
+
+// Characters of every UTF-8 length, with and without a mapping, the ones
+// off the plain path (other lengths, several code points, the sigma) and
+// the neighbours of the fast answers' limits.
+constexpr char32_t MIXED[] = {
+    U'A',          U'Z',          U'a',          U' ',          U'.',          U'\'',
+    U'0',          U'\u007F',     U'\u0080',     U'\u00BF',     U'\u00C0',     U'\u00D7',
+    U'\u00DE',     U'\u00FF',     U'\u0130',     U'\u0131',     U'\u023A',     U'\u023E',
+    U'\u0295',     U'\u02B0',     U'\u0301',     U'\u0345',     U'\u0391',     U'\u03A3',
+    U'\u03C3',     U'\u0410',     U'\u042F',     U'\u0430',     U'\u07FF',     U'\u0800',
+    U'\u1E9E',     U'\u2126',     U'\u212A',     U'\u2C62',     U'\u3000',     U'\u4E00',
+    U'\uA7AE',     U'\uFFFF',     U'\U00010400', U'\U0001E921', U'\U0001F600', U'\U00020000',
+    U'\U000E0001', U'\U0010FFFF',
+};
+
+// Mostly Cyrillic, Greek or ASCII letters, so that runs long enough for
+// the blocks of 16 bytes form, with the characters of MIXED in between.
+std::u32string random_text(std::uint64_t& state, std::size_t length) {
+    std::u32string text;
+    for (std::size_t k = 0; k < length; ++k) {
+        state = state * 6364136223846793005u + 1442695040888963407u;
+        const auto r = static_cast<std::uint32_t>(state >> 33);
+        switch (r % 8) {
+            case 0:
+            case 1:
+                text.push_back(U'\u0410' + r / 8 % 64);  // А-я
+                break;
+            case 2:
+                text.push_back(U'\u0391' + r / 8 % 57);  // Α-ω, Σ among them
+                break;
+            case 3:
+            case 4:
+                text.push_back(U'A' + r / 8 % 58);  // A-z and [\]^_`
+                break;
+            case 5:
+                text.push_back(U' ');
+                break;
+            default:
+                text.push_back(MIXED[r / 8 % std::size(MIXED)]);
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
+TEST_CASE("to_lowercase and append_lowercase agree with the rules taken one character at a time") {
+    std::uint64_t state = 2024;
+    for (int round = 0; round < 20000; ++round) {
+        const std::string text = utf8(random_text(state, static_cast<std::size_t>(round % 90)));
+        const std::string expected = lower_by_characters(text);
+        if (to_lowercase(text) != expected) {
+            FAIL_CHECK("to_lowercase of " << show(text) << ": " << show(to_lowercase(text))
+                                          << ", expected " << show(expected));
+            break;
+        }
+        std::string appended = utf8(U"\u03A3\u0130");
+        append_lowercase(appended, text);
+        if (appended != utf8(U"\u03A3\u0130") + expected) {
+            FAIL_CHECK("append_lowercase of " << show(text));
+            break;
+        }
+    }
+}
+
+TEST_CASE("each character off the plain path at every offset of a run") {
+    const std::u32string fillers[] = {U"\u0416", U"Q", U"\u0416q", U"\u03A9 ", U"\u00C9"};
+    for (char32_t special :
+         {U'\u0130', U'\u023A', U'\u03A3', U'\u212A', U'\u1E9E', U'\u4E00', U'\U00010400'}) {
+        for (const std::u32string& filler : fillers) {
+            for (std::size_t before = 0; before < 40; ++before) {
+                std::u32string text;
+                while (text.size() < before) {
+                    text += filler;
+                }
+                text.push_back(special);
+                for (std::size_t after = 0; after < 20; ++after) {
+                    text += filler;
+                }
+                const std::string input = utf8(text);
+                CAPTURE(show(text));
+                CHECK(show(to_lowercase(input)) == show(lower_by_characters(input)));
+            }
+        }
     }
 }
