@@ -61,17 +61,38 @@ ALL_WORDS = 2**64 - 1
 # needs only one such piece at a time next to its counts.
 _PIECE_CHARS = 1 << 24
 
-#: The counts of a partition, or of several: word -> number of occurrences.
-Counts = dict[str, int]
+# What one task hands to the next, and the result, are of classes of their
+# own rather than plain dicts, lists and tuples: distributed sends a plain
+# dict or list between processes one element at a time (a frame each, some
+# 30 microseconds apiece: seconds for the counts of a large vocabulary) but
+# pickles any other object in one piece. A subclass is enough.
+
+
+class _Counts(dict[str, int]):
+    """The counts of a partition, or of several: word -> occurrences."""
+
+    __slots__ = ()
+
+
+class _List[T](list[T]):
+    """A list; the results are of this class only to travel in one piece."""
+
+    __slots__ = ()
+
 
 # One scored article inside a partial ranking: (-score, position, article).
 # The position is counted from the start of the partial ranking's first
 # partition; the key (-score, position) is unique, so articles are never
 # compared themselves.
 _Scored = tuple[float, int, object]
-# A partial ranking: the number of articles it covers, and its best scored
-# articles, best first.
-_Partial = tuple[int, list[_Scored]]
+
+
+class _Partial(NamedTuple):
+    """A partial ranking: the number of articles it covers (empty partitions
+    included), and its best scored articles, best first."""
+
+    length: int
+    best: list[_Scored]
 
 
 class RankedArticle(NamedTuple):
@@ -114,13 +135,13 @@ def _check_stop_words_and_top_n(stop_words: Sequence[str], top_n: SupportsIndex)
     return list(stop_words), operator.index(top_n)
 
 
-def _add_counts(target: Counts, pairs: Iterable[tuple[str, int]]) -> None:
+def _add_counts(target: _Counts, pairs: Iterable[tuple[str, int]]) -> None:
     get = target.get
     for word, count in pairs:
         target[word] = get(word, 0) + count
 
 
-def _count_text(counts: Counts, text: str, stop_words: list[str]) -> None:
+def _count_text(counts: _Counts, text: str, stop_words: list[str]) -> None:
     pairs = extract_keywords(text, stop_words, ALL_WORDS)
     if counts:
         _add_counts(counts, pairs)
@@ -128,9 +149,9 @@ def _count_text(counts: Counts, text: str, stop_words: list[str]) -> None:
         counts.update(pairs)
 
 
-def _count_partition(texts: Iterable[str], stop_words: list[str]) -> Counts:
+def _count_partition(texts: Iterable[str], stop_words: list[str]) -> _Counts:
     """Every word of a partition's texts with its count."""
-    counts: Counts = {}
+    counts = _Counts()
     piece: list[str] = []
     size = 0
     for position, text in enumerate(texts):
@@ -149,7 +170,7 @@ def _count_partition(texts: Iterable[str], stop_words: list[str]) -> Counts:
     return counts
 
 
-def _merge_counts(partials: Iterable[Counts]) -> Counts:
+def _merge_counts(partials: Iterable[_Counts]) -> _Counts:
     """The sum of several partial counts, as a new dictionary.
 
     The inputs are left as they are (a scheduler may hold on to them and hand
@@ -158,21 +179,21 @@ def _merge_counts(partials: Iterable[Counts]) -> Counts:
     """
     parts = sorted(partials, key=len, reverse=True)
     if not parts:
-        return {}
-    merged = dict(parts[0])
+        return _Counts()
+    merged = _Counts(parts[0])
     for part in parts[1:]:
         _add_counts(merged, part.items())
     return merged
 
 
-def _top_keywords(counts: Counts, top_n: int) -> list[tuple[str, int]]:
+def _top_keywords(counts: _Counts, top_n: int) -> list[tuple[str, int]]:
     """The top_n most frequent words, ties in the order of the word."""
     def key(item: tuple[str, int]) -> tuple[int, str]:
         return (-item[1], item[0])
 
     if top_n >= len(counts):
-        return sorted(counts.items(), key=key)
-    return heapq.nsmallest(top_n, counts.items(), key=key)
+        return _List(sorted(counts.items(), key=key))
+    return _List(heapq.nsmallest(top_n, counts.items(), key=key))
 
 
 @overload
@@ -210,7 +231,7 @@ def corpus_keywords(
         bag = cast(Any, texts)
         summed = bag.reduction(count, _merge_counts, split_every=split_every, name="parvenkel-keywords")
         return cast("Item", summed.apply(top))
-    counts: Counts = {}
+    counts = _Counts()
     for part in _plain_partitions(cast(Iterable[Iterable[str]], texts), "texts"):
         part_counts = count(cast(Iterable[str], part))
         if counts:
@@ -253,9 +274,9 @@ def _rank_partition(articles: Iterable[object], query: str, top_n: int, include_
         if score > 0.0 or include_zero:
             scored.append((-score, position, article))
     if top_n < len(scored):
-        return length, heapq.nsmallest(top_n, scored, key=_scored_key)
+        return _Partial(length, heapq.nsmallest(top_n, scored, key=_scored_key))
     scored.sort(key=_scored_key)
-    return length, scored
+    return _Partial(length, scored)
 
 
 def _merge_rankings(partials: Iterable[_Partial], top_n: int) -> _Partial:
@@ -269,13 +290,13 @@ def _merge_rankings(partials: Iterable[_Partial], top_n: int) -> _Partial:
         start += length
     merged = heapq.merge(*shifted, key=_scored_key)
     # islice stops at sys.maxsize at most; a larger top_n keeps everything too.
-    return start, list(islice(merged, min(top_n, sys.maxsize)))
+    return _Partial(start, list(islice(merged, min(top_n, sys.maxsize))))
 
 
 def _final_ranking(partial_ranking: _Partial) -> list[RankedArticle]:
-    return [
-        RankedArticle(-key, position, article) for key, position, article in partial_ranking[1]
-    ]
+    return _List(
+        RankedArticle(-key, position, article) for key, position, article in partial_ranking.best
+    )
 
 
 @overload

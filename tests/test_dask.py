@@ -369,6 +369,30 @@ def test_summing_partial_counts_leaves_them_as_they_were():
     assert dask_support._merge_counts(iter([])) == {}
 
 
+def test_what_tasks_hand_on_travels_in_one_piece():
+    # distributed sends a plain dict or list between processes one element
+    # at a time, a frame each (seconds for a large vocabulary); the partial
+    # results and the results must go as one pickle.
+    from distributed.protocol import serialize, to_serialize
+
+    counts = dask_support._count_partition(texts(), [])
+    ranked = dask_support._rank_partition(articles(), "the", ALL, True)
+    shipped = [
+        counts,
+        dask_support._merge_counts([counts, counts]),
+        corpus_keywords([texts()], [], ALL),
+        ranked,
+        dask_support._merge_rankings([ranked, ranked], ALL),
+        rank_articles([articles()], "the", ALL, include_zero=True),
+    ]
+    for value in shipped:
+        assert len(value) > 1
+        header, frames = serialize(to_serialize(value))
+        assert len(frames) == 1, type(value)
+    # Still lists to the caller.
+    assert isinstance(shipped[2], list) and isinstance(shipped[5], list)
+
+
 def test_empty_corpora():
     assert corpus_keywords([], (), 5) == []
     assert corpus_keywords([[], [""], ["  "]], (), ALL) == []
