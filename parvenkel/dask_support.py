@@ -34,6 +34,13 @@ and the result is returned directly. Dask is imported only for a bag.
 Arguments are checked here, before any work is sent out, with the errors of
 the compiled functions: ``stop_words`` and ``top_n`` as ``extract_keywords``
 checks them, ``query`` as ``score_article`` checks it.
+
+On the standard (GIL) build of CPython, give each worker process one thread
+(``LocalCluster(threads_per_worker=1)``, ``dask worker --nthreads 1``) and
+as many processes as cores: a call keeps the interpreter, so a second
+thread in the same process adds no speed. A worker lost in a run (killed,
+out of memory) costs only time: Dask computes its parts again elsewhere and
+the answer is the same.
 """
 
 from __future__ import annotations

@@ -192,7 +192,9 @@ def cluster(tmp_path_factory):
         threads_per_worker=1,
         processes=True,
         host="127.0.0.1",
-        dashboard_address=None,
+        # Its HTTP server (health, metrics) is there even without a dashboard:
+        # a free port, not 8787, which another run may hold.
+        dashboard_address="127.0.0.1:0",
         local_directory=str(tmp_path_factory.mktemp("dask-workers")),
         silence_logs=logging.ERROR,
     ) as local_cluster:
