@@ -10,6 +10,7 @@
 #include "analysis/analysis.hpp"
 #include "analysis/word_table.hpp"
 #include "text/char_classes.hpp"
+#include "text/char_info.hpp"
 #include "text/lowercase.hpp"
 
 namespace parvenkel::analysis {
@@ -215,15 +216,24 @@ class KeywordCounter {
     // Gathers the letters of a piece from byte `i` up to the next White_Space
     // character; returns the offset after that character.
     std::size_t gather_piece(std::string_view text, std::size_t i) {
+        // Two forms are built side by side: the letters as they are (ASCII
+        // ones already lowercased, which the sigma rule cannot tell apart)
+        // and their lowercase form, character by character. The second is
+        // the word unless a capital sigma turns up, whose form depends on
+        // the letters around it: then the letters are lowercased as a whole.
         const char* data = text.data();
         const std::size_t size = text.size();
+        lowered_.assign(letters_);
+        has_sigma_ = false;
         while (i < size) {
             const auto byte = static_cast<unsigned char>(data[i]);
             if (byte < 0x80) {
                 const std::uint8_t cls = ASCII_CLASSES[byte];
                 ++i;
                 if (cls == LETTER) {
-                    letters_.push_back(static_cast<char>(byte | 0x20));
+                    const auto lower = static_cast<char>(byte | 0x20);
+                    letters_.push_back(lower);
+                    lowered_.push_back(lower);
                 } else if (cls == SPACE) {
                     return i;
                 }
@@ -233,28 +243,36 @@ class KeywordCounter {
             if (text::detail::is_white_space(ch.cp)) {
                 return i + ch.length;
             }
-            if (text::is_alphabetic(ch.cp)) {
+            const text::CharInfo info = text::char_info(ch.cp);
+            if (info.is_alphabetic()) {
                 letters_.append(data + i, ch.length);
-                non_ascii_ = true;
+                if (info.is_capital_sigma()) {
+                    has_sigma_ = true;
+                } else {
+                    push_lower(ch.cp, info);
+                }
             }
             i += ch.length;
         }
         return i;
     }
 
+    void push_lower(char32_t cp, text::CharInfo info) {
+        const std::size_t used = lowered_.size();
+        lowered_.resize(used + text::LOWER_MAX_BYTES);
+        char* out = lowered_.data() + used;
+        text::append_lower(out, cp, info);
+        lowered_.resize(static_cast<std::size_t>(out - lowered_.data()));
+    }
+
+    // Counts the word gathered by gather_piece.
     void end_word() {
-        if (letters_.empty()) {
-            return;
-        }
-        std::string_view word = letters_;
-        if (non_ascii_) {
+        if (has_sigma_) {
             lowered_.clear();
             text::append_lowercase(lowered_, letters_);
-            word = lowered_;
-            non_ascii_ = false;
         }
-        if (word.size() >= MIN_KEYWORD_BYTES) {
-            add(word);
+        if (lowered_.size() >= MIN_KEYWORD_BYTES) {
+            add(lowered_);
         }
     }
 
@@ -276,7 +294,7 @@ class KeywordCounter {
     WordStore& store_;
     std::string letters_;
     std::string lowered_;
-    bool non_ascii_ = false;
+    bool has_sigma_ = false;
 };
 
 }  // namespace
