@@ -159,3 +159,22 @@ def test_ascii_runs_of_any_length_before_a_non_ascii_character(kind, char, lengt
     title = upper[:length] + char + upper[:3]
     assert score_article(title, "", title.swapcase()) == reference.score_article(title, "", title.swapcase())
     assert score_article(title, "", title) == 1000.0
+
+
+# Long bodies are lowercased and searched a window of 16 KiB at a time: a
+# query must be found wherever it falls, across a seam included, and also
+# where lowercasing changes the length of what comes before it.
+WINDOW = 16 * 1024
+
+
+@pytest.mark.parametrize("filler", ["ж", "aé", "İ", "x\u212a", "ΑΣ "], ids=["cyrillic", "latin", "dotted-I", "kelvin", "greek"])
+@pytest.mark.parametrize("query", ["ΟΔΟΣ", "Жук", "naïve word"])
+@pytest.mark.parametrize("seam", [1, 2, 3])
+@pytest.mark.parametrize("shift", [-7, -3, -1, 0, 1, 4])
+def test_query_across_window_seams(filler, query, seam, shift):
+    head = (filler * (seam * WINDOW))[: seam * WINDOW // len(filler.encode()) * len(filler) + shift]
+    body = head + query.upper() + " " + filler * 200
+    assert score_article("t", body, query) == 100.0
+    assert score_article("t", body, query) == reference.score_article("t", body, query)
+    missing = body.replace(query.upper(), query.upper()[:-1] + "#")
+    assert score_article("t", missing, query) == reference.score_article("t", missing, query) == 0.0

@@ -1,5 +1,6 @@
 #include <string.h>
 
+#include <algorithm>
 #include <cstdint>
 
 #include "analysis/analysis.hpp"
@@ -112,6 +113,34 @@ bool is_ascii(std::string_view text) noexcept {
     return true;
 }
 
+// Lowercases `text` a window at a time and searches each window, so that a
+// match near the start ends the work early and no copy of a long text is
+// made. Each window keeps the last bytes of the one before, fewer than the
+// needle's length, so that a match across the seam is found.
+bool lowercase_window_contains(std::string_view lowered_needle, std::string_view text) {
+    constexpr std::size_t WINDOW_BYTES = 16 * 1024;
+    if (text.size() <= 2 * WINDOW_BYTES) {
+        return is_contained_in(lowered_needle, text::to_lowercase(text));
+    }
+    std::string window;
+    window.reserve(WINDOW_BYTES + lowered_needle.size() + 64);
+    std::size_t begin = 0;
+    while (begin < text.size()) {
+        std::size_t end = std::min(begin + WINDOW_BYTES, text.size());
+        while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+            --end;  // back to the first byte of a character
+        }
+        const std::size_t keep = std::min(window.size(), lowered_needle.size() - 1);
+        window.erase(0, window.size() - keep);
+        text::append_lowercase(window, text, begin, end);
+        if (is_contained_in(lowered_needle, window)) {
+            return true;
+        }
+        begin = end;
+    }
+    return false;
+}
+
 // Whether the lowercase form of `text` contains `lowered_needle` (not empty).
 bool lowercase_contains(std::string_view lowered_needle, std::string_view text) {
     if (is_ascii(lowered_needle)) {
@@ -124,7 +153,7 @@ bool lowercase_contains(std::string_view lowered_needle, std::string_view text) 
                 break;
         }
     }
-    return is_contained_in(lowered_needle, text::to_lowercase(text));
+    return lowercase_window_contains(lowered_needle, text);
 }
 
 }  // namespace

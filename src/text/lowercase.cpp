@@ -120,10 +120,11 @@ namespace {
 // lower_is_special()): U+03A3 by the Final_Sigma rule, and the mappings to
 // several code points or to another UTF-8 length. `c` starts at byte `i`
 // of `text`; its form goes to `dst` in `out`, and the new write position
-// comes back. `out` keeps room for the input still to read, one byte out
-// for each byte in, so only a longer form may grow it.
-char* lower_special(std::string& out, char* dst, std::string_view text, std::size_t i, Utf8Char c,
-                    CharInfo info) {
+// comes back. `out` keeps room for the input still to read (up to byte
+// `text_end`), one byte out for each byte in, so only a longer form may
+// grow it.
+char* lower_special(std::string& out, char* dst, std::string_view text, std::size_t text_end,
+                    std::size_t i, Utf8Char c, CharInfo info) {
     if (info.is_capital_sigma()) {
         // U+03C2 and U+03C3 take two bytes, as U+03A3 does.
         return dst + encode_utf8(map_uppercase_sigma(text, i), dst);
@@ -134,7 +135,7 @@ char* lower_special(std::string& out, char* dst, std::string_view text, std::siz
     const auto produced = static_cast<std::size_t>(end - form);
     if (produced > c.length) {
         const auto written = static_cast<std::size_t>(dst - out.data());
-        const std::size_t needed = written + produced + (text.size() - i - c.length);
+        const std::size_t needed = written + produced + (text_end - i - c.length);
         if (needed > out.size()) {
             out.resize(needed);
             dst = out.data() + written;
@@ -211,20 +212,24 @@ inline std::size_t lower_short_block(const char* src, char* dst) noexcept {
 }  // namespace
 
 void append_lowercase(std::string& out, std::string_view text) {
-    const std::size_t n = text.size();
-    if (n == 0) {
+    append_lowercase(out, text, 0, text.size());
+}
+
+void append_lowercase(std::string& out, std::string_view text, std::size_t begin, std::size_t end) {
+    const std::size_t n = end;
+    if (begin >= end) {
         return;
     }
     const char* src = text.data();
-    // Room for the input's length: every character on the plain path gives
+    // Room for the range's length: every character on the plain path gives
     // as many bytes as it takes (see lower_special for the others).
     const std::size_t start = out.size();
-    out.resize(start + n);
+    out.resize(start + (end - begin));
     char* dst = out.data() + start;
 
     // The leading ASCII run, 16 bytes at a time: one byte out for each in.
-    std::size_t i = detail::lower_ascii_prefix(src, n, dst);
-    dst += i;
+    std::size_t i = begin + detail::lower_ascii_prefix(src + begin, end - begin, dst);
+    dst += i - begin;
 
     // The rest character by character, ASCII included. Where SSE2 is at
     // hand, a block of 16 bytes whose characters take one or two bytes goes
@@ -292,7 +297,7 @@ void append_lowercase(std::string& out, std::string_view text) {
                 continue;
             }
         }
-        dst = lower_special(out, dst, text, i, c, info);
+        dst = lower_special(out, dst, text, n, i, c, info);
         i += c.length;
     }
     out.resize(static_cast<std::size_t>(dst - out.data()));

@@ -31,6 +31,11 @@ std::string to_lowercase(std::string_view text);
 // to_lowercase, without a fresh allocation when `out` has room).
 void append_lowercase(std::string& out, std::string_view text);
 
+// Appends the lowercase form of the characters in bytes [begin, end) of
+// `text` (both character boundaries). The sigma rule looks at the whole of
+// `text`, so lowercasing a text range by range gives its lowercase form.
+void append_lowercase(std::string& out, std::string_view text, std::size_t begin, std::size_t end);
+
 // Character properties used by the sigma rule.
 bool is_cased(char32_t cp) noexcept;
 bool is_case_ignorable(char32_t cp) noexcept;

@@ -1,12 +1,14 @@
 // to_lowercase, to_lower, map_uppercase_sigma and the two case properties.
 #include <doctest/doctest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
 #include <iterator>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "text/ascii_lower.hpp"
 #include "text/lowercase.hpp"
@@ -369,6 +371,33 @@ TEST_CASE("each character off the plain path at every offset of a run") {
                 CAPTURE(show(text));
                 CHECK(show(to_lowercase(input)) == show(lower_by_characters(input)));
             }
+        }
+    }
+}
+
+TEST_CASE("lowercasing a text range by range gives its lowercase form") {
+    // Every cut between characters, on a text whose special characters sit
+    // near the cuts: sigmas whose form depends on letters across the cut,
+    // U+0130 (which grows) and the Kelvin sign (which shrinks).
+    const std::string text = utf8(
+        U"ΑΣ ΟΔΟΣ.Α ΣΑ\u0130\u0130x\u212A Ωmega ΣΣ ABCDEFGHIJKLMNOPQRSTUVWXYZ \u03A3\u0301 "
+        U"\u0130abcdefghijklmnopqrstuvwxyz ΑΣ");
+    const std::string whole = to_lowercase(text);
+    std::vector<std::size_t> boundaries;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        if (i == text.size() || (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+            boundaries.push_back(i);
+        }
+    }
+    for (const std::size_t cut : boundaries) {
+        for (const std::size_t second_cut : {cut, boundaries[boundaries.size() / 2], text.size()}) {
+            const std::size_t a = std::min(cut, second_cut);
+            const std::size_t b = std::max(cut, second_cut);
+            std::string pieces = "prefix:";
+            append_lowercase(pieces, text, 0, a);
+            append_lowercase(pieces, text, a, b);
+            append_lowercase(pieces, text, b, text.size());
+            CHECK(pieces == "prefix:" + whole);
         }
     }
 }
