@@ -7,14 +7,30 @@
 #   * a virtual environment in .venv with the package installed (editable)
 #     and the test and benchmark dependencies.
 #
+# With --debug, the same for the debug build of CPython 3.14 (python3.14d,
+# with sys.gettotalrefcount): $PYTHON_DEBUG if set, else python3.14d on PATH,
+# else python3.14-dbg unpacked from Debian's unstable suite into a root of its
+# own; the virtual environment is then .venv-dbg.
+#
 # A second run reuses what is there and only reinstalls the package.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
 
+flavour=release
+case "${1:-}" in
+    --debug) flavour=debug ;;
+    "") ;;
+    *) echo "usage: tools/setup.sh [--debug]" >&2; exit 2 ;;
+esac
+
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/parvenkel
-venv=${PARVENKEL_VENV:-$here/.venv}
+if [ "$flavour" = debug ]; then
+    venv=${PARVENKEL_VENV:-$here/.venv-dbg}
+else
+    venv=${PARVENKEL_VENV:-$here/.venv}
+fi
 
 log() { printf 'setup: %s\n' "$*" >&2; }
 
@@ -56,8 +72,18 @@ provision_root() {
     # The include folder's pyconfig.h only forwards to the multiarch header,
     # which sits next to the newer C library's own headers; put the real one
     # in place so that the Python include folder alone is enough.
+    # The debug build's folder (python3.14d) holds symbolic links to the
+    # release headers, and a header's "pyconfig.h" is looked up next to its
+    # real file, which would give a debug module the release configuration
+    # (no Py_DEBUG, so no reference counting checks); copy the files instead.
     local inc
     for inc in "$root"/usr/include/python3.14*; do
+        if [ -n "$(find "$inc" -type l -print -quit)" ]; then
+            rm -rf "$inc.copy"
+            cp -rL "$inc" "$inc.copy"
+            rm -rf "$inc"
+            mv "$inc.copy" "$inc"
+        fi
         local real=$root/usr/include/x86_64-linux-gnu/$(basename "$inc")/pyconfig.h
         [ -f "$real" ] && cp "$real" "$inc/pyconfig.h"
     done
@@ -66,7 +92,17 @@ provision_root() {
 }
 
 find_python() {
-    if [ -n "${PYTHON:-}" ]; then
+    if [ "$flavour" = debug ]; then
+        if [ -n "${PYTHON_DEBUG:-}" ]; then
+            echo "$PYTHON_DEBUG"
+        elif command -v python3.14d >/dev/null 2>&1; then
+            command -v python3.14d
+        else
+            provision_root "$cache/cpython-3.14-dbg" python3.14d \
+                python3.14-dbg libpython3.14-dbg python3.14-dev python3-pip-whl
+            echo "$cache/cpython-3.14-dbg/usr/bin/python3.14d"
+        fi
+    elif [ -n "${PYTHON:-}" ]; then
         echo "$PYTHON"
     elif command -v python3.14 >/dev/null 2>&1; then
         command -v python3.14
@@ -79,6 +115,10 @@ find_python() {
 python=$(find_python)
 "$python" -c 'import sys; assert sys.version_info[:2] == (3, 14), sys.version' ||
     { log "$python is not CPython 3.14"; exit 1; }
+if [ "$flavour" = debug ]; then
+    "$python" -c 'import sys; sys.gettotalrefcount' ||
+        { log "$python is not a debug build of CPython"; exit 1; }
+fi
 
 make_venv() {
     local py=$1 dir=$2
