@@ -28,12 +28,13 @@ The ways take turns, one run each per round, for ``--repeat`` rounds, so
 that a change in the machine's load hits all of them alike. The table gives
 the best and the median time as MB/s, MB being 10^6 bytes of UTF-8 text,
 and MB per CPU second: the CPU time of the processes that do the work (this
-one, or the sum over the workers), which the load of other programs does
-not change, as the wall-clock time it would take on idle cores. Every run's
-answer is checked against the one call's (the same counts; ties in word
-order).
+one, or the sum over the workers), which the load of other programs changes
+little, unlike the wall-clock time. "Cores used" is CPU seconds per second:
+two workers on two free cores come near 2, and near 1 says that the machine
+had one core to spare. Every run's answer is checked against the one
+call's (the same counts; ties in word order).
 
-    .venv/bin/python benchmarks/dask_bench.py                # 2 workers at most, ~2-3 minutes
+    .venv/bin/python benchmarks/dask_bench.py                # 1 and 2 workers, about 2 minutes
     .venv/bin/python benchmarks/dask_bench.py --mb 400 --workers 1 2 4 --repeat 5
     .venv/bin/python benchmarks/dask_bench.py --json results.json
 
@@ -210,12 +211,16 @@ def main() -> None:
         f"{os.cpu_count()} CPUs, load average {load_start[0]:.2f} at the start, {load_end[0]:.2f} at the end"
     )
     print()
-    print("| way | MB/s (best) | MB/s (median) | MB per CPU second (median) |")
-    print("|---|---:|---:|---:|")
+    # Cores used: the CPU seconds of the working processes per second of the
+    # run. Two workers that get two free cores come near 2; near 1 means the
+    # machine had only one to spare.
+    print("| way | MB/s (best) | MB/s (median) | MB per CPU second (median) | cores used (median) |")
+    print("|---|---:|---:|---:|---:|")
     for way in ways:
+        cores = statistics.median(cpu / wall for cpu, wall in zip(way.cpu, way.seconds))
         print(
             f"| {way.name} | {mb / min(way.seconds):.1f} | {mb / statistics.median(way.seconds):.1f} "
-            f"| {mb / statistics.median(way.cpu):.1f} |"
+            f"| {mb / statistics.median(way.cpu):.1f} | {cores:.2f} |"
         )
     if args.json:
         figures = {

@@ -51,6 +51,7 @@ UNICODE_ARTICLES = [
     ("2024", "12 -- ... 3.14 ¶ §"),
 ]
 
+
 def _sentences(text: str) -> list[str]:
     return [s for s in re.split(r"(?<=[.;:?!])\s+", text) if s.strip()]
 
