@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Coverage-guided fuzzing of the core (text primitives, scoring, keyword
+# extraction) with libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer.
+#
+#   tools/fuzz.sh [SECONDS]        fuzz for SECONDS (default 60)
+#
+# Builds fuzz/fuzz_core.cpp with clang against src/text and src/analysis
+# into build/fuzz, replays every input of fuzz/regressions and fuzz/corpus,
+# then fuzzes. The working corpus is build/fuzz/corpus (grown from
+# fuzz/corpus and kept between runs). An input that breaks an invariant or
+# crashes is written to build/fuzz/artifacts and the run fails; copy it into
+# fuzz/regressions and fix the cause.
+#
+# Environment: PARVENKEL_FUZZ_JOBS=N runs N fuzzing processes (default 1).
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+cd "$here"
+
+seconds=${1:-60}
+case "$seconds" in
+    '' | *[!0-9]*) echo "usage: tools/fuzz.sh [SECONDS]" >&2; exit 2 ;;
+esac
+jobs=${PARVENKEL_FUZZ_JOBS:-1}
+
+log() { printf 'fuzz: %s\n' "$*" >&2; }
+
+tools/host-packages.sh clang-14 libclang-rt-14-dev libxxhash-dev robin-map-dev
+
+out=$here/build/fuzz
+target=$out/fuzz_core
+mkdir -p "$out/corpus" "$out/artifacts"
+
+sources=(fuzz/fuzz_core.cpp src/text/*.cpp src/analysis/*.cpp)
+inputs=("${sources[@]}" fuzz/*.inc src/text/*.hpp src/analysis/*.hpp)
+stale=0
+[ -x "$target" ] || stale=1
+for f in "${inputs[@]}"; do
+    [ "$f" -nt "$target" ] && stale=1
+done
+if [ "$stale" -eq 1 ]; then
+    log "building $target"
+    clang++-14 -std=c++20 -g -O1 -fno-omit-frame-pointer \
+        -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
+        -Wall -Wextra -Isrc "${sources[@]}" -o "$target.tmp"
+    mv "$target.tmp" "$target"
+fi
+
+export ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:detect_stack_use_after_return=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+# Known inputs first: every former finding and every seed, once each.
+replay=()
+for f in fuzz/regressions/* fuzz/corpus/*; do
+    [ -f "$f" ] && [ "$(basename "$f")" != README ] && replay+=("$f")
+done
+log "replaying ${#replay[@]} known inputs"
+"$target" -runs=1 "${replay[@]}" >"$out/replay.log" 2>&1 || {
+    cat "$out/replay.log" >&2
+    log "a known input fails"
+    exit 1
+}
+
+[ "$seconds" -gt 0 ] || exit 0
+log "fuzzing for $seconds s ($jobs process(es))"
+options=(-max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -max_len=4096
+         -dict=fuzz/core.dict -artifact_prefix="$out/artifacts/" -print_final_stats=1)
+[ "$jobs" -gt 1 ] && options+=(-fork="$jobs")
+status=0
+"$target" "${options[@]}" "$out/corpus" fuzz/corpus >"$out/fuzz.log" 2>&1 || status=$?
+tail -n 25 "$out/fuzz.log" >&2
+if [ "$status" -ne 0 ]; then
+    log "FAILED (exit status $status); inputs in $out/artifacts:"
+    ls -1 "$out/artifacts" >&2
+    exit "$status"
+fi
+log "no findings"
