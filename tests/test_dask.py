@@ -167,11 +167,14 @@ class Cluster:
 
     def __init__(self, client):
         self.client = client
-        self.seen_pids: set[int] = set()
+        # psutil's handles know their process's start time, so a number used
+        # again by a new process later is not taken for the worker.
+        self.seen: dict[int, psutil.Process] = {}
 
     def worker_pids(self) -> set[int]:
         pids = set(self.client.run(os.getpid).values())
-        self.seen_pids |= pids
+        for pid in pids:
+            self.seen.setdefault(pid, psutil.Process(pid))
         return pids
 
 
@@ -182,6 +185,14 @@ def _is_resource_tracker(process) -> bool:
         return any("multiprocessing.resource_tracker" in part for part in process.cmdline())
     except psutil.NoSuchProcess:
         return True
+
+
+def _runs(process) -> bool:
+    # A zombie has ended and only waits to be reaped.
+    try:
+        return process.is_running() and process.status() != psutil.STATUS_ZOMBIE
+    except psutil.NoSuchProcess:
+        return False
 
 
 @pytest.fixture(scope="module")
@@ -206,14 +217,13 @@ def cluster(tmp_path_factory):
             started.worker_pids()
     # No cluster process is left running: every worker the cluster has had is
     # gone, and so is every other process started for it.
-    for pid in started.seen_pids:
-        assert not psutil.pid_exists(pid) or psutil.Process(pid).status() == psutil.STATUS_ZOMBIE
+    still_running = [process for process in started.seen.values() if _runs(process)]
+    assert still_running == []
     left = [
         child
         for child in me.children(recursive=True)
-        if child.pid not in children_before and not _is_resource_tracker(child)
+        if child.pid not in children_before and not _is_resource_tracker(child) and _runs(child)
     ]
-    left = [child for child in left if child.is_running() and child.status() != psutil.STATUS_ZOMBIE]
     assert left == []
 
 
