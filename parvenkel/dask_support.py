@@ -51,7 +51,7 @@ import sys
 from collections.abc import Iterable, Mapping, Sequence
 from functools import partial
 from itertools import islice
-from typing import TYPE_CHECKING, Any, NamedTuple, SupportsIndex, cast, overload
+from typing import TYPE_CHECKING, Any, NamedTuple, SupportsIndex, TypeVar, cast, overload
 
 from parvenkel._core import extract_keywords, score_article
 
@@ -81,7 +81,10 @@ class _Counts(dict[str, int]):
     __slots__ = ()
 
 
-class _List[T](list[T]):
+_T = TypeVar("_T")
+
+
+class _List(list[_T]):
     """A list; the results are of this class only to travel in one piece."""
 
     __slots__ = ()
