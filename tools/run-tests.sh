@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Sets up the project (tools/setup.sh) and runs every test: the C++ unit
-# tests of the text primitives and the Python test suite.
+# tests of the text primitives, the Python test suite and a short fuzzing
+# run of the core (tools/fuzz.sh; PARVENKEL_FUZZ_SECONDS, default 60, 0 to
+# replay the known inputs only).
 # Extra arguments go to pytest.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,3 +20,6 @@ build/cpp/core_tests
 
 echo "== Python tests"
 python -m pytest "$@"
+
+echo "== Fuzzing (short run)"
+tools/fuzz.sh "${PARVENKEL_FUZZ_SECONDS:-60}"
