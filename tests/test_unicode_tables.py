@@ -25,9 +25,9 @@ def run_generator(*args):
 
 @pytest.fixture(scope="module")
 def generator():
-    spec = importlib.util.spec_from_file_location("gen_unicode_tables", GENERATOR)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module_spec = importlib.util.spec_from_file_location("gen_unicode_tables", GENERATOR)
+    module = importlib.util.module_from_spec(module_spec)
+    module_spec.loader.exec_module(module)
     return module
 
 
