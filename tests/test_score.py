@@ -178,3 +178,20 @@ def test_query_across_window_seams(filler, query, seam, shift):
     assert score_article("t", body, query) == reference.score_article("t", body, query)
     missing = body.replace(query.upper(), query.upper()[:-1] + "#")
     assert score_article("t", missing, query) == reference.score_article("t", missing, query) == 0.0
+
+
+# ASCII bodies are searched without lowercasing them, sixty-four and then
+# sixteen positions a step: a query must be found at every offset of a step,
+# next to near misses that share its first and last bytes.
+@pytest.mark.parametrize("query", ["Ab", "abcab", "@q`", "x" * 70])
+@pytest.mark.parametrize("tail", [0, 1, 15, 63, 64, 65])
+def test_ascii_body_every_offset(query, tail):
+    near_miss = query[0].upper() + "." * max(len(query) - 2, 0) + query[-1].upper()
+    for offset in range(0, 140):
+        body = (near_miss + " ") * 20
+        body = body[:offset] + query.upper() + body[offset:][: 130 + tail]
+        expected = reference.score_article("t", body, query)
+        assert expected == 100.0
+        assert score_article("t", body, query) == expected
+        missing = body.replace(query.upper(), query.upper()[:-1] + "~", 1)
+        assert score_article("t", missing, query) == reference.score_article("t", missing, query)

@@ -62,6 +62,36 @@ Search search_lowercase_ascii(std::string_view needle, std::string_view text) no
         const __m128i last_v = _mm_set1_epi8(static_cast<char>(last));
         const __m128i first_fold = _mm_set1_epi8(is_ascii_lower_letter(first) ? 0x20 : 0);
         const __m128i last_fold = _mm_set1_epi8(is_ascii_lower_letter(last) ? 0x20 : 0);
+        const auto candidates = [&](std::size_t at, __m128i& non_ascii) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + at));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + at + m - 1));
+            non_ascii = _mm_or_si128(non_ascii, _mm_or_si128(a, b));
+            const __m128i hit = _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(a, first_fold), first_v),
+                                              _mm_cmpeq_epi8(_mm_or_si128(b, last_fold), last_v));
+            return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(hit)));
+        };
+        // Sixty-four positions a step while the text lasts: one test for
+        // bytes that are not ASCII and one for candidates per step.
+        for (; i + m - 1 + 64 <= n; i += 64) {
+            __m128i non_ascii = _mm_setzero_si128();
+            std::uint64_t mask = candidates(i, non_ascii) | candidates(i + 16, non_ascii) << 16 |
+                                 candidates(i + 32, non_ascii) << 32 |
+                                 candidates(i + 48, non_ascii) << 48;
+            if (_mm_movemask_epi8(non_ascii) != 0) {
+                return Search::UNDECIDED;
+            }
+            while (mask != 0) {
+                const auto bit = static_cast<std::size_t>(__builtin_ctzll(mask));
+                if (ascii_lower(hay[i + bit]) == first &&
+                    ascii_lower(hay[i + bit + m - 1]) == last && verify(i + bit)) {
+                    return Search::FOUND;
+                }
+                if (budget == 0) {
+                    return Search::UNDECIDED;
+                }
+                mask &= mask - 1;
+            }
+        }
         for (; i + m - 1 + 16 <= n; i += 16) {
             const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + i));
             const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + i + m - 1));
