@@ -70,49 +70,37 @@ Search search_lowercase_ascii(std::string_view needle, std::string_view text) no
                                               _mm_cmpeq_epi8(_mm_or_si128(b, last_fold), last_v));
             return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(hit)));
         };
-        // Sixty-four positions a step while the text lasts: one test for
-        // bytes that are not ASCII and one for candidates per step.
-        for (; i + m - 1 + 64 <= n; i += 64) {
-            __m128i non_ascii = _mm_setzero_si128();
-            std::uint64_t mask = candidates(i, non_ascii) | candidates(i + 16, non_ascii) << 16 |
-                                 candidates(i + 32, non_ascii) << 32 |
-                                 candidates(i + 48, non_ascii) << 48;
-            if (_mm_movemask_epi8(non_ascii) != 0) {
-                return Search::UNDECIDED;
-            }
-            while (mask != 0) {
-                const auto bit = static_cast<std::size_t>(__builtin_ctzll(mask));
-                if (ascii_lower(hay[i + bit]) == first &&
-                    ascii_lower(hay[i + bit + m - 1]) == last && verify(i + bit)) {
+        // The candidates of one step starting at `at`, in mask order. A
+        // folded match of a letter can also be a non-letter (say '@' for
+        // '`'): the exact check rules those out.
+        const auto check = [&](std::size_t at, std::uint64_t mask) {
+            for (; mask != 0; mask &= mask - 1) {
+                const std::size_t pos = at + static_cast<std::size_t>(__builtin_ctzll(mask));
+                if (ascii_lower(hay[pos]) == first && ascii_lower(hay[pos + m - 1]) == last &&
+                    verify(pos)) {
                     return Search::FOUND;
                 }
                 if (budget == 0) {
                     return Search::UNDECIDED;
                 }
-                mask &= mask - 1;
             }
-        }
-        for (; i + m - 1 + 16 <= n; i += 16) {
-            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + i));
-            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + i + m - 1));
-            if (_mm_movemask_epi8(_mm_or_si128(a, b)) != 0) {
-                return Search::UNDECIDED;
-            }
-            const __m128i hit = _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(a, first_fold), first_v),
-                                              _mm_cmpeq_epi8(_mm_or_si128(b, last_fold), last_v));
-            auto mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
-            while (mask != 0) {
-                const auto bit = static_cast<std::size_t>(__builtin_ctz(mask));
-                // A folded match of a letter can also be a non-letter (say
-                // '@' for '`'): the exact check below rules those out.
-                if (ascii_lower(hay[i + bit]) == first &&
-                    ascii_lower(hay[i + bit + m - 1]) == last && verify(i + bit)) {
-                    return Search::FOUND;
+            return Search::ABSENT;
+        };
+        // Sixty-four positions a step while the text lasts, then sixteen:
+        // one test for bytes that are not ASCII and one for candidates a step.
+        for (std::size_t step : {std::size_t{64}, std::size_t{16}}) {
+            for (; i + m - 1 + step <= n; i += step) {
+                __m128i non_ascii = _mm_setzero_si128();
+                std::uint64_t mask = 0;
+                for (std::size_t block = 0; block < step; block += 16) {
+                    mask |= candidates(i + block, non_ascii) << block;
                 }
-                if (budget == 0) {
+                if (_mm_movemask_epi8(non_ascii) != 0) {
                     return Search::UNDECIDED;
                 }
-                mask &= mask - 1;
+                if (const Search found = check(i, mask); found != Search::ABSENT) {
+                    return found;
+                }
             }
         }
     }
