@@ -162,7 +162,8 @@ def test_generated_files_describe_themselves():
         assert "Unicode 17.0.0" in lines[1]
     arrays = array_definitions(source)
     assert set(arrays) == {"CHAR_INFO_INDEX", "CHAR_INFO_BLOCKS", "CHAR_INFO_RECORDS",
-                           "LOWERCASE_TWO_BYTE", "LOWERCASE_MULTI", "WHITESPACE_MAP"}
+                           "LOWERCASE_TWO_BYTE", "LOWERCASE_MULTI", "WHITESPACE_MAP",
+                           "LOWERCASE_SOURCE_TARGETS", "LOWERCASE_SOURCES"}
     total = 0
     for name, (ctype, n, values) in arrays.items():
         assert len(values) == n, name

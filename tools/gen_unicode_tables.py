@@ -415,11 +415,29 @@ class Tables:
     def __init__(self, ucd: Ucd, shift: int = CHAR_INFO_SHIFT):
         self.info = CharInfoTable(ucd, shift)
         self.white_space_map = build_white_space_map(ucd.white_space)
+        # Every single-code-point mapping that changes its code point, as
+        # (mapped to, from) pairs in order: what lowercases to a given code
+        # point, for searches that compare unlowercased text.
+        self.sources = sorted((m[0], cp) for cp, m in ucd.lower_map.items() if len(m) == 1)
+        per_target: dict[int, int] = {}
+        for target, _ in self.sources:
+            per_target[target] = per_target.get(target, 0) + 1
+        self.sources_max = max(per_target.values())
+        require(all(t >> 16 == cp >> 16 < 2 for t, cp in self.sources),
+                "a mapping outside planes 0 and 1")
+        self.sources_plane_1 = sum(t < 0x10000 for t, _ in self.sources)
+        for cp, m in ucd.lower_map.items():
+            require(cp >= 0x100 or all(c < 0x100 for c in m),
+                    f"U+{cp:04X} of Latin-1 maps out of Latin-1")
         self.arrays = (
             self.info.arrays
             + [self.info.two_byte_array, self.info.multi_array]
             + [Array("WHITESPACE_MAP", self.white_space_map,
                      "bit 0: block 0x00, bit 1: block 0x20")]
+            + [Array("LOWERCASE_SOURCE_TARGETS", [t & 0xFFFF for t, _ in self.sources],
+                     "the code point each source maps to, in order, less its plane", 4),
+               Array("LOWERCASE_SOURCES", [cp & 0xFFFF for _, cp in self.sources],
+                     "the code points that map there, less their plane", 4)]
         )
 
     # The decision procedures of the C++ code, fast answers first.
@@ -606,6 +624,15 @@ def header_text(tables: Tables) -> str:
         "",
         "// White_Space outside ASCII: bit 0 for block 0x00 (U+0085, U+00A0), bit 1 for",
         "// block 0x20 (U+2000-U+200A, U+2028, U+2029, U+202F, U+205F), at x mod 256.",
+        "",
+        "// The mappings to one other code point, inverted: LOWERCASE_SOURCES[k] maps",
+        "// to LOWERCASE_SOURCE_TARGETS[k], ordered by target, then source; both are",
+        "// stored without their plane, which is 0 before LOWERCASE_SOURCES_PLANE_1",
+        "// and 1 from there on (no mapping leaves its plane). No target has more",
+        "// than LOWERCASE_SOURCES_MAX sources. A mapping of a code point below",
+        "// U+0100 stays below it.",
+        f"inline constexpr std::size_t LOWERCASE_SOURCES_PLANE_1 = {tables.sources_plane_1};",
+        f"inline constexpr std::size_t LOWERCASE_SOURCES_MAX = {tables.sources_max};",
         "",
     ]
     for a in tables.arrays:

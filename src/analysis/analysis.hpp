@@ -1,6 +1,6 @@
-// Article scoring and keyword extraction over UTF-8 text. Plain functions over
-// plain values: they never fail on well-formed UTF-8 input and raise nothing
-// but std::bad_alloc.
+// Article scoring and keyword extraction over text in UTF-8 or a fixed-width
+// form (text_view.hpp). Plain functions over plain values: they never fail on
+// well-formed input and raise nothing but std::bad_alloc.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "text/text_view.hpp"
+
 namespace parvenkel::analysis {
 
 inline constexpr double TITLE_PREFIX_SCORE = 1000.0;
@@ -17,6 +19,7 @@ inline constexpr double TITLE_CONTAINS_SCORE = 500.0;
 inline constexpr double CONTENT_CONTAINS_BONUS = 100.0;
 
 // Relevance of an article to a query: 0, 100, 500, 600, 1000 or 1100.
+double score_article(text::TextView title, text::TextView content, text::TextView query);
 double score_article(std::string_view title, std::string_view content, std::string_view query);
 
 // True when `needle` occurs in `haystack` (byte comparison).
@@ -49,6 +52,8 @@ struct Keywords {
 
 // The `top_n` most frequent normalised words of `text` that are not in
 // `stop_words`, most frequent first (ties in no defined order).
+Keywords extract_keywords(text::TextView text, std::vector<std::string> stop_words,
+                          std::uint64_t top_n);
 Keywords extract_keywords(std::string_view text, std::vector<std::string> stop_words,
                           std::uint64_t top_n);
 

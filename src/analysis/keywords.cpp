@@ -299,11 +299,43 @@ class KeywordCounter {
 
 }  // namespace
 
-Keywords extract_keywords(std::string_view text, std::vector<std::string> stop_words,
+namespace {
+
+// Counts a fixed-width text a piece at a time: each piece is converted to
+// UTF-8 in a buffer that is reused, and ends just after a White_Space
+// character (or with the text), so no word spans two pieces and the buffer
+// stays near PIECE_UNITS characters unless one word is longer.
+template <class Unit>
+void count_fixed_width(KeywordCounter& counter, text::TextView text,
+                       std::basic_string_view<Unit> units) {
+    constexpr std::size_t PIECE_UNITS = 16 * 1024;
+    std::string piece;
+    std::size_t begin = 0;
+    while (begin < units.size()) {
+        std::size_t end = std::min(begin + PIECE_UNITS, units.size());
+        while (end < units.size() && !text::detail::is_white_space(units[end - 1])) {
+            ++end;
+        }
+        piece.clear();
+        text::append_utf8(piece, text, begin, end);
+        counter.count_text(piece);
+        begin = end;
+    }
+}
+
+}  // namespace
+
+Keywords extract_keywords(text::TextView text, std::vector<std::string> stop_words,
                           std::uint64_t top_n) {
     Keywords result;
     KeywordCounter counter(stop_words, random_hash_seed(), result.store);
-    counter.count_text(text);
+    text.visit([&]<class View>(View units) {
+        if constexpr (std::is_same_v<typename View::value_type, char>) {
+            counter.count_text(units);
+        } else {
+            count_fixed_width(counter, text, units);
+        }
+    });
 
     WordCounts& counts = counter.counts();
     result.pairs.reserve(counts.size());
@@ -317,6 +349,11 @@ Keywords extract_keywords(std::string_view text, std::vector<std::string> stop_w
         result.pairs.resize(static_cast<std::size_t>(top_n));
     }
     return result;
+}
+
+Keywords extract_keywords(std::string_view text, std::vector<std::string> stop_words,
+                          std::uint64_t top_n) {
+    return extract_keywords(text::TextView::utf8(text), std::move(stop_words), top_n);
 }
 
 }  // namespace parvenkel::analysis

@@ -5,6 +5,8 @@
 
 #include "analysis/analysis.hpp"
 #include "text/lowercase.hpp"
+#include "text/text_view.hpp"
+#include "text/utf8.hpp"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -159,24 +161,193 @@ bool lowercase_window_contains(std::string_view lowered_needle, std::string_view
     return false;
 }
 
-// Whether the lowercase form of `text` contains `lowered_needle` (not empty).
-bool lowercase_contains(std::string_view lowered_needle, std::string_view text) {
-    if (is_ascii(lowered_needle)) {
-        switch (search_lowercase_ascii(lowered_needle, text)) {
-            case Search::FOUND:
-                return true;
-            case Search::ABSENT:
-                return false;
-            case Search::UNDECIDED:
-                break;
+#if defined(__SSE2__)
+// The lanes of a 16-byte vector compared for equality, `Unit` wide.
+template <class Unit>
+inline __m128i lanes_equal(__m128i a, __m128i b) noexcept {
+    if constexpr (sizeof(Unit) == 1) {
+        return _mm_cmpeq_epi8(a, b);
+    } else if constexpr (sizeof(Unit) == 2) {
+        return _mm_cmpeq_epi16(a, b);
+    } else {
+        return _mm_cmpeq_epi32(a, b);
+    }
+}
+
+template <class Unit>
+inline __m128i lanes_of(char32_t value) noexcept {
+    if constexpr (sizeof(Unit) == 1) {
+        return _mm_set1_epi8(static_cast<char>(value));
+    } else if constexpr (sizeof(Unit) == 2) {
+        return _mm_set1_epi16(static_cast<short>(value));
+    } else {
+        return _mm_set1_epi32(static_cast<int>(value));
+    }
+}
+#endif
+
+// Searches the lowercase form of a fixed-width text for `needle` (lowercase
+// code points, not empty) without building that form. Every character but
+// U+0130 lowercases to one code point, so while the text holds no U+0130 a
+// match starts at a code unit and spans as many units as the needle has
+// code points. Candidates are the positions whose first and last units are
+// among the code points that lowercase to the needle's first and last (a
+// block of units at a time), and each is verified unit by unit. Gives up
+// (UNDECIDED) on a U+0130, and when verification has cost more than a few
+// passes over the text, so that an adversarial text falls back to a linear
+// search.
+template <class Unit>
+Search search_lowercase_units(std::u32string_view needle,
+                              std::basic_string_view<Unit> hay) noexcept {
+    constexpr char32_t MAX_UNIT = sizeof(Unit) == 1 ? 0xFF : sizeof(Unit) == 2 ? 0xFFFF : 0x10FFFF;
+    constexpr char32_t EXPANDS = 0x0130;  // lowercases to U+0069 U+0307
+    constexpr bool CAN_EXPAND = EXPANDS <= MAX_UNIT;
+    const std::size_t n = hay.size();
+    const std::size_t m = needle.size();
+    for (const char32_t cp : needle) {
+        if (cp > MAX_UNIT) {
+            // A code point below U+0100, or in plane 0, lowercases to one there.
+            return Search::ABSENT;
         }
     }
-    return lowercase_window_contains(lowered_needle, text);
+    if (m > n) {
+        return CAN_EXPAND ? Search::UNDECIDED : Search::ABSENT;
+    }
+    std::size_t budget = 4 * n + 64;
+
+    // Verifies the candidate at `at`: FOUND, ABSENT or UNDECIDED.
+    const auto verify = [&](std::size_t at) noexcept {
+        std::size_t k = 0;
+        Search result = Search::FOUND;
+        for (; k < m; ++k) {
+            const char32_t lowered = text::lower_one(hay, at + k);
+            if (lowered != needle[k]) {
+                result = lowered == 0 ? Search::UNDECIDED : Search::ABSENT;
+                break;
+            }
+        }
+        budget -= std::min(budget, k + 1);
+        return result != Search::ABSENT || budget != 0 ? result : Search::UNDECIDED;
+    };
+
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    constexpr std::size_t LANES = 16 / sizeof(Unit);
+    constexpr std::size_t COMPARED = 3;
+    char32_t first[text::LOWER_SOURCES_MAX];
+    char32_t last[text::LOWER_SOURCES_MAX];
+    std::size_t first_count = text::lowercase_sources(needle[0], first);
+    std::size_t last_count = text::lowercase_sources(needle[m - 1], last);
+    // Sources beyond the unit range cannot occur; the others are compared
+    // COMPARED at a time, padded with the needle's own code point.
+    const auto keep = [](char32_t* cps, std::size_t& count) {
+        count = static_cast<std::size_t>(
+            std::remove_if(cps, cps + count, [](char32_t cp) { return cp > MAX_UNIT; }) - cps);
+        for (std::size_t k = count; k < COMPARED; ++k) {
+            cps[k] = cps[0];
+        }
+    };
+    keep(first, first_count);
+    keep(last, last_count);
+    if (first_count <= COMPARED && last_count <= COMPARED) {
+        const __m128i f0 = lanes_of<Unit>(first[0]);
+        const __m128i f1 = lanes_of<Unit>(first[1]);
+        const __m128i f2 = lanes_of<Unit>(first[2]);
+        const __m128i l0 = lanes_of<Unit>(last[0]);
+        const __m128i l1 = lanes_of<Unit>(last[1]);
+        const __m128i l2 = lanes_of<Unit>(last[2]);
+        const __m128i expands = lanes_of<Unit>(EXPANDS);
+        // One mask bit per unit: the lowest byte of each lane.
+        constexpr std::uint64_t LANE_BITS = sizeof(Unit) == 1   ? ~std::uint64_t{0}
+                                            : sizeof(Unit) == 2 ? 0x5555555555555555
+                                                                : 0x1111111111111111;
+        constexpr std::size_t STEP = 4 * LANES;
+        for (; i + m - 1 + STEP <= n; i += STEP) {
+            __m128i danger = _mm_setzero_si128();
+            std::uint64_t mask = 0;
+            for (std::size_t block = 0; block < 4; ++block) {
+                const std::size_t at = i + block * LANES;
+                const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay.data() + at));
+                const __m128i b =
+                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay.data() + at + m - 1));
+                if constexpr (CAN_EXPAND) {
+                    danger = _mm_or_si128(danger, lanes_equal<Unit>(a, expands));
+                }
+                const __m128i at_first =
+                    _mm_or_si128(_mm_or_si128(lanes_equal<Unit>(a, f0), lanes_equal<Unit>(a, f1)),
+                                 lanes_equal<Unit>(a, f2));
+                const __m128i at_last =
+                    _mm_or_si128(_mm_or_si128(lanes_equal<Unit>(b, l0), lanes_equal<Unit>(b, l1)),
+                                 lanes_equal<Unit>(b, l2));
+                const auto hits = static_cast<unsigned>(
+                    _mm_movemask_epi8(_mm_and_si128(at_first, at_last)));
+                mask |= static_cast<std::uint64_t>(hits) << (16 * block);
+            }
+            if (_mm_movemask_epi8(danger) != 0) {
+                return Search::UNDECIDED;
+            }
+            for (mask &= LANE_BITS; mask != 0; mask &= mask - 1) {
+                const std::size_t pos =
+                    i + static_cast<std::size_t>(__builtin_ctzll(mask)) / sizeof(Unit);
+                if (const Search found = verify(pos); found != Search::ABSENT) {
+                    return found;
+                }
+            }
+        }
+    }
+#endif
+    // The positions left over, and every unit not yet seen by the block loop.
+    if constexpr (CAN_EXPAND) {
+        if (hay.find(static_cast<Unit>(EXPANDS), i) != hay.npos) {
+            return Search::UNDECIDED;
+        }
+    }
+    for (; i + m <= n; ++i) {
+        if (const Search found = verify(i); found != Search::ABSENT) {
+            return found;
+        }
+    }
+    return Search::ABSENT;
+}
+
+// Whether the lowercase form of `text` contains `lowered_needle` (not empty).
+bool lowercase_contains(std::string_view lowered_needle, text::TextView text) {
+    if (text.form == text::Form::UTF8) {
+        const std::string_view utf8 = text.as_utf8();
+        if (is_ascii(lowered_needle)) {
+            switch (search_lowercase_ascii(lowered_needle, utf8)) {
+                case Search::FOUND:
+                    return true;
+                case Search::ABSENT:
+                    return false;
+                case Search::UNDECIDED:
+                    break;
+            }
+        }
+        return lowercase_window_contains(lowered_needle, utf8);
+    }
+    std::u32string needle;
+    for (std::size_t i = 0; i < lowered_needle.size();) {
+        const text::Utf8Char c = text::decode_utf8(lowered_needle.data() + i);
+        needle.push_back(c.cp);
+        i += c.length;
+    }
+    const Search found = text.visit([&]<class View>(View units) {
+        if constexpr (std::is_same_v<typename View::value_type, char>) {
+            return Search::UNDECIDED;
+        } else {
+            return search_lowercase_units(needle, units);
+        }
+    });
+    if (found != Search::UNDECIDED) {
+        return found == Search::FOUND;
+    }
+    return lowercase_window_contains(lowered_needle, text::to_utf8(text));
 }
 
 }  // namespace
 
-double score_article(std::string_view title, std::string_view content, std::string_view query) {
+double score_article(text::TextView title, text::TextView content, text::TextView query) {
     const std::string lowered_query = text::to_lowercase(query);
     if (lowered_query.empty()) {
         return 0.0;
@@ -192,6 +363,11 @@ double score_article(std::string_view title, std::string_view content, std::stri
         score += CONTENT_CONTAINS_BONUS;
     }
     return score;
+}
+
+double score_article(std::string_view title, std::string_view content, std::string_view query) {
+    return score_article(text::TextView::utf8(title), text::TextView::utf8(content),
+                         text::TextView::utf8(query));
 }
 
 }  // namespace parvenkel::analysis

@@ -254,6 +254,41 @@ bool extract_str(PyObject* obj, std::string_view& out) {
     return true;
 }
 
+bool extract_text(PyObject* obj, text::TextView& out) {
+    if (!PyUnicode_Check(obj)) {
+        set_not_an_instance(obj, "str");
+        return false;
+    }
+    // The text is read where the str keeps it. Only a str that holds a
+    // surrogate has no UTF-8 form: asking for that form raises the
+    // interpreter's own error for it.
+    const auto length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(obj));
+    const void* data = PyUnicode_DATA(obj);
+    std::size_t surrogate = length;
+    switch (PyUnicode_KIND(obj)) {
+        case PyUnicode_1BYTE_KIND:
+            out = {data, length, PyUnicode_IS_ASCII(obj) ? text::Form::UTF8 : text::Form::LATIN1};
+            return true;
+        case PyUnicode_2BYTE_KIND:
+            out = {data, length, text::Form::UCS2};
+            surrogate = text::find_surrogate({static_cast<const char16_t*>(data), length});
+            break;
+        default:
+            out = {data, length, text::Form::UCS4};
+            surrogate = text::find_surrogate({static_cast<const char32_t*>(data), length});
+            break;
+    }
+    if (surrogate == length) {
+        return true;
+    }
+    std::string_view utf8;
+    if (!extract_str(obj, utf8)) {
+        return false;
+    }
+    out = text::TextView::utf8(utf8);
+    return true;
+}
+
 bool extract_str_list(PyObject* obj, std::vector<std::string>& out) {
     if (PyUnicode_Check(obj)) {
         set_type_error("Can't extract `str` to `Vec`");

@@ -53,6 +53,8 @@ bool bind_arguments(const function_signature& signature, PyObject* const* args, 
 // Conversions. Each returns false with an exception set on failure; the
 // caller rewords it with reword_argument_error.
 bool extract_str(PyObject* obj, std::string_view& out);
+// A str as it is held, with no copy (see text_view.hpp).
+bool extract_text(PyObject* obj, text::TextView& out);
 bool extract_str_list(PyObject* obj, std::vector<std::string>& out);
 bool extract_size(PyObject* obj, std::uint64_t& out);
 

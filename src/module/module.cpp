@@ -36,9 +36,9 @@ PyObject* score_article_entry(PyObject* /*self*/, PyObject* const* args, Py_ssiz
         if (!bind_arguments(SCORE_ARTICLE_SIGNATURE, args, nargs, kwnames, slots)) {
             return nullptr;
         }
-        std::string_view text[PARAMETER_COUNT];
+        text::TextView text[PARAMETER_COUNT];
         for (Py_ssize_t i = 0; i < PARAMETER_COUNT; ++i) {
-            if (!extract_str(slots[i], text[i])) {
+            if (!extract_text(slots[i], text[i])) {
                 reword_argument_error(SCORE_ARTICLE_SIGNATURE.parameters[i]);
                 return nullptr;
             }
@@ -56,8 +56,8 @@ PyObject* extract_keywords_entry(PyObject* /*self*/, PyObject* const* args, Py_s
         if (!bind_arguments(EXTRACT_KEYWORDS_SIGNATURE, args, nargs, kwnames, slots)) {
             return nullptr;
         }
-        std::string_view text;
-        if (!extract_str(slots[0], text)) {
+        text::TextView text;
+        if (!extract_text(slots[0], text)) {
             reword_argument_error(EXTRACT_KEYWORDS_SIGNATURE.parameters[0]);
             return nullptr;
         }

@@ -1,0 +1,193 @@
+#include "text/text_view.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+#include "text/lowercase.hpp"
+#include "text/utf8.hpp"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace parvenkel::text {
+
+namespace {
+
+constexpr bool is_surrogate(char32_t unit) noexcept { return (unit & 0xFFFFF800) == 0xD800; }
+
+template <class Unit>
+std::size_t find_surrogate_scalar(std::basic_string_view<Unit> units, std::size_t from) noexcept {
+    for (std::size_t i = from; i < units.size(); ++i) {
+        if (is_surrogate(units[i])) {
+            return i;
+        }
+    }
+    return units.size();
+}
+
+// Appends the UTF-8 form of fixed-width code units; `out` has room at `dst`
+// for four bytes per unit.
+template <class Unit>
+char* encode_units(const Unit* units, std::size_t count, char* dst) noexcept {
+    std::size_t i = 0;
+    while (i < count) {
+#if defined(__SSE2__)
+        // Runs of ASCII go eight or sixteen units a step.
+        if constexpr (sizeof(Unit) == 1) {
+            if (i + 16 <= count) {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
+                if (_mm_movemask_epi8(v) == 0) {
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), v);
+                    dst += 16;
+                    i += 16;
+                    continue;
+                }
+            }
+        } else if constexpr (sizeof(Unit) == 2) {
+            if (i + 8 <= count) {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
+                // Units below 0x80 have their top nine bits clear.
+                if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(-0x80)),
+                                                      _mm_setzero_si128())) == 0xFFFF) {
+                    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(v, v));
+                    dst += 8;
+                    i += 8;
+                    continue;
+                }
+            }
+        }
+#endif
+        const char32_t cp = units[i++];
+        if (cp < 0x80) {
+            *dst++ = static_cast<char>(cp);
+        } else {
+            dst += encode_utf8(cp, dst);
+        }
+    }
+    return dst;
+}
+
+}  // namespace
+
+std::size_t find_surrogate(std::u16string_view units) noexcept {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i mask = _mm_set1_epi16(static_cast<short>(0xF800));
+    const __m128i surrogate = _mm_set1_epi16(static_cast<short>(0xD800));
+    for (; i + 32 <= units.size(); i += 32) {
+        __m128i any = _mm_setzero_si128();
+        for (std::size_t k = 0; k < 32; k += 8) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units.data() + i + k));
+            any = _mm_or_si128(any, _mm_cmpeq_epi16(_mm_and_si128(v, mask), surrogate));
+        }
+        if (_mm_movemask_epi8(any) != 0) {
+            break;
+        }
+    }
+#endif
+    return find_surrogate_scalar(units, i);
+}
+
+std::size_t find_surrogate(std::u32string_view units) noexcept {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i mask = _mm_set1_epi32(static_cast<int>(0xFFFFF800));
+    const __m128i surrogate = _mm_set1_epi32(0xD800);
+    for (; i + 16 <= units.size(); i += 16) {
+        __m128i any = _mm_setzero_si128();
+        for (std::size_t k = 0; k < 16; k += 4) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units.data() + i + k));
+            any = _mm_or_si128(any, _mm_cmpeq_epi32(_mm_and_si128(v, mask), surrogate));
+        }
+        if (_mm_movemask_epi8(any) != 0) {
+            break;
+        }
+    }
+#endif
+    return find_surrogate_scalar(units, i);
+}
+
+void append_utf8(std::string& out, TextView text, std::size_t begin, std::size_t end) {
+    if (begin >= end) {
+        return;
+    }
+    text.visit([&]<class View>(View units) {
+        using Unit = typename View::value_type;
+        if constexpr (std::is_same_v<Unit, char>) {
+            out.append(units.data() + begin, end - begin);
+        } else {
+            const std::size_t start = out.size();
+            out.resize(start + 4 * (end - begin));
+            char* const dst = out.data() + start;
+            char* const stop = encode_units(units.data() + begin, end - begin, dst);
+            out.resize(start + static_cast<std::size_t>(stop - dst));
+        }
+    });
+}
+
+std::string to_utf8(TextView text) {
+    std::string out;
+    append_utf8(out, text, 0, text.length);
+    return out;
+}
+
+std::string to_lowercase(TextView text) {
+    if (text.form == Form::UTF8) {
+        return to_lowercase(text.as_utf8());
+    }
+    return to_lowercase(to_utf8(text));
+}
+
+// Final_Sigma as in lowercase.cpp, on code units that are code points.
+template <class Unit>
+char32_t map_uppercase_sigma(std::basic_string_view<Unit> units, std::size_t at) noexcept {
+    constexpr char32_t FINAL_SIGMA = 0x03C2;
+    constexpr char32_t MEDIAL_SIGMA = 0x03C3;
+    std::size_t i = at;
+    char32_t cp = 0;
+    do {
+        if (i == 0) {
+            return MEDIAL_SIGMA;
+        }
+        cp = units[--i];
+    } while (is_case_ignorable(cp));
+    if (!is_cased(cp)) {
+        return MEDIAL_SIGMA;
+    }
+    for (std::size_t j = at + 1; j < units.size(); ++j) {
+        const char32_t next = units[j];
+        if (!is_case_ignorable(next)) {
+            return is_cased(next) ? MEDIAL_SIGMA : FINAL_SIGMA;
+        }
+    }
+    return FINAL_SIGMA;
+}
+
+template char32_t map_uppercase_sigma(std::basic_string_view<std::uint8_t>, std::size_t) noexcept;
+template char32_t map_uppercase_sigma(std::u16string_view, std::size_t) noexcept;
+template char32_t map_uppercase_sigma(std::u32string_view, std::size_t) noexcept;
+
+std::size_t lowercase_sources(char32_t lowered, char32_t out[LOWER_SOURCES_MAX]) noexcept {
+    std::size_t count = 0;
+    out[count++] = lowered;
+    const char32_t plane = lowered >> 16;
+    if (plane < 2) {
+        const std::uint16_t* const targets = tables::LOWERCASE_SOURCE_TARGETS;
+        const std::uint16_t* const first =
+            targets + (plane == 0 ? 0 : tables::LOWERCASE_SOURCES_PLANE_1);
+        const std::uint16_t* const last =
+            plane == 0 ? targets + tables::LOWERCASE_SOURCES_PLANE_1
+                       : targets + std::size(tables::LOWERCASE_SOURCE_TARGETS);
+        const auto [from, to] = std::equal_range(first, last, static_cast<std::uint16_t>(lowered));
+        for (const std::uint16_t* p = from; p != to; ++p) {
+            out[count++] = plane << 16 | tables::LOWERCASE_SOURCES[p - targets];
+        }
+    }
+    if (lowered == 0x03C2) {
+        out[count++] = 0x03A3;  // U+03A3 lowercases to U+03C2 in final position
+    }
+    return count;
+}
+
+}  // namespace parvenkel::text
