@@ -102,6 +102,7 @@ class KeywordCounter {
         counts_.max_load_factor(0.8f);
         letters_.reserve(64);
         lowered_.reserve(64);
+        word_.resize(256);
     }
 
     void count_text(std::string_view text) {
@@ -203,74 +204,88 @@ class KeywordCounter {
             }
             return i + 1;
         }
-        // Anything else: gather the letters of the rest of the piece.
-        letters_.clear();
-        for (std::size_t k = start; k < i; ++k) {
-            letters_.push_back(static_cast<char>(data[k] | 0x20));
-        }
-        i = gather_piece(text, i);
-        end_word();
-        return i;
+        // Anything else: the lowercase letters of the whole piece.
+        return gather_piece(text, start, i);
     }
 
-    // Gathers the letters of a piece from byte `i` up to the next White_Space
-    // character; returns the offset after that character.
-    std::size_t gather_piece(std::string_view text, std::size_t i) {
-        // Two forms are built side by side: the letters as they are (ASCII
-        // ones already lowercased, which the sigma rule cannot tell apart)
-        // and their lowercase form, character by character. The second is
-        // the word unless a capital sigma turns up, whose form depends on
-        // the letters around it: then the letters are lowercased as a whole.
-        const char* data = text.data();
+    // Counts the piece that starts at byte `start` and whose bytes before
+    // `i` are ASCII letters, up to the next White_Space character; returns
+    // the offset after that character. The letters are lowercased character
+    // by character into word_, written through a pointer with room for one
+    // more character's form at every step. A capital sigma, whose form
+    // depends on the letters around it, sends the piece to lower_with_sigma.
+    std::size_t gather_piece(std::string_view text, std::size_t start, std::size_t i) {
+        const auto* data = reinterpret_cast<const unsigned char*>(text.data());
         const std::size_t size = text.size();
-        lowered_.assign(letters_);
-        has_sigma_ = false;
+        if (word_.size() < i - start + 2 * text::LOWER_MAX_BYTES) {
+            word_.resize(2 * (i - start) + 2 * text::LOWER_MAX_BYTES);
+        }
+        char* out = word_.data();
+        for (std::size_t k = start; k < i; ++k) {
+            *out++ = static_cast<char>(data[k] | 0x20);
+        }
+        char* limit = word_.data() + word_.size() - text::LOWER_MAX_BYTES;
+        bool sigma = false;
+        std::size_t end = size;  // where the piece's White_Space starts
+        std::size_t next = size;
         while (i < size) {
-            const auto byte = static_cast<unsigned char>(data[i]);
+            if (out > limit) {
+                const auto used = static_cast<std::size_t>(out - word_.data());
+                word_.resize(2 * word_.size());
+                out = word_.data() + used;
+                limit = word_.data() + word_.size() - text::LOWER_MAX_BYTES;
+            }
+            const unsigned char byte = data[i];
             if (byte < 0x80) {
                 const std::uint8_t cls = ASCII_CLASSES[byte];
-                ++i;
                 if (cls == LETTER) {
-                    const auto lower = static_cast<char>(byte | 0x20);
-                    letters_.push_back(lower);
-                    lowered_.push_back(lower);
+                    *out++ = static_cast<char>(byte | 0x20);
                 } else if (cls == SPACE) {
-                    return i;
+                    end = i;
+                    next = i + 1;
+                    break;
                 }
+                ++i;
                 continue;
             }
-            const text::Utf8Char ch = text::decode_utf8(data + i);
+            const text::Utf8Char ch = text::decode_utf8(text.data() + i);
             if (text::detail::is_white_space(ch.cp)) {
-                return i + ch.length;
+                end = i;
+                next = i + ch.length;
+                break;
             }
             const text::CharInfo info = text::char_info(ch.cp);
             if (info.is_alphabetic()) {
-                letters_.append(data + i, ch.length);
-                if (info.is_capital_sigma()) {
-                    has_sigma_ = true;
-                } else {
-                    push_lower(ch.cp, info);
-                }
+                sigma |= info.is_capital_sigma();
+                text::append_lower(out, ch.cp, info);
             }
             i += ch.length;
         }
-        return i;
-    }
-
-    void push_lower(char32_t cp, text::CharInfo info) {
-        const std::size_t used = lowered_.size();
-        lowered_.resize(used + text::LOWER_MAX_BYTES);
-        char* out = lowered_.data() + used;
-        text::append_lower(out, cp, info);
-        lowered_.resize(static_cast<std::size_t>(out - lowered_.data()));
-    }
-
-    // Counts the word gathered by gather_piece.
-    void end_word() {
-        if (has_sigma_) {
-            lowered_.clear();
-            text::append_lowercase(lowered_, letters_);
+        if (sigma) {
+            lower_with_sigma(text, start, end);
+        } else {
+            const auto length = static_cast<std::size_t>(out - word_.data());
+            if (length >= MIN_KEYWORD_BYTES) {
+                add({word_.data(), length});
+            }
         }
+        return next;
+    }
+
+    // Counts the piece in bytes [start, end) of `text`, which holds a
+    // capital sigma: its letters are gathered as they are and lowercased as
+    // a whole.
+    void lower_with_sigma(std::string_view text, std::size_t start, std::size_t end) {
+        letters_.clear();
+        for (std::size_t i = start; i < end;) {
+            const text::Utf8Char ch = text::decode_utf8(text.data() + i);
+            if (text::char_info(ch.cp).is_alphabetic()) {
+                letters_.append(text.data() + i, ch.length);
+            }
+            i += ch.length;
+        }
+        lowered_.clear();
+        text::append_lowercase(lowered_, letters_);
         if (lowered_.size() >= MIN_KEYWORD_BYTES) {
             add(lowered_);
         }
@@ -294,7 +309,7 @@ class KeywordCounter {
     WordStore& store_;
     std::string letters_;
     std::string lowered_;
-    bool has_sigma_ = false;
+    std::string word_;
 };
 
 }  // namespace
