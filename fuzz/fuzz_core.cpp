@@ -125,17 +125,26 @@ std::u32string decode(std::string_view s) {
     std::u32string out;
     for (std::size_t i = 0; i < s.size();) {
         const std::size_t n = well_formed_at(s, i);
-        const auto byte = [&](std::size_t k) { return static_cast<char32_t>(static_cast<unsigned char>(s[i + k])); };
+        const auto byte = [&](std::size_t k) {
+            return static_cast<char32_t>(static_cast<unsigned char>(s[i + k]));
+        };
         char32_t cp = 0;
         switch (n) {
-            case 1: cp = byte(0); break;
-            case 2: cp = (byte(0) & 0x1F) << 6 | (byte(1) & 0x3F); break;
-            case 3: cp = (byte(0) & 0x0F) << 12 | (byte(1) & 0x3F) << 6 | (byte(2) & 0x3F); break;
+            case 1:
+                cp = byte(0);
+                break;
+            case 2:
+                cp = (byte(0) & 0x1F) << 6 | (byte(1) & 0x3F);
+                break;
+            case 3:
+                cp = (byte(0) & 0x0F) << 12 | (byte(1) & 0x3F) << 6 | (byte(2) & 0x3F);
+                break;
             case 4:
                 cp = (byte(0) & 0x07) << 18 | (byte(1) & 0x3F) << 12 | (byte(2) & 0x3F) << 6 |
                      (byte(3) & 0x3F);
                 break;
-            default: fail("decode: ill-formed input", s);
+            default:
+                fail("decode: ill-formed input", s);
         }
         out.push_back(cp);
         i += n;
@@ -249,8 +258,8 @@ std::vector<std::string> normalised_words_model(std::u32string_view cps) {
     return out;
 }
 
-std::map<std::string, std::uint64_t> keyword_counts_model(std::u32string_view cps,
-                                                          const std::vector<std::string>& stop_words) {
+std::map<std::string, std::uint64_t> keyword_counts_model(
+    std::u32string_view cps, const std::vector<std::string>& stop_words) {
     const std::set<std::string> stop(stop_words.begin(), stop_words.end());
     std::map<std::string, std::uint64_t> counts;
     for (const std::string& word : normalised_words_model(cps)) {
@@ -304,8 +313,10 @@ void check_lowercase(std::string_view s, unsigned prefix_bytes) {
     check(is_well_formed(lowered), "to_lowercase: ill-formed output", s);
     check(lowered == encode(lowercase_model(cps)), "to_lowercase differs from the model", s);
 
-    const std::size_t dotted_capital_i = static_cast<std::size_t>(std::count(cps.begin(), cps.end(), U'\u0130'));
-    check(decode(lowered).size() == cps.size() + dotted_capital_i, "to_lowercase: character count", s);
+    const std::size_t dotted_capital_i =
+        static_cast<std::size_t>(std::count(cps.begin(), cps.end(), U'\u0130'));
+    check(decode(lowered).size() == cps.size() + dotted_capital_i, "to_lowercase: character count",
+          s);
 
     bool idempotent_here = true;
     for (char32_t cp : cps) {
@@ -328,7 +339,8 @@ void check_lowercase(std::string_view s, unsigned prefix_bytes) {
         const std::size_t n = well_formed_at(s, i);
         if (cps[k] == 0x03A3) {
             const char32_t form = text::map_uppercase_sigma(s, i);
-            check(form == (is_final_sigma(cps, k) ? U'\u03C2' : U'\u03C3'), "map_uppercase_sigma", s);
+            check(form == (is_final_sigma(cps, k) ? U'\u03C2' : U'\u03C3'), "map_uppercase_sigma",
+                  s);
         }
         i += n;
     }
@@ -355,23 +367,29 @@ void check_words(std::string_view s) {
     }
 }
 
-void check_keywords(std::string_view s, const std::vector<std::string>& stop_words, std::uint64_t top_n) {
-    const std::map<std::string, std::uint64_t> expected = keyword_counts_model(decode(s), stop_words);
+void check_keywords(std::string_view s, const std::vector<std::string>& stop_words,
+                    std::uint64_t top_n) {
+    const std::map<std::string, std::uint64_t> expected =
+        keyword_counts_model(decode(s), stop_words);
     const analysis::Keywords result = analysis::extract_keywords(s, stop_words, top_n);
     const auto& pairs = result.pairs;
 
-    check(pairs.size() == std::min<std::uint64_t>(top_n, expected.size()), "extract_keywords: length", s);
+    check(pairs.size() == std::min<std::uint64_t>(top_n, expected.size()),
+          "extract_keywords: length", s);
     std::set<std::string_view> seen;
     std::vector<std::uint64_t> counts;
     for (const analysis::KeywordCount& pair : pairs) {
         check(is_well_formed(pair.word), "extract_keywords: ill-formed word", pair.word);
         check(seen.insert(pair.word).second, "extract_keywords: word listed twice", pair.word);
         const auto found = expected.find(std::string(pair.word));
-        check(found != expected.end(), "extract_keywords: word the model does not count", pair.word);
-        check(found->second == pair.count, "extract_keywords: count differs from the model", pair.word);
+        check(found != expected.end(), "extract_keywords: word the model does not count",
+              pair.word);
+        check(found->second == pair.count, "extract_keywords: count differs from the model",
+              pair.word);
         counts.push_back(pair.count);
     }
-    check(std::is_sorted(counts.rbegin(), counts.rend()), "extract_keywords: counts not non-increasing", s);
+    check(std::is_sorted(counts.rbegin(), counts.rend()),
+          "extract_keywords: counts not non-increasing", s);
     // A valid top_n: the counts are the highest ones the model has.
     std::vector<std::uint64_t> all;
     for (const auto& [word, count] : expected) {
@@ -387,17 +405,19 @@ void check_score(std::string_view title, std::string_view content, std::string_v
     const bool one_of_six = score == 0.0 || score == 100.0 || score == 500.0 || score == 600.0 ||
                             score == 1000.0 || score == 1100.0;
     check(one_of_six, "score_article: not one of the six values", query);
-    check(score == score_model(title, content, query), "score_article differs from the model", query);
-    check(analysis::is_contained_in(query, title) == contains_model(query, title), "is_contained_in", query);
+    check(score == score_model(title, content, query), "score_article differs from the model",
+          query);
+    check(analysis::is_contained_in(query, title) == contains_model(query, title),
+          "is_contained_in", query);
 }
 
 // Options byte.
 struct Options {
-    unsigned top_n_choice;      // bits 0-2
-    bool stop_text_words;       // bit 3: every second word of the text is also a stop word
-    bool query_from_title;      // bit 4: the query is a slice of the title
-    unsigned prefix_bytes;      // bits 5-6: bytes before the output of append_lowercase
-    bool long_content;          // bits 6 and 7: the content is made long (see make_long)
+    unsigned top_n_choice;  // bits 0-2
+    bool stop_text_words;   // bit 3: every second word of the text is also a stop word
+    bool query_from_title;  // bit 4: the query is a slice of the title
+    unsigned prefix_bytes;  // bits 5-6: bytes before the output of append_lowercase
+    bool long_content;      // bits 6 and 7: the content is made long (see make_long)
 
     explicit Options(std::uint8_t byte)
         : top_n_choice(byte & 7u),
@@ -427,14 +447,22 @@ std::string make_long(const std::string& content, const std::string& query) {
 
 std::uint64_t choose_top_n(unsigned choice, std::size_t distinct) {
     switch (choice) {
-        case 0: return 0;
-        case 1: return 1;
-        case 2: return 2;
-        case 3: return 3;
-        case 4: return distinct > 0 ? distinct - 1 : 0;
-        case 5: return distinct;
-        case 6: return distinct + 1;
-        default: return UINT64_MAX;
+        case 0:
+            return 0;
+        case 1:
+            return 1;
+        case 2:
+            return 2;
+        case 3:
+            return 3;
+        case 4:
+            return distinct > 0 ? distinct - 1 : 0;
+        case 5:
+            return distinct;
+        case 6:
+            return distinct + 1;
+        default:
+            return UINT64_MAX;
     }
 }
 

@@ -12,6 +12,9 @@ tools/setup.sh
 venv=${PARVENKEL_VENV:-$here/.venv}
 export PATH="$venv/bin:$PATH"
 
+echo "== clang-format"
+git ls-files '*.cpp' '*.hpp' | xargs clang-format --dry-run --Werror
+
 echo "== C++ unit tests"
 cmake -S . -B build/cpp -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DPARVENKEL_BUILD_TESTS=ON -DPARVENKEL_WERROR=ON >/dev/null

@@ -267,7 +267,8 @@ Search search_lowercase_units(std::u32string_view needle,
             std::uint64_t mask = 0;
             for (std::size_t block = 0; block < 4; ++block) {
                 const std::size_t at = i + block * LANES;
-                const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay.data() + at));
+                const __m128i a =
+                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay.data() + at));
                 const __m128i b =
                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay.data() + at + m - 1));
                 if constexpr (CAN_EXPAND) {
@@ -279,8 +280,8 @@ Search search_lowercase_units(std::u32string_view needle,
                 const __m128i at_last =
                     _mm_or_si128(_mm_or_si128(lanes_equal<Unit>(b, l0), lanes_equal<Unit>(b, l1)),
                                  lanes_equal<Unit>(b, l2));
-                const auto hits = static_cast<unsigned>(
-                    _mm_movemask_epi8(_mm_and_si128(at_first, at_last)));
+                const auto hits =
+                    static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(at_first, at_last)));
                 mask |= static_cast<std::uint64_t>(hits) << (16 * block);
             }
             if (_mm_movemask_epi8(danger) != 0) {

@@ -78,7 +78,8 @@ std::size_t find_surrogate(std::u16string_view units) noexcept {
     for (; i + 32 <= units.size(); i += 32) {
         __m128i any = _mm_setzero_si128();
         for (std::size_t k = 0; k < 32; k += 8) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units.data() + i + k));
+            const __m128i v =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(units.data() + i + k));
             any = _mm_or_si128(any, _mm_cmpeq_epi16(_mm_and_si128(v, mask), surrogate));
         }
         if (_mm_movemask_epi8(any) != 0) {
@@ -97,7 +98,8 @@ std::size_t find_surrogate(std::u32string_view units) noexcept {
     for (; i + 16 <= units.size(); i += 16) {
         __m128i any = _mm_setzero_si128();
         for (std::size_t k = 0; k < 16; k += 4) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units.data() + i + k));
+            const __m128i v =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(units.data() + i + k));
             any = _mm_or_si128(any, _mm_cmpeq_epi32(_mm_and_si128(v, mask), surrogate));
         }
         if (_mm_movemask_epi8(any) != 0) {

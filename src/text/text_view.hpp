@@ -26,9 +26,7 @@ struct TextView {
     static TextView utf8(std::string_view text) noexcept {
         return {text.data(), text.size(), Form::UTF8};
     }
-    std::string_view as_utf8() const noexcept {
-        return {static_cast<const char*>(data), length};
-    }
+    std::string_view as_utf8() const noexcept { return {static_cast<const char*>(data), length}; }
     bool empty() const noexcept { return length == 0; }
 
     // Calls `f` with the text as a std::string_view (UTF8) or as a
