@@ -400,8 +400,64 @@ void check_keywords(std::string_view s, const std::vector<std::string>& stop_wor
     check(all == counts, "extract_keywords: not the most frequent words", s);
 }
 
+// A text in the forms a caller may hold it in: its narrowest fixed width
+// (UTF-8 for ASCII, as the call frame passes it), and four bytes a unit.
+struct FixedWidth {
+    std::basic_string<std::uint8_t> latin1;
+    std::u16string ucs2;
+    std::u32string ucs4;
+    text::TextView narrowest;
+
+    explicit FixedWidth(std::string_view utf8) : ucs4(decode(utf8)) {
+        const char32_t widest = ucs4.empty() ? 0 : *std::max_element(ucs4.begin(), ucs4.end());
+        if (widest < 0x80) {
+            narrowest = text::TextView::utf8(utf8);
+        } else if (widest < 0x100) {
+            latin1.assign(ucs4.begin(), ucs4.end());
+            narrowest = {latin1.data(), latin1.size(), text::Form::LATIN1};
+        } else if (widest < 0x10000) {
+            ucs2.assign(ucs4.begin(), ucs4.end());
+            narrowest = {ucs2.data(), ucs2.size(), text::Form::UCS2};
+        } else {
+            narrowest = wide();
+        }
+    }
+    text::TextView wide() const { return {ucs4.data(), ucs4.size(), text::Form::UCS4}; }
+};
+
+// The same text in another form gives the same answers.
+void check_forms(std::string_view title, std::string_view content, std::string_view query,
+                 double score) {
+    const FixedWidth t(title);
+    const FixedWidth c(content);
+    const FixedWidth q(query);
+    check(analysis::score_article(t.narrowest, c.narrowest, q.narrowest) == score,
+          "score_article differs on the narrowest fixed-width forms", query);
+    check(analysis::score_article(t.wide(), c.wide(), q.wide()) == score,
+          "score_article differs on four-byte forms", query);
+}
+
+std::map<std::string, std::uint64_t> all_counts(const analysis::Keywords& keywords) {
+    std::map<std::string, std::uint64_t> counts;
+    for (const analysis::KeywordCount& pair : keywords.pairs) {
+        counts.emplace(pair.word, pair.count);
+    }
+    return counts;
+}
+
+void check_keyword_forms(std::string_view s, const std::vector<std::string>& stop_words) {
+    const FixedWidth forms(s);
+    const auto expected = all_counts(analysis::extract_keywords(s, stop_words, UINT64_MAX));
+    check(
+        all_counts(analysis::extract_keywords(forms.narrowest, stop_words, UINT64_MAX)) == expected,
+        "extract_keywords differs on the narrowest fixed-width form", s);
+    check(all_counts(analysis::extract_keywords(forms.wide(), stop_words, UINT64_MAX)) == expected,
+          "extract_keywords differs on the four-byte form", s);
+}
+
 void check_score(std::string_view title, std::string_view content, std::string_view query) {
     const double score = analysis::score_article(title, content, query);
+    check_forms(title, content, query, score);
     const bool one_of_six = score == 0.0 || score == 100.0 || score == 500.0 || score == 600.0 ||
                             score == 1000.0 || score == 1100.0;
     check(one_of_six, "score_article: not one of the six values", query);
@@ -503,6 +559,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::size_t distinct = keyword_counts_model(text_cps, stop_words).size();
     check_keywords(text, stop_words, choose_top_n(options.top_n_choice, distinct));
+    check_keyword_forms(text, stop_words);
 
     if (options.query_from_title && !text_cps.empty()) {
         // A slice of the title chosen by the query field's length.
