@@ -95,6 +95,9 @@ class KeywordCounter {
     KeywordCounter(std::vector<std::string>& stop_words, std::uint64_t seed, WordStore& store)
         : stop_set_(0, WordHash{seed}), counts_(0, WordHash{seed}), store_(store) {
         for (std::string& stop_word : stop_words) {
+            if (!stop_word.empty()) {
+                stop_shapes_[static_cast<unsigned char>(stop_word[0])] |= shape_bit(stop_word);
+            }
             stop_set_.insert(std::move(stop_word));
         }
         // Robin Hood probing stays short at this load, and a large
@@ -131,6 +134,61 @@ class KeywordCounter {
             }
 #endif
             i = count_piece(text, i);
+        }
+    }
+
+    // Counts a text of two or four bytes a code point where it lies, piece
+    // by piece as gather_piece does for UTF-8.
+    template <class Unit>
+    void count_units(std::basic_string_view<Unit> units) {
+        const std::size_t size = units.size();
+        std::size_t i = 0;
+        while (i < size) {
+            const std::size_t start = i;
+            char* out = word_.data();
+            char* limit = word_.data() + word_.size() - text::LOWER_MAX_BYTES;
+            bool sigma = false;
+            for (; i < size; ++i) {
+                if (out > limit) {
+                    const auto used = static_cast<std::size_t>(out - word_.data());
+                    word_.resize(2 * word_.size());
+                    out = word_.data() + used;
+                    limit = word_.data() + word_.size() - text::LOWER_MAX_BYTES;
+                }
+                const char32_t cp = units[i];
+                if (cp < 0x80) {
+                    const std::uint8_t cls = ASCII_CLASSES[cp];
+                    if (cls == LETTER) {
+                        *out++ = static_cast<char>(cp | 0x20);
+                    } else if (cls == SPACE) {
+                        break;
+                    }
+                    continue;
+                }
+                if (text::detail::is_white_space(cp)) {
+                    break;
+                }
+                const text::CharInfo info = text::char_info(cp);
+                if (info.is_alphabetic()) {
+                    sigma |= info.is_capital_sigma();
+                    text::append_lower(out, cp, info);
+                }
+            }
+            if (sigma) {
+                letters_.clear();
+                for (std::size_t k = start; k < i; ++k) {
+                    if (text::char_info(units[k]).is_alphabetic()) {
+                        text::append_utf8(letters_, units[k]);
+                    }
+                }
+                lower_letters();
+            } else {
+                const auto length = static_cast<std::size_t>(out - word_.data());
+                if (length >= MIN_KEYWORD_BYTES) {
+                    add({word_.data(), length});
+                }
+            }
+            ++i;  // past the White_Space character, or the end
         }
     }
 
@@ -284,6 +342,12 @@ class KeywordCounter {
             }
             i += ch.length;
         }
+        lower_letters();
+    }
+
+    // Counts the word whose letters, as they are in the text, are in
+    // letters_: lowercased as a whole.
+    void lower_letters() {
         lowered_.clear();
         text::append_lowercase(lowered_, letters_);
         if (lowered_.size() >= MIN_KEYWORD_BYTES) {
@@ -292,18 +356,29 @@ class KeywordCounter {
     }
 
     void add(std::string_view word) {
-        if (!stop_set_.empty() && stop_set_.find(word) != stop_set_.end()) {
+        // Both tables hash alike, so one hash serves both lookups. Most
+        // words have no stop word of their first byte and length, which
+        // stop_shapes_ tells without a lookup.
+        const std::size_t hash = counts_.hash_function()(word);
+        if ((stop_shapes_[static_cast<unsigned char>(word[0])] & shape_bit(word)) != 0 &&
+            stop_set_.find(word, hash) != stop_set_.end()) {
             return;
         }
-        const std::size_t hash = counts_.hash_function()(word);
         const auto found = counts_.find(word, hash);
         if (found != counts_.end()) {
             ++found.value();
         } else {
-            counts_.insert({store_.add(word), 1});
+            counts_.insert({WordKey(word, store_), 1});
         }
     }
 
+    // Bit min(length, 63) of entry b is set when a stop word of that length
+    // starts with the byte b.
+    static std::uint64_t shape_bit(std::string_view word) noexcept {
+        return std::uint64_t{1} << std::min<std::size_t>(word.size(), 63);
+    }
+
+    std::array<std::uint64_t, 256> stop_shapes_{};
     WordSet stop_set_;
     WordCounts counts_;
     WordStore& store_;
@@ -324,16 +399,21 @@ template <class Unit>
 void count_fixed_width(KeywordCounter& counter, text::TextView text,
                        std::basic_string_view<Unit> units) {
     constexpr std::size_t PIECE_UNITS = 16 * 1024;
-    std::string piece;
+    std::unique_ptr<char[]> buffer;
+    std::size_t room = 0;
     std::size_t begin = 0;
     while (begin < units.size()) {
         std::size_t end = std::min(begin + PIECE_UNITS, units.size());
         while (end < units.size() && !text::detail::is_white_space(units[end - 1])) {
             ++end;
         }
-        piece.clear();
-        text::append_utf8(piece, text, begin, end);
-        counter.count_text(piece);
+        const std::size_t needed = text::UTF8_MAX_BYTES * (end - begin);
+        if (needed > room) {
+            room = std::max(needed, text::UTF8_MAX_BYTES * PIECE_UNITS);
+            buffer = std::make_unique_for_overwrite<char[]>(room);
+        }
+        const std::size_t length = text::write_utf8(text, begin, end, buffer.get());
+        counter.count_text({buffer.get(), length});
         begin = end;
     }
 }
@@ -345,23 +425,35 @@ Keywords extract_keywords(text::TextView text, std::vector<std::string> stop_wor
     Keywords result;
     KeywordCounter counter(stop_words, random_hash_seed(), result.store);
     text.visit([&]<class View>(View units) {
-        if constexpr (std::is_same_v<typename View::value_type, char>) {
+        using Unit = typename View::value_type;
+        if constexpr (std::is_same_v<Unit, char>) {
             counter.count_text(units);
-        } else {
+        } else if constexpr (sizeof(Unit) == 1) {
+            // Mostly ASCII: converted, it takes the block paths of UTF-8.
             count_fixed_width(counter, text, units);
+        } else {
+            counter.count_units(units);
         }
     });
 
+    // The pairs point into the table while they are sorted; the words that
+    // make the cut are then copied out to the result's own store.
     WordCounts& counts = counter.counts();
     result.pairs.reserve(counts.size());
-    for (const auto& [stored, count] : counts) {
-        result.pairs.push_back({stored, count});
+    for (const auto& [key, count] : counts) {
+        result.pairs.push_back({key.view(), count});
     }
     std::stable_sort(
         result.pairs.begin(), result.pairs.end(),
         [](const KeywordCount& a, const KeywordCount& b) { return a.count > b.count; });
     if (result.pairs.size() > top_n) {
         result.pairs.resize(static_cast<std::size_t>(top_n));
+    }
+    WordStore& store = result.store;
+    for (KeywordCount& pair : result.pairs) {
+        if (pair.word.size() <= WordKey::INLINE_BYTES) {
+            pair.word = store.add(pair.word);
+        }
     }
     return result;
 }

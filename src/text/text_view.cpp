@@ -1,6 +1,7 @@
 #include "text/text_view.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "text/lowercase.hpp"
@@ -26,44 +27,58 @@ std::size_t find_surrogate_scalar(std::basic_string_view<Unit> units, std::size_
     return units.size();
 }
 
-// Appends the UTF-8 form of fixed-width code units; `out` has room at `dst`
-// for four bytes per unit.
+// The UTF-8 form of one code point, without a branch on its length (which
+// changes from character to character in text that mixes ASCII with another
+// script): every form is computed, one is chosen and four bytes are stored
+// at `dst`, which has room for them. Returns the length.
+inline std::size_t store_utf8(std::uint32_t cp, char* dst) noexcept {
+    const std::uint32_t two = (0xC0 | cp >> 6) | (0x80 | (cp & 0x3F)) << 8;
+    const std::uint32_t three =
+        (0xE0 | cp >> 12) | (0x80 | (cp >> 6 & 0x3F)) << 8 | (0x80 | (cp & 0x3F)) << 16;
+    const std::uint32_t four = (0xF0 | cp >> 18) | (0x80 | (cp >> 12 & 0x3F)) << 8 |
+                               (0x80 | (cp >> 6 & 0x3F)) << 16 | (0x80 | (cp & 0x3F)) << 24;
+    const std::uint32_t form = cp < 0x80 ? cp : cp < 0x800 ? two : cp < 0x10000 ? three : four;
+    // UTF-8 is a byte sequence: its first byte goes lowest.
+    const std::uint32_t bytes =
+        std::endian::native == std::endian::little ? form : __builtin_bswap32(form);
+    std::memcpy(dst, &bytes, sizeof bytes);
+    return std::size_t{1} + (cp >= 0x80 ? 1u : 0u) + (cp >= 0x800 ? 1u : 0u) +
+           (cp >= 0x10000 ? 1u : 0u);
+}
+
+// Writes the UTF-8 form of fixed-width code units to `dst`, which has room
+// for four bytes per unit, and returns the end of what it wrote.
 template <class Unit>
 char* encode_units(const Unit* units, std::size_t count, char* dst) noexcept {
     std::size_t i = 0;
-    while (i < count) {
 #if defined(__SSE2__)
-        // Runs of ASCII go eight or sixteen units a step.
+    // A block of ASCII goes in one step; any other block unit by unit.
+    constexpr std::size_t BLOCK = sizeof(Unit) == 1 ? 16 : 8;
+    for (; i + BLOCK <= count; i += BLOCK) {
         if constexpr (sizeof(Unit) == 1) {
-            if (i + 16 <= count) {
-                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
-                if (_mm_movemask_epi8(v) == 0) {
-                    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), v);
-                    dst += 16;
-                    i += 16;
-                    continue;
-                }
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
+            if (_mm_movemask_epi8(v) == 0) {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), v);
+                dst += BLOCK;
+                continue;
             }
         } else if constexpr (sizeof(Unit) == 2) {
-            if (i + 8 <= count) {
-                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
-                // Units below 0x80 have their top nine bits clear.
-                if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(-0x80)),
-                                                      _mm_setzero_si128())) == 0xFFFF) {
-                    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(v, v));
-                    dst += 8;
-                    i += 8;
-                    continue;
-                }
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
+            // Units below 0x80 have their top nine bits clear.
+            if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(-0x80)),
+                                                  _mm_setzero_si128())) == 0xFFFF) {
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(v, v));
+                dst += BLOCK;
+                continue;
             }
         }
-#endif
-        const char32_t cp = units[i++];
-        if (cp < 0x80) {
-            *dst++ = static_cast<char>(cp);
-        } else {
-            dst += encode_utf8(cp, dst);
+        for (std::size_t k = 0; k < BLOCK; ++k) {
+            dst += store_utf8(units[i + k], dst);
         }
+    }
+#endif
+    for (; i < count; ++i) {
+        dst += store_utf8(units[i], dst);
     }
     return dst;
 }
@@ -110,22 +125,29 @@ std::size_t find_surrogate(std::u32string_view units) noexcept {
     return find_surrogate_scalar(units, i);
 }
 
+std::size_t write_utf8(TextView text, std::size_t begin, std::size_t end, char* out) noexcept {
+    if (begin >= end) {
+        return 0;
+    }
+    return text.visit([&]<class View>(View units) -> std::size_t {
+        using Unit = typename View::value_type;
+        if constexpr (std::is_same_v<Unit, char>) {
+            std::memcpy(out, units.data() + begin, end - begin);
+            return end - begin;
+        } else {
+            return static_cast<std::size_t>(encode_units(units.data() + begin, end - begin, out) -
+                                            out);
+        }
+    });
+}
+
 void append_utf8(std::string& out, TextView text, std::size_t begin, std::size_t end) {
     if (begin >= end) {
         return;
     }
-    text.visit([&]<class View>(View units) {
-        using Unit = typename View::value_type;
-        if constexpr (std::is_same_v<Unit, char>) {
-            out.append(units.data() + begin, end - begin);
-        } else {
-            const std::size_t start = out.size();
-            out.resize(start + 4 * (end - begin));
-            char* const dst = out.data() + start;
-            char* const stop = encode_units(units.data() + begin, end - begin, dst);
-            out.resize(start + static_cast<std::size_t>(stop - dst));
-        }
-    });
+    const std::size_t start = out.size();
+    out.resize(start + UTF8_MAX_BYTES * (end - begin));
+    out.resize(start + write_utf8(text, begin, end, out.data() + start));
 }
 
 std::string to_utf8(TextView text) {

@@ -54,6 +54,11 @@ struct TextView {
 std::size_t find_surrogate(std::u16string_view units) noexcept;
 std::size_t find_surrogate(std::u32string_view units) noexcept;
 
+// Writes the UTF-8 form of code units [begin, end) of `text` to `out`, which
+// has room for UTF8_MAX_BYTES bytes a unit, and returns its length.
+inline constexpr std::size_t UTF8_MAX_BYTES = 4;
+std::size_t write_utf8(TextView text, std::size_t begin, std::size_t end, char* out) noexcept;
+
 // Appends the UTF-8 form of code units [begin, end) of `text`.
 void append_utf8(std::string& out, TextView text, std::size_t begin, std::size_t end);
 
