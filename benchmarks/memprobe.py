@@ -8,9 +8,10 @@ resets the kernel's high-water mark (writing 5 to /proc/self/clear_refs),
 reads the peak resident size as the baseline, makes one call and reads the
 peak again. The difference is the extra memory the call needed at its peak
 (its result included, which is tiny for top_n = 20). With --cached it then
-measures a second call on the same str, whose UTF-8 form CPython now keeps:
-the function's own working memory without the conversion of the text.
-``--impl utf8-conversion`` measures that conversion alone.
+measures a second call on the same str, which shows whether the first left
+anything behind in it (a UTF-8 copy kept by CPython, say).
+``--impl utf8-conversion`` measures CPython's UTF-8 conversion of the str
+alone.
 Prints one JSON object.
 
 The peak is read as VmHWM from /proc/self/status, the same counter that
@@ -101,7 +102,7 @@ def main() -> None:
     parser.add_argument("--mb", type=float, default=100)
     parser.add_argument("--cache", type=pathlib.Path, default=None)
     parser.add_argument("--cached", action="store_true",
-                        help="also measure a second call, with the UTF-8 form already cached")
+                        help="also measure a second call on the same str")
     parser.add_argument("--distinct", action="store_true",
                         help="also count the distinct words (with parvenkel, after the measurement)")
     args = parser.parse_args()
@@ -147,10 +148,9 @@ def main() -> None:
     del result
     gc.collect()
 
-    # The same call again, now that the str holds its UTF-8 form (CPython
-    # keeps it after the first conversion): the function's own working
-    # memory, without the conversion. Equal to the above for ASCII text,
-    # whose UTF-8 form is the str's own data.
+    # The same call again: a function that converted the str to UTF-8 would
+    # find that form kept in the str now and peak lower; parvenkel reads the
+    # str where it lies, so both calls measure its own working memory.
     if args.cached:
         _reset_peak()
         base = _peak_kib()

@@ -113,16 +113,16 @@ def memory_allowance(m: dict) -> int | None:
 
 
 def _own(m: dict) -> int | None:
-    """The call's own working memory: the second call's peak, with the UTF-8
-    form cached (for ASCII text both calls measure the same thing, and the
-    lower one has less of the heap's leftovers in it)."""
+    """The call's own working memory: the lower of the two calls' peaks (both
+    measure the same thing, as nothing is kept in the str between calls; the
+    second has less of the heap's leftovers in it)."""
     cached = m.get("peak_extra_cached_bytes")
     return None if cached is None else min(cached, m["peak_extra_bytes"])
 
 
 def memory_table(rows: list[dict]) -> list[str]:
     head = ["implementation", "text", "text MB (UTF-8)", "str object MB", "distinct words",
-            "their MB", "peak extra MB", "peak extra ÷ text", "own MB (UTF-8 cached)⁴", "own bytes per distinct word", "allowance MB²", "within"]
+            "their MB", "peak extra MB", "peak extra ÷ text", "own MB⁴", "own bytes per distinct word", "allowance MB²", "within"]
     lines = ["| " + " | ".join(head) + " |", "|" + "---|" * len(head)]
     for m in rows:
         if "error" in m:
@@ -186,7 +186,7 @@ def targets_table(results: dict) -> list[str]:
             allow = memory_allowance(m)
             met = "yes" if m["peak_extra_bytes"] <= allow else "**no**"
             own = _own(m)
-            own_note = f"; own {_mb(own)} MB with the UTF-8 form cached" if own is not None else ""
+            own_note = f"; own {_mb(own)} MB" if own is not None else ""
             lines.append(f"| extract_keywords peak memory ≤ text + distinct words + table "
                          f"| {_mb(m['peak_extra_bytes'])} MB (allowance {_mb(allow)} MB{own_note}) "
                          f"| {m['text']} {_mb(m['text_utf8_bytes'])} MB | {met} |")
@@ -257,13 +257,14 @@ def markdown(results: dict, plot_name: str | None) -> str:
         f"² text + distinct words + {TABLE_BYTES_PER_WORD} bytes per distinct word for the "
         "counting table and the sorted result.",
         "",
-        "³ `PyUnicode_AsUTF8AndSize` on the str, which is what the call frame asks of CPython "
-        "for a `str` argument, measured alone; for a non-ASCII str it peaks at about twice the "
-        "UTF-8 size (the encoder's buffer and the copy CPython then keeps in the str).",
+        "³ `PyUnicode_AsUTF8AndSize` on the str, measured alone: what converting a non-ASCII "
+        "str to UTF-8 would cost (at its peak about twice the UTF-8 size, the encoder's buffer "
+        "and the copy CPython then keeps in the str). parvenkel reads a str where CPython "
+        "keeps it and makes no such copy.",
         "",
-        "⁴ a second call on the same str, whose UTF-8 form CPython keeps after the first "
-        "conversion: the function's own working memory, without the conversion; \"own bytes "
-        "per distinct word\" is that minus the words' own bytes, per distinct word.",
+        "⁴ the lower peak of two calls on the same str (nothing is kept in the str between "
+        "them): the function's own working memory; \"own bytes per distinct word\" is that "
+        "minus the words' own bytes, per distinct word.",
         "",
     ]
     return "\n".join(out)
