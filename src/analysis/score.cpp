@@ -11,6 +11,12 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+// An AVX2 variant of the ASCII search, compiled for that target and chosen
+// at run time, where the compiler can do both.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(PARVENKEL_NO_SIMD)
+#define PARVENKEL_HAVE_AVX2_TARGET 1
+#include <immintrin.h>
+#endif
 
 namespace parvenkel::analysis {
 
@@ -34,68 +40,101 @@ enum class Search { FOUND, ABSENT, UNDECIDED };
 
 // Searches the lowercase form of an ASCII text for an already lowercased
 // needle without building that form: candidates are the positions whose
-// first and last bytes match the needle's (a letter in either case), sixteen
-// positions at a time, and each is verified byte by byte. Gives up
+// first and last bytes match the needle's (a letter in either case), a block
+// of positions at a time, and each is verified byte by byte. Gives up
 // (UNDECIDED) at the first byte that is not ASCII, whose lowercase form can
 // differ in length, and when verification has cost more than a few passes
 // over the text, so that an adversarial text falls back to a linear search.
-Search search_lowercase_ascii(std::string_view needle, std::string_view text) noexcept {
-    const auto* hay = reinterpret_cast<const unsigned char*>(text.data());
-    const auto* pattern = reinterpret_cast<const unsigned char*>(needle.data());
-    const std::size_t n = text.size();
-    const std::size_t m = needle.size();
-    const unsigned char first = pattern[0];
-    const unsigned char last = pattern[m - 1];
-    std::size_t budget = 4 * n + 64;
+class AsciiSearch {
+   public:
+    AsciiSearch(std::string_view needle, std::string_view text) noexcept
+        : hay_(reinterpret_cast<const unsigned char*>(text.data())),
+          pattern_(reinterpret_cast<const unsigned char*>(needle.data())),
+          n_(text.size()),
+          m_(needle.size()),
+          budget_(4 * n_ + 64) {}
 
-    const auto verify = [&](std::size_t at) noexcept {
-        std::size_t k = 1;
-        while (k + 1 < m && ascii_lower(hay[at + k]) == pattern[k]) {
-            ++k;
-        }
-        budget -= std::min(budget, k);
-        return k + 1 >= m;
-    };
-
-    std::size_t i = 0;
-#if defined(__SSE2__)
-    if (m <= n) {
-        const __m128i first_v = _mm_set1_epi8(static_cast<char>(first));
-        const __m128i last_v = _mm_set1_epi8(static_cast<char>(last));
-        const __m128i first_fold = _mm_set1_epi8(is_ascii_lower_letter(first) ? 0x20 : 0);
-        const __m128i last_fold = _mm_set1_epi8(is_ascii_lower_letter(last) ? 0x20 : 0);
-        const auto candidates = [&](std::size_t at, __m128i& non_ascii) {
-            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + at));
-            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + at + m - 1));
-            non_ascii = _mm_or_si128(non_ascii, _mm_or_si128(a, b));
-            const __m128i hit = _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(a, first_fold), first_v),
-                                              _mm_cmpeq_epi8(_mm_or_si128(b, last_fold), last_v));
-            return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(hit)));
-        };
-        // The candidates of one step starting at `at`, in mask order. A
-        // folded match of a letter can also be a non-letter (say '@' for
-        // '`'): the exact check rules those out.
-        const auto check = [&](std::size_t at, std::uint64_t mask) {
-            for (; mask != 0; mask &= mask - 1) {
-                const std::size_t pos = at + static_cast<std::size_t>(__builtin_ctzll(mask));
-                if (ascii_lower(hay[pos]) == first && ascii_lower(hay[pos + m - 1]) == last &&
-                    verify(pos)) {
-                    return Search::FOUND;
-                }
-                if (budget == 0) {
-                    return Search::UNDECIDED;
-                }
+    Search run() noexcept {
+        std::size_t i = 0;
+        if (m_ <= n_) {
+            Search found = Search::ABSENT;
+#if defined(PARVENKEL_HAVE_AVX2_TARGET)
+            if (__builtin_cpu_supports("avx2")) {
+                found = scan_avx2(i);
             }
-            return Search::ABSENT;
+#endif
+#if defined(__SSE2__)
+            if (found == Search::ABSENT) {
+                found = scan_sse2(i);
+            }
+#endif
+            if (found != Search::ABSENT) {
+                return found;
+            }
+        }
+        // The positions left over, and every byte not yet seen by a block.
+        for (std::size_t j = i; j < n_; ++j) {
+            if (hay_[j] >= 0x80) {
+                return Search::UNDECIDED;
+            }
+        }
+        for (; i + m_ <= n_; ++i) {
+            if (const Search found = check(i, 1); found != Search::ABSENT) {
+                return found;
+            }
+        }
+        return Search::ABSENT;
+    }
+
+   private:
+    // The candidates at `at` + the set bits of `mask`, in order: FOUND,
+    // UNDECIDED when the budget is spent, or ABSENT. A folded match of a
+    // letter can also be a non-letter (say '@' for '`'), and a byte that is
+    // not ASCII matches nothing here: the exact check rules both out, and
+    // the blocks see every byte that is not ASCII before they end.
+    Search check(std::size_t at, std::uint64_t mask) noexcept {
+        for (; mask != 0; mask &= mask - 1) {
+            const std::size_t pos = at + static_cast<std::size_t>(__builtin_ctzll(mask));
+            std::size_t k = 0;
+            while (k < m_ && ascii_lower(hay_[pos + k]) == pattern_[k]) {
+                ++k;
+            }
+            if (k == m_) {
+                return Search::FOUND;
+            }
+            budget_ -= std::min(budget_, k + 1);
+            if (budget_ == 0) {
+                return Search::UNDECIDED;
+            }
+        }
+        return Search::ABSENT;
+    }
+
+#if defined(__SSE2__)
+    // Sixty-four positions a step while the text lasts, then sixteen; moves
+    // `i` past the positions it has ruled out.
+    Search scan_sse2(std::size_t& i) noexcept {
+        const auto fold = [](unsigned char byte) {
+            return _mm_set1_epi8(is_ascii_lower_letter(byte) ? 0x20 : 0);
         };
-        // Sixty-four positions a step while the text lasts, then sixteen:
-        // one test for bytes that are not ASCII and one for candidates a step.
+        const __m128i first = _mm_set1_epi8(static_cast<char>(pattern_[0]));
+        const __m128i last = _mm_set1_epi8(static_cast<char>(pattern_[m_ - 1]));
+        const __m128i first_fold = fold(pattern_[0]);
+        const __m128i last_fold = fold(pattern_[m_ - 1]);
         for (std::size_t step : {std::size_t{64}, std::size_t{16}}) {
-            for (; i + m - 1 + step <= n; i += step) {
+            for (; i + m_ - 1 + step <= n_; i += step) {
                 __m128i non_ascii = _mm_setzero_si128();
                 std::uint64_t mask = 0;
                 for (std::size_t block = 0; block < step; block += 16) {
-                    mask |= candidates(i + block, non_ascii) << block;
+                    const __m128i a = load16(i + block);
+                    const __m128i b = load16(i + block + m_ - 1);
+                    non_ascii = _mm_or_si128(non_ascii, a);
+                    const __m128i hit =
+                        _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(a, first_fold), first),
+                                      _mm_cmpeq_epi8(_mm_or_si128(b, last_fold), last));
+                    mask |=
+                        static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(hit)))
+                        << block;
                 }
                 if (_mm_movemask_epi8(non_ascii) != 0) {
                     return Search::UNDECIDED;
@@ -105,23 +144,62 @@ Search search_lowercase_ascii(std::string_view needle, std::string_view text) no
                 }
             }
         }
+        return Search::ABSENT;
+    }
+
+    __m128i load16(std::size_t at) const noexcept {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay_ + at));
     }
 #endif
-    // The positions left over, and every byte not yet seen by the block loop.
-    for (std::size_t j = i; j < n; ++j) {
-        if (hay[j] >= 0x80) {
-            return Search::UNDECIDED;
+
+#if defined(PARVENKEL_HAVE_AVX2_TARGET)
+    // The same with 32-byte vectors, sixty-four positions a step, on
+    // processors that have AVX2 (chosen at run time).
+    __attribute__((target("avx2"))) Search scan_avx2(std::size_t& i) noexcept {
+        const __m256i first = _mm256_set1_epi8(static_cast<char>(pattern_[0]));
+        const __m256i last = _mm256_set1_epi8(static_cast<char>(pattern_[m_ - 1]));
+        const __m256i first_fold = _mm256_set1_epi8(is_ascii_lower_letter(pattern_[0]) ? 0x20 : 0);
+        const __m256i last_fold =
+            _mm256_set1_epi8(is_ascii_lower_letter(pattern_[m_ - 1]) ? 0x20 : 0);
+        for (; i + m_ - 1 + 64 <= n_; i += 64) {
+            const auto* at = reinterpret_cast<const __m256i*>(hay_ + i);
+            const auto* shifted = reinterpret_cast<const __m256i*>(hay_ + i + m_ - 1);
+            const __m256i a0 = _mm256_loadu_si256(at);
+            const __m256i a1 = _mm256_loadu_si256(at + 1);
+            const __m256i b0 = _mm256_loadu_si256(shifted);
+            const __m256i b1 = _mm256_loadu_si256(shifted + 1);
+            if (_mm256_movemask_epi8(_mm256_or_si256(a0, a1)) != 0) {
+                return Search::UNDECIDED;
+            }
+            const __m256i hit0 =
+                _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(a0, first_fold), first),
+                                 _mm256_cmpeq_epi8(_mm256_or_si256(b0, last_fold), last));
+            const __m256i hit1 =
+                _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(a1, first_fold), first),
+                                 _mm256_cmpeq_epi8(_mm256_or_si256(b1, last_fold), last));
+            const std::uint64_t mask =
+                static_cast<std::uint32_t>(_mm256_movemask_epi8(hit0)) |
+                static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(hit1)))
+                    << 32;
+            if (mask != 0) {
+                if (const Search found = check(i, mask); found != Search::ABSENT) {
+                    return found;
+                }
+            }
         }
+        return Search::ABSENT;
     }
-    for (; i + m <= n; ++i) {
-        if (ascii_lower(hay[i]) == first && ascii_lower(hay[i + m - 1]) == last && verify(i)) {
-            return Search::FOUND;
-        }
-        if (budget == 0) {
-            return Search::UNDECIDED;
-        }
-    }
-    return Search::ABSENT;
+#endif
+
+    const unsigned char* hay_;
+    const unsigned char* pattern_;
+    std::size_t n_;
+    std::size_t m_;
+    std::size_t budget_;
+};
+
+Search search_lowercase_ascii(std::string_view needle, std::string_view text) noexcept {
+    return AsciiSearch(needle, text).run();
 }
 
 bool is_ascii(std::string_view text) noexcept {
