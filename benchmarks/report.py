@@ -234,8 +234,8 @@ def markdown(results: dict, plot_name: str | None) -> str:
         out += ["## Peak memory of extract_keywords", "",
                 "Extra resident memory at the peak of one call, measured in a fresh process "
                 "(the peak resident size, VmHWM, after the call minus its value reset just "
-                "before it, with the text already built). For a non-ASCII text the conversion "
-                "of the str to UTF-8 is part of it.", ""]
+                "before it, with the text already built). Every copy an implementation makes of "
+                "the text (lowercased strings, a UTF-8 form) is part of it.", ""]
         out += memory_table(results["memory"]) + [""]
     agree = results.get("agreement")
     if agree:
