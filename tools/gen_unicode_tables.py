@@ -58,6 +58,7 @@ WHITE_SPACE_MAP_BITS = {0x00: 1, 0x20: 2}  # block -> bit of WHITESPACE_MAP
 CHAR_INFO_SHIFT = 7
 CHAR_INFO_DELTA_SHIFT = 8  # record = offset << 8 | flags
 TWO_BYTE_UNTIL = 0x800  # LOWERCASE_TWO_BYTE covers U+00C0..U+07FF
+PLAIN_LETTER_SEEDS = (0x3041, 0x30A1, 0x4E00, 0xAC00)  # hiragana, katakana, CJK, Hangul
 # Record flags.
 CHAR_INFO_ALPHABETIC = 0x01
 CHAR_INFO_CASED = 0x02
@@ -423,6 +424,23 @@ class Tables:
         for target, _ in self.sources:
             per_target[target] = per_target.get(target, 0) + 1
         self.sources_max = max(per_target.values())
+        # The runs of code points around the seeds (kana, CJK ideographs,
+        # Hangul syllables) that are Alphabetic and nothing else, with no
+        # mapping: a scan can take them without a table.
+        self.plain_runs = []
+        for seed in PLAIN_LETTER_SEEDS:
+            plain = self.info.record(seed)
+            require(plain == CHAR_INFO_ALPHABETIC, f"U+{seed:04X} is not a plain letter")
+            start, end = seed, seed + 1
+            while self.info.record(start - 1) == plain:
+                start -= 1
+            while self.info.record(end) == plain:
+                end += 1
+            require(not any(cp in ucd.white_space for cp in range(start, end)),
+                    "White_Space among the plain letters")
+            require(0x800 <= start and end <= 0x10000, "plain letters not of three UTF-8 bytes")
+            self.plain_runs.append((start, end))
+        require(self.plain_runs == sorted(self.plain_runs), "plain letter seeds out of order")
         require(all(t >> 16 == cp >> 16 < 2 for t, cp in self.sources),
                 "a mapping outside planes 0 and 1")
         self.sources_plane_1 = sum(t < 0x10000 for t, _ in self.sources)
@@ -633,6 +651,14 @@ def header_text(tables: Tables) -> str:
         "// U+0100 stays below it.",
         f"inline constexpr std::size_t LOWERCASE_SOURCES_PLANE_1 = {tables.sources_plane_1};",
         f"inline constexpr std::size_t LOWERCASE_SOURCES_MAX = {tables.sources_max};",
+        "",
+        "// Runs of code points, [from, until) in order, that are Alphabetic, lowercase",
+        "// to themselves and have no other property here (not Cased, not",
+        "// Case_Ignorable, not White_Space): kana, CJK ideographs, Hangul syllables.",
+        "// All take three bytes in UTF-8.",
+        "inline constexpr char32_t PLAIN_LETTER_RUNS[][2] = {",
+        *(f"    {{0x{a:X}, 0x{b:X}}}," for a, b in tables.plain_runs),
+        "};",
         "",
     ]
     for a in tables.arrays:

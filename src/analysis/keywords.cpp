@@ -165,6 +165,10 @@ class KeywordCounter {
                     }
                     continue;
                 }
+                if (text::is_plain_letter(cp)) {
+                    out += text::encode_utf8(cp, out);
+                    continue;
+                }
                 if (text::detail::is_white_space(cp)) {
                     break;
                 }
@@ -307,6 +311,14 @@ class KeywordCounter {
                 continue;
             }
             const text::Utf8Char ch = text::decode_utf8(text.data() + i);
+            if (text::is_plain_letter(ch.cp)) {
+                out[0] = static_cast<char>(data[i]);  // three bytes, as they are
+                out[1] = static_cast<char>(data[i + 1]);
+                out[2] = static_cast<char>(data[i + 2]);
+                out += 3;
+                i += 3;
+                continue;
+            }
             if (text::detail::is_white_space(ch.cp)) {
                 end = i;
                 next = i + ch.length;

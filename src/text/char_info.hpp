@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 
 #include "text/unicode_tables.hpp"
 #include "text/utf8.hpp"
@@ -108,6 +109,9 @@ inline CharInfo table_char_info(char32_t cp) noexcept {
 }
 
 static_assert(tables::CHAR_INFO_LIMIT >= tables::LOWERCASE_UNTIL);
+// The plain letters take three bytes in UTF-8.
+static_assert(tables::PLAIN_LETTER_RUNS[0][0] >= 0x800);
+static_assert(tables::PLAIN_LETTER_RUNS[std::size(tables::PLAIN_LETTER_RUNS) - 1][1] <= 0x10000);
 
 }  // namespace detail
 
@@ -120,6 +124,21 @@ inline CharInfo char_info(char32_t cp) noexcept {
         return CharInfo(0);  // no mapping, no property
     }
     return detail::table_char_info(cp);
+}
+
+// True for the code points of tables::PLAIN_LETTER_RUNS (kana, CJK
+// ideographs, Hangul syllables): Alphabetic, their own lowercase form, no
+// other property, three bytes in UTF-8. A scan takes them without a table
+// lookup; any other code point answers false at once or after a few
+// comparisons.
+constexpr bool is_plain_letter(char32_t cp) noexcept {
+    constexpr auto& runs = tables::PLAIN_LETTER_RUNS;
+    static_assert(std::size(runs) == 4);
+    const auto in = [cp](const char32_t(&run)[2]) { return cp - run[0] < run[1] - run[0]; };
+    if (cp < runs[2][0]) {
+        return in(runs[0]) || in(runs[1]);
+    }
+    return in(runs[2]) || in(runs[3]);
 }
 
 // Writes the lowercase mapping of `cp`, whose record is `info`, in UTF-8 at

@@ -63,6 +63,17 @@ inline constexpr char32_t LOWERCASE_TWO_BYTE_UNTIL = 0x800;
 inline constexpr std::size_t LOWERCASE_SOURCES_PLANE_1 = 1180;
 inline constexpr std::size_t LOWERCASE_SOURCES_MAX = 2;
 
+// Runs of code points, [from, until) in order, that are Alphabetic, lowercase
+// to themselves and have no other property here (not Cased, not
+// Case_Ignorable, not White_Space): kana, CJK ideographs, Hangul syllables.
+// All take three bytes in UTF-8.
+inline constexpr char32_t PLAIN_LETTER_RUNS[][2] = {
+    {0x3041, 0x3097},
+    {0x30A1, 0x30FB},
+    {0x4E00, 0xA015},
+    {0xAC00, 0xD7A4},
+};
+
 extern const std::uint8_t CHAR_INFO_INDEX[7172];
 extern const std::uint8_t CHAR_INFO_BLOCKS[28416];
 extern const std::int32_t CHAR_INFO_RECORDS[91];

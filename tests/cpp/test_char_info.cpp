@@ -109,3 +109,26 @@ TEST_CASE("char_info beyond the last code point: nothing, and no mapping") {
         CHECK_FALSE(is_case_ignorable(cp));
     }
 }
+
+TEST_CASE("is_plain_letter holds only for letters without case, mapping or spacing") {
+    std::size_t plain = 0;
+    std::size_t wrong = 0;
+    for (char32_t cp = 0; cp <= 0x10FFFF; ++cp) {
+        if (!is_plain_letter(cp)) {
+            continue;
+        }
+        ++plain;
+        const CharInfo info = char_info(cp);
+        if (!info.is_alphabetic() || info.is_cased() || info.is_case_ignorable() ||
+            info.lower_is_special() || mapping(cp) != std::u32string(1, cp) || is_white_space(cp) ||
+            utf8_encoded_length(cp) != 3) {
+            ++wrong;
+        }
+    }
+    CHECK(wrong == 0);
+    // Kana, the CJK ideographs from U+4E00 and the Hangul syllables.
+    CHECK(plain == (0x3097 - 0x3041) + (0x30FB - 0x30A1) + (0xA015 - 0x4E00) + (0xD7A4 - 0xAC00));
+    CHECK(is_plain_letter(0x4E2D));
+    CHECK_FALSE(is_plain_letter(0x3000));  // ideographic space
+    CHECK_FALSE(is_plain_letter(0x30FB));  // katakana middle dot
+}
