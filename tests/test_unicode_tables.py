@@ -163,7 +163,7 @@ def test_generated_files_describe_themselves():
     arrays = array_definitions(source)
     assert set(arrays) == {"CHAR_INFO_INDEX", "CHAR_INFO_BLOCKS", "CHAR_INFO_RECORDS",
                            "LOWERCASE_TWO_BYTE", "LOWERCASE_MULTI", "WHITESPACE_MAP",
-                           "LOWERCASE_SOURCE_TARGETS", "LOWERCASE_SOURCES"}
+                           "LOWERCASE_SOURCE_TARGETS", "LOWERCASE_SOURCES", "ALPHABETIC_TWO_BYTE"}
     total = 0
     for name, (ctype, n, values) in arrays.items():
         assert len(values) == n, name

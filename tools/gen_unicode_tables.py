@@ -427,6 +427,10 @@ class Tables:
         # The runs of code points around the seeds (kana, CJK ideographs,
         # Hangul syllables) that are Alphabetic and nothing else, with no
         # mapping: a scan can take them without a table.
+        self.alphabetic_two_byte = [0] * (TWO_BYTE_UNTIL // 64)
+        for cp in range(TWO_BYTE_UNTIL):
+            if cp in ucd.alphabetic:
+                self.alphabetic_two_byte[cp >> 6] |= 1 << (cp & 63)
         self.plain_runs = []
         for seed in PLAIN_LETTER_SEEDS:
             plain = self.info.record(seed)
@@ -452,6 +456,8 @@ class Tables:
             + [self.info.two_byte_array, self.info.multi_array]
             + [Array("WHITESPACE_MAP", self.white_space_map,
                      "bit 0: block 0x00, bit 1: block 0x20")]
+            + [Array("ALPHABETIC_TWO_BYTE", self.alphabetic_two_byte,
+                     "Alphabetic below U+0800: bit x mod 64 of entry x / 64", 16)]
             + [Array("LOWERCASE_SOURCE_TARGETS", [t & 0xFFFF for t, _ in self.sources],
                      "the code point each source maps to, in order, less its plane", 4),
                Array("LOWERCASE_SOURCES", [cp & 0xFFFF for _, cp in self.sources],
@@ -642,6 +648,9 @@ def header_text(tables: Tables) -> str:
         "",
         "// White_Space outside ASCII: bit 0 for block 0x00 (U+0085, U+00A0), bit 1 for",
         "// block 0x20 (U+2000-U+200A, U+2028, U+2029, U+202F, U+205F), at x mod 256.",
+        "",
+        "// ALPHABETIC_TWO_BYTE: Alphabetic for the code points below",
+        "// LOWERCASE_TWO_BYTE_UNTIL, one bit each, bit x mod 64 of entry x / 64.",
         "",
         "// The mappings to one other code point, inverted: LOWERCASE_SOURCES[k] maps",
         "// to LOWERCASE_SOURCE_TARGETS[k], ordered by target, then source; both are",

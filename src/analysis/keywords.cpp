@@ -165,7 +165,12 @@ class KeywordCounter {
                     }
                     continue;
                 }
-                if (text::is_plain_letter(cp)) {
+                if (cp < text::tables::LOWERCASE_TWO_BYTE_UNTIL) {
+                    if (const std::size_t written = text::lower_two_byte_letter(cp, out)) {
+                        out += written;
+                        continue;
+                    }
+                } else if (text::is_plain_letter(cp)) {
                     out += text::encode_utf8(cp, out);
                     continue;
                 }
@@ -311,6 +316,13 @@ class KeywordCounter {
                 continue;
             }
             const text::Utf8Char ch = text::decode_utf8(text.data() + i);
+            if (ch.length == 2) {
+                if (const std::size_t written = text::lower_two_byte_letter(ch.cp, out)) {
+                    out += written;
+                    i += 2;
+                    continue;
+                }
+            }
             if (text::is_plain_letter(ch.cp)) {
                 out[0] = static_cast<char>(data[i]);  // three bytes, as they are
                 out[1] = static_cast<char>(data[i + 1]);

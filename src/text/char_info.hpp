@@ -126,6 +126,31 @@ inline CharInfo char_info(char32_t cp) noexcept {
     return detail::table_char_info(cp);
 }
 
+// For a code point of one or two UTF-8 bytes (below U+0800), its letter
+// test and lowercase form without the records: Alphabetic from a bitmap,
+// and the form, written at `out` (room for two bytes), from
+// LOWERCASE_TWO_BYTE. Returns the number of bytes written: 0 for a
+// character that is not Alphabetic, and also for one off the plain path
+// (U+0130, U+023A, U+03A3 and the like), which the caller takes the long
+// way.
+inline std::size_t lower_two_byte_letter(char32_t cp, char* out) noexcept {
+    if ((tables::ALPHABETIC_TWO_BYTE[cp >> 6] >> (cp & 63) & 1) == 0) {
+        return 0;
+    }
+    if (cp < tables::LOWERCASE_TWO_BYTE_FROM) {
+        // U+0080-U+00BF: the letters there (U+00AA, U+00B5, U+00BA) are
+        // their own lowercase form.
+        return encode_utf8(cp, out);
+    }
+    const std::uint8_t* form =
+        tables::LOWERCASE_TWO_BYTE + 2 * (cp - tables::LOWERCASE_TWO_BYTE_FROM);
+    out[0] = static_cast<char>(form[0]);
+    out[1] = static_cast<char>(form[1]);
+    return form[0] != 0 ? 2 : 0;
+}
+
+static_assert(tables::LOWERCASE_TWO_BYTE_UNTIL == 64 * std::size(tables::ALPHABETIC_TWO_BYTE));
+
 // True for the code points of tables::PLAIN_LETTER_RUNS (kana, CJK
 // ideographs, Hangul syllables): Alphabetic, their own lowercase form, no
 // other property, three bytes in UTF-8. A scan takes them without a table

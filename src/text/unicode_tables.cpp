@@ -7,9 +7,10 @@
 //   LOWERCASE_TWO_BYTE          3712  (3712 x std::uint8_t)
 //   LOWERCASE_MULTI                4  (2 x std::uint16_t)
 //   WHITESPACE_MAP               256  (256 x std::uint8_t)
+//   ALPHABETIC_TWO_BYTE          256  (32 x std::uint64_t)
 //   LOWERCASE_SOURCE_TARGETS    2974  (1487 x std::uint16_t)
 //   LOWERCASE_SOURCES           2974  (1487 x std::uint16_t)
-//   total                      45872
+//   total                      46128
 #include "text/unicode_tables.hpp"
 
 namespace parvenkel::text::tables {
@@ -1624,6 +1625,18 @@ constexpr std::uint8_t WHITESPACE_MAP[256] = {
     1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
     0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
     0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+};
+
+// Alphabetic below U+0800: bit x mod 64 of entry x / 64
+constexpr std::uint64_t ALPHABETIC_TWO_BYTE[32] = {
+    0x0000000000000000, 0x07FFFFFE07FFFFFEu, 0x0420040000000000u, 0xFF7FFFFFFF7FFFFFu,
+    0xFFFFFFFFFFFFFFFFu, 0xFFFFFFFFFFFFFFFFu, 0xFFFFFFFFFFFFFFFFu, 0xFFFFFFFFFFFFFFFFu,
+    0xFFFFFFFFFFFFFFFFu, 0xFFFFFFFFFFFFFFFFu, 0xFFFFFFFFFFFFFFFFu, 0x0000501F0003FFC3u,
+    0x0000000000000000, 0xBCDFFFF800000020u, 0xFFFFFFFBFFFFD740u, 0xFFBFFFFFFFFFFFFFu,
+    0xFFFFFFFFFFFFFFFFu, 0xFFFFFFFFFFFFFFFFu, 0xFFFFFFFFFFFFFC03u, 0xFFFFFFFFFFFFFFFFu,
+    0xFFFEFFFFFFFFFFFFu, 0xFFFFFFFF027FFFFFu, 0xBFFF0000000001FFu, 0x000787FFFFFF00B6u,
+    0xFFFFFFFF07FF0000u, 0xFFFFC000FEFFFFFFu, 0xFFFFFFFFFFFFFFFFu, 0x9C00E1FE1FEFFFFFu,
+    0xFFFFFFFFFFFF0000u, 0xFFFFFFFFFFFFE000u, 0x0003FFFFFFFFFFFFu, 0x043007FFFFFFFC00u,
 };
 
 // the code point each source maps to, in order, less its plane

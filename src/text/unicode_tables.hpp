@@ -7,9 +7,10 @@
 //   LOWERCASE_TWO_BYTE          3712  (3712 x std::uint8_t)
 //   LOWERCASE_MULTI                4  (2 x std::uint16_t)
 //   WHITESPACE_MAP               256  (256 x std::uint8_t)
+//   ALPHABETIC_TWO_BYTE          256  (32 x std::uint64_t)
 //   LOWERCASE_SOURCE_TARGETS    2974  (1487 x std::uint16_t)
 //   LOWERCASE_SOURCES           2974  (1487 x std::uint16_t)
-//   total                      45872
+//   total                      46128
 #pragma once
 
 #include <cstddef>
@@ -54,6 +55,9 @@ inline constexpr char32_t LOWERCASE_TWO_BYTE_UNTIL = 0x800;
 // White_Space outside ASCII: bit 0 for block 0x00 (U+0085, U+00A0), bit 1 for
 // block 0x20 (U+2000-U+200A, U+2028, U+2029, U+202F, U+205F), at x mod 256.
 
+// ALPHABETIC_TWO_BYTE: Alphabetic for the code points below
+// LOWERCASE_TWO_BYTE_UNTIL, one bit each, bit x mod 64 of entry x / 64.
+
 // The mappings to one other code point, inverted: LOWERCASE_SOURCES[k] maps
 // to LOWERCASE_SOURCE_TARGETS[k], ordered by target, then source; both are
 // stored without their plane, which is 0 before LOWERCASE_SOURCES_PLANE_1
@@ -80,6 +84,7 @@ extern const std::int32_t CHAR_INFO_RECORDS[91];
 extern const std::uint8_t LOWERCASE_TWO_BYTE[3712];
 extern const std::uint16_t LOWERCASE_MULTI[2];
 extern const std::uint8_t WHITESPACE_MAP[256];
+extern const std::uint64_t ALPHABETIC_TWO_BYTE[32];
 extern const std::uint16_t LOWERCASE_SOURCE_TARGETS[1487];
 extern const std::uint16_t LOWERCASE_SOURCES[1487];
 

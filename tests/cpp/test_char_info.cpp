@@ -132,3 +132,23 @@ TEST_CASE("is_plain_letter holds only for letters without case, mapping or spaci
     CHECK_FALSE(is_plain_letter(0x3000));  // ideographic space
     CHECK_FALSE(is_plain_letter(0x30FB));  // katakana middle dot
 }
+
+TEST_CASE("lower_two_byte_letter agrees with the records below U+0800") {
+    std::size_t wrong = 0;
+    std::size_t taken = 0;
+    for (char32_t cp = 0x80; cp < 0x800; ++cp) {
+        char form[8] = {};
+        const std::size_t written = lower_two_byte_letter(cp, form);
+        const CharInfo info = char_info(cp);
+        if (written == 0) {
+            wrong += info.is_alphabetic() && !info.lower_is_special() ? 1u : 0u;
+            continue;
+        }
+        ++taken;
+        if (!info.is_alphabetic() || std::string(form, written) != appended(cp, true)) {
+            ++wrong;
+        }
+    }
+    CHECK(wrong == 0);
+    CHECK(taken > 1000);
+}
