@@ -496,6 +496,7 @@ def test_closed_standard_output_ends_quietly(tmp_path):
     assert proc.stdout.readline().split() == [b"rank", b"count", b"word"]
     proc.stdout.close()  # like `| head -n 1`
     err = proc.stderr.read()
+    proc.stderr.close()
     assert (proc.wait(timeout=60), err) == (141, b"")
 
 
