@@ -146,14 +146,11 @@ class KeywordCounter {
         while (i < size) {
             const std::size_t start = i;
             char* out = word_.data();
-            char* limit = word_.data() + word_.size() - text::LOWER_MAX_BYTES;
+            char* limit = word_limit();
             bool sigma = false;
             for (; i < size; ++i) {
                 if (out > limit) {
-                    const auto used = static_cast<std::size_t>(out - word_.data());
-                    word_.resize(2 * word_.size());
-                    out = word_.data() + used;
-                    limit = word_.data() + word_.size() - text::LOWER_MAX_BYTES;
+                    grow_word(out, limit);
                 }
                 const char32_t cp = units[i];
                 if (cp < 0x80) {
@@ -204,6 +201,18 @@ class KeywordCounter {
     WordCounts& counts() noexcept { return counts_; }
 
    private:
+    // Where writing into word_ must stop: past it, the form of one more
+    // character may not fit.
+    char* word_limit() noexcept { return word_.data() + word_.size() - text::LOWER_MAX_BYTES; }
+
+    // Doubles word_, keeping what `out` has written so far.
+    void grow_word(char*& out, char*& limit) {
+        const auto used = static_cast<std::size_t>(out - word_.data());
+        word_.resize(2 * word_.size());
+        out = word_.data() + used;
+        limit = word_limit();
+    }
+
     // One piece of ASCII of `length` bytes whose letters are at the set bits
     // of `letters` (those in upper case also in `upper`).
     void count_ascii_piece(const unsigned char* piece, unsigned length, unsigned letters,
@@ -291,16 +300,13 @@ class KeywordCounter {
         for (std::size_t k = start; k < i; ++k) {
             *out++ = static_cast<char>(data[k] | 0x20);
         }
-        char* limit = word_.data() + word_.size() - text::LOWER_MAX_BYTES;
+        char* limit = word_limit();
         bool sigma = false;
         std::size_t end = size;  // where the piece's White_Space starts
         std::size_t next = size;
         while (i < size) {
             if (out > limit) {
-                const auto used = static_cast<std::size_t>(out - word_.data());
-                word_.resize(2 * word_.size());
-                out = word_.data() + used;
-                limit = word_.data() + word_.size() - text::LOWER_MAX_BYTES;
+                grow_word(out, limit);
             }
             const unsigned char byte = data[i];
             if (byte < 0x80) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "analysis/analysis.hpp"
+#include "text/lanes.hpp"
 #include "text/lowercase.hpp"
 #include "text/text_view.hpp"
 #include "text/utf8.hpp"
@@ -239,31 +240,6 @@ bool lowercase_window_contains(std::string_view lowered_needle, std::string_view
     return false;
 }
 
-#if defined(__SSE2__)
-// The lanes of a 16-byte vector compared for equality, `Unit` wide.
-template <class Unit>
-inline __m128i lanes_equal(__m128i a, __m128i b) noexcept {
-    if constexpr (sizeof(Unit) == 1) {
-        return _mm_cmpeq_epi8(a, b);
-    } else if constexpr (sizeof(Unit) == 2) {
-        return _mm_cmpeq_epi16(a, b);
-    } else {
-        return _mm_cmpeq_epi32(a, b);
-    }
-}
-
-template <class Unit>
-inline __m128i lanes_of(char32_t value) noexcept {
-    if constexpr (sizeof(Unit) == 1) {
-        return _mm_set1_epi8(static_cast<char>(value));
-    } else if constexpr (sizeof(Unit) == 2) {
-        return _mm_set1_epi16(static_cast<short>(value));
-    } else {
-        return _mm_set1_epi32(static_cast<int>(value));
-    }
-}
-#endif
-
 // Searches the lowercase form of a fixed-width text for `needle` (lowercase
 // code points, not empty) without building that form. Every character but
 // U+0130 lowercases to one code point, so while the text holds no U+0130 a
@@ -328,13 +304,13 @@ Search search_lowercase_units(std::u32string_view needle,
     keep(first, first_count);
     keep(last, last_count);
     if (first_count <= COMPARED && last_count <= COMPARED) {
-        const __m128i f0 = lanes_of<Unit>(first[0]);
-        const __m128i f1 = lanes_of<Unit>(first[1]);
-        const __m128i f2 = lanes_of<Unit>(first[2]);
-        const __m128i l0 = lanes_of<Unit>(last[0]);
-        const __m128i l1 = lanes_of<Unit>(last[1]);
-        const __m128i l2 = lanes_of<Unit>(last[2]);
-        const __m128i expands = lanes_of<Unit>(EXPANDS);
+        const __m128i f0 = text::lanes_of<Unit>(first[0]);
+        const __m128i f1 = text::lanes_of<Unit>(first[1]);
+        const __m128i f2 = text::lanes_of<Unit>(first[2]);
+        const __m128i l0 = text::lanes_of<Unit>(last[0]);
+        const __m128i l1 = text::lanes_of<Unit>(last[1]);
+        const __m128i l2 = text::lanes_of<Unit>(last[2]);
+        const __m128i expands = text::lanes_of<Unit>(EXPANDS);
         // One mask bit per unit: the lowest byte of each lane.
         constexpr std::uint64_t LANE_BITS = sizeof(Unit) == 1   ? ~std::uint64_t{0}
                                             : sizeof(Unit) == 2 ? 0x5555555555555555
@@ -350,14 +326,14 @@ Search search_lowercase_units(std::u32string_view needle,
                 const __m128i b =
                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay.data() + at + m - 1));
                 if constexpr (CAN_EXPAND) {
-                    danger = _mm_or_si128(danger, lanes_equal<Unit>(a, expands));
+                    danger = _mm_or_si128(danger, text::lanes_equal<Unit>(a, expands));
                 }
-                const __m128i at_first =
-                    _mm_or_si128(_mm_or_si128(lanes_equal<Unit>(a, f0), lanes_equal<Unit>(a, f1)),
-                                 lanes_equal<Unit>(a, f2));
-                const __m128i at_last =
-                    _mm_or_si128(_mm_or_si128(lanes_equal<Unit>(b, l0), lanes_equal<Unit>(b, l1)),
-                                 lanes_equal<Unit>(b, l2));
+                const __m128i at_first = _mm_or_si128(
+                    _mm_or_si128(text::lanes_equal<Unit>(a, f0), text::lanes_equal<Unit>(a, f1)),
+                    text::lanes_equal<Unit>(a, f2));
+                const __m128i at_last = _mm_or_si128(
+                    _mm_or_si128(text::lanes_equal<Unit>(b, l0), text::lanes_equal<Unit>(b, l1)),
+                    text::lanes_equal<Unit>(b, l2));
                 const auto hits =
                     static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(at_first, at_last)));
                 mask |= static_cast<std::uint64_t>(hits) << (16 * block);

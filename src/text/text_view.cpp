@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 
+#include "text/lanes.hpp"
 #include "text/lowercase.hpp"
 #include "text/utf8.hpp"
 
@@ -85,17 +86,23 @@ char* encode_units(const Unit* units, std::size_t count, char* dst) noexcept {
 
 }  // namespace
 
-std::size_t find_surrogate(std::u16string_view units) noexcept {
+namespace {
+
+// Four vectors a step, one test for all of them; the scalar loop finds the
+// surrogate's offset in the step that holds one, and takes the rest.
+template <class Unit>
+std::size_t find_surrogate_in(std::basic_string_view<Unit> units) noexcept {
     std::size_t i = 0;
 #if defined(__SSE2__)
-    const __m128i mask = _mm_set1_epi16(static_cast<short>(0xF800));
-    const __m128i surrogate = _mm_set1_epi16(static_cast<short>(0xD800));
-    for (; i + 32 <= units.size(); i += 32) {
+    constexpr std::size_t LANES = 16 / sizeof(Unit);
+    const __m128i mask = lanes_of<Unit>(0xFFFFF800);
+    const __m128i surrogate = lanes_of<Unit>(0xD800);
+    for (; i + 4 * LANES <= units.size(); i += 4 * LANES) {
         __m128i any = _mm_setzero_si128();
-        for (std::size_t k = 0; k < 32; k += 8) {
+        for (std::size_t k = 0; k < 4 * LANES; k += LANES) {
             const __m128i v =
                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(units.data() + i + k));
-            any = _mm_or_si128(any, _mm_cmpeq_epi16(_mm_and_si128(v, mask), surrogate));
+            any = _mm_or_si128(any, lanes_equal<Unit>(_mm_and_si128(v, mask), surrogate));
         }
         if (_mm_movemask_epi8(any) != 0) {
             break;
@@ -105,25 +112,11 @@ std::size_t find_surrogate(std::u16string_view units) noexcept {
     return find_surrogate_scalar(units, i);
 }
 
-std::size_t find_surrogate(std::u32string_view units) noexcept {
-    std::size_t i = 0;
-#if defined(__SSE2__)
-    const __m128i mask = _mm_set1_epi32(static_cast<int>(0xFFFFF800));
-    const __m128i surrogate = _mm_set1_epi32(0xD800);
-    for (; i + 16 <= units.size(); i += 16) {
-        __m128i any = _mm_setzero_si128();
-        for (std::size_t k = 0; k < 16; k += 4) {
-            const __m128i v =
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(units.data() + i + k));
-            any = _mm_or_si128(any, _mm_cmpeq_epi32(_mm_and_si128(v, mask), surrogate));
-        }
-        if (_mm_movemask_epi8(any) != 0) {
-            break;
-        }
-    }
-#endif
-    return find_surrogate_scalar(units, i);
-}
+}  // namespace
+
+std::size_t find_surrogate(std::u16string_view units) noexcept { return find_surrogate_in(units); }
+
+std::size_t find_surrogate(std::u32string_view units) noexcept { return find_surrogate_in(units); }
 
 std::size_t write_utf8(TextView text, std::size_t begin, std::size_t end, char* out) noexcept {
     if (begin >= end) {

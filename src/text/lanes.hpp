@@ -1,0 +1,35 @@
+// 16-byte SSE2 vectors of fixed-width code units (1, 2 or 4 bytes a lane),
+// for scans that serve every width of text with one template.
+#pragma once
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+
+namespace parvenkel::text {
+
+// Every lane set to `value`, `Unit` wide.
+template <class Unit>
+inline __m128i lanes_of(char32_t value) noexcept {
+    if constexpr (sizeof(Unit) == 1) {
+        return _mm_set1_epi8(static_cast<char>(value));
+    } else if constexpr (sizeof(Unit) == 2) {
+        return _mm_set1_epi16(static_cast<short>(value));
+    } else {
+        return _mm_set1_epi32(static_cast<int>(value));
+    }
+}
+
+// The lanes of `a` and `b` compared for equality, `Unit` wide.
+template <class Unit>
+inline __m128i lanes_equal(__m128i a, __m128i b) noexcept {
+    if constexpr (sizeof(Unit) == 1) {
+        return _mm_cmpeq_epi8(a, b);
+    } else if constexpr (sizeof(Unit) == 2) {
+        return _mm_cmpeq_epi16(a, b);
+    } else {
+        return _mm_cmpeq_epi32(a, b);
+    }
+}
+
+}  // namespace parvenkel::text
+#endif
