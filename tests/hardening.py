@@ -22,6 +22,16 @@ def under_address_sanitizer():
         return False
 
 
+class HasIndex:
+    """An integer argument that is not an int: only __index__ makes it one."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        return self.value
+
+
 def new_str(text):
     """A string object of its own: literals may be shared, interned or
     immortal, and then their reference counts tell nothing."""

@@ -14,7 +14,7 @@ import sys
 
 import pytest
 
-from hardening import HAVE_BLOCK_COUNT, HAVE_TOTAL_REFCOUNT, assert_no_leak, new_str
+from hardening import HAVE_BLOCK_COUNT, HAVE_TOTAL_REFCOUNT, HasIndex, assert_no_leak, new_str
 from parvenkel import _core
 
 score_article = _core.score_article
@@ -46,14 +46,6 @@ class Str(str):
 class UnprintableName(str):
     def __str__(self):
         raise ValueError("no text")
-
-
-class HasIndex:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
 
 
 class IndexRaises:

@@ -24,6 +24,7 @@ from dataclasses import dataclass
 import pytest
 
 import parvenkel
+from hardening import HasIndex
 from parvenkel import _core
 
 score_article = _core.score_article
@@ -191,14 +192,6 @@ class TrickyStr(str):
 class IntSubclass(int):
     def __index__(self):
         raise AssertionError("__index__ of an int subclass must not be called")
-
-
-class HasIndex:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
 
 
 class Unprintable:

@@ -10,23 +10,11 @@ from dataclasses import dataclass, field
 
 import pytest
 
+from hardening import HasIndex, new_str
 from parvenkel import _core
 
 score_article = _core.score_article
 extract_keywords = _core.extract_keywords
-
-
-def new_str(text):
-    """A string object of our own (literals may be shared or immortal)."""
-    return "".join([text, "\u0000"])[:-1] if text else text
-
-
-class HasIndex:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
 
 
 class Nested:
