@@ -3,15 +3,12 @@
 #include <cstring>
 #include <random>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "analysis/analysis.hpp"
 #include "analysis/word_table.hpp"
 #include "text/char_classes.hpp"
 #include "text/char_info.hpp"
 #include "text/lowercase.hpp"
+#include "text/simd.hpp"
 
 namespace parvenkel::analysis {
 
@@ -57,7 +54,7 @@ constexpr auto ASCII_CLASSES = [] {
     return classes;
 }();
 
-#if defined(__SSE2__)
+#if defined(PARVENKEL_SSE2)
 // Bit k of each mask describes byte k of a block of 16.
 struct BlockMasks {
     unsigned space;      // ASCII White_Space: U+0009-U+000D, U+0020
@@ -117,7 +114,7 @@ class KeywordCounter {
                 ++i;
                 continue;
             }
-#if defined(__SSE2__)
+#if defined(PARVENKEL_SSE2)
             // A piece of ASCII shorter than 16 bytes, ended by an ASCII
             // separator, is taken in one step from the masks of one block.
             if (data[i] < 0x80 && i + 16 <= size) {

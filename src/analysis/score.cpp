@@ -6,18 +6,9 @@
 #include "analysis/analysis.hpp"
 #include "text/lanes.hpp"
 #include "text/lowercase.hpp"
+#include "text/simd.hpp"
 #include "text/text_view.hpp"
 #include "text/utf8.hpp"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-// An AVX2 variant of the ASCII search, compiled for that target and chosen
-// at run time, where the compiler can do both.
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(PARVENKEL_NO_SIMD)
-#define PARVENKEL_HAVE_AVX2_TARGET 1
-#include <immintrin.h>
-#endif
 
 namespace parvenkel::analysis {
 
@@ -59,12 +50,12 @@ class AsciiSearch {
         std::size_t i = 0;
         if (m_ <= n_) {
             Search found = Search::ABSENT;
-#if defined(PARVENKEL_HAVE_AVX2_TARGET)
+#if defined(PARVENKEL_AVX2_TARGET)
             if (__builtin_cpu_supports("avx2")) {
                 found = scan_avx2(i);
             }
 #endif
-#if defined(__SSE2__)
+#if defined(PARVENKEL_SSE2)
             if (found == Search::ABSENT) {
                 found = scan_sse2(i);
             }
@@ -111,7 +102,7 @@ class AsciiSearch {
         return Search::ABSENT;
     }
 
-#if defined(__SSE2__)
+#if defined(PARVENKEL_SSE2)
     // Sixty-four positions a step while the text lasts, then sixteen; moves
     // `i` past the positions it has ruled out.
     Search scan_sse2(std::size_t& i) noexcept {
@@ -153,7 +144,7 @@ class AsciiSearch {
     }
 #endif
 
-#if defined(PARVENKEL_HAVE_AVX2_TARGET)
+#if defined(PARVENKEL_AVX2_TARGET)
     // The same with 32-byte vectors, sixty-four positions a step, on
     // processors that have AVX2 (chosen at run time).
     __attribute__((target("avx2"))) Search scan_avx2(std::size_t& i) noexcept {
@@ -285,7 +276,7 @@ Search search_lowercase_units(std::u32string_view needle,
     };
 
     std::size_t i = 0;
-#if defined(__SSE2__)
+#if defined(PARVENKEL_SSE2)
     constexpr std::size_t LANES = 16 / sizeof(Unit);
     constexpr std::size_t COMPARED = 3;
     char32_t first[text::LOWER_SOURCES_MAX];

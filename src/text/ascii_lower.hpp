@@ -11,10 +11,7 @@
 #include <cstdint>
 #include <cstring>
 
-#if (defined(__SSE2__) || defined(_M_X64)) && !defined(PARVENKEL_NO_SIMD)
-#include <emmintrin.h>
-#define PARVENKEL_HAVE_SSE2 1
-#endif
+#include "text/simd.hpp"
 
 namespace parvenkel::text::detail {
 
@@ -66,7 +63,7 @@ inline std::size_t lower_ascii_prefix_portable(const char* src, std::size_t n, c
     return lower_ascii_tail(src, n, dst, i);
 }
 
-#if defined(PARVENKEL_HAVE_SSE2)
+#if defined(PARVENKEL_SSE2)
 // SSE2 kernel, same contract. All bytes of an accepted block are below 0x80,
 // so the signed byte comparisons order them correctly.
 inline std::size_t lower_ascii_prefix_sse2(const char* src, std::size_t n, char* dst) noexcept {
@@ -89,7 +86,7 @@ inline std::size_t lower_ascii_prefix_sse2(const char* src, std::size_t n, char*
 #endif
 
 inline std::size_t lower_ascii_prefix(const char* src, std::size_t n, char* dst) noexcept {
-#if defined(PARVENKEL_HAVE_SSE2)
+#if defined(PARVENKEL_SSE2)
     return lower_ascii_prefix_sse2(src, n, dst);
 #else
     return lower_ascii_prefix_portable(src, n, dst);

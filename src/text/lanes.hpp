@@ -2,8 +2,8 @@
 // for scans that serve every width of text with one template.
 #pragma once
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#include "text/simd.hpp"
+#if defined(PARVENKEL_SSE2)
 
 namespace parvenkel::text {
 

@@ -151,7 +151,7 @@ inline const std::uint8_t* two_byte_form(char32_t cp) noexcept {
     return t::LOWERCASE_TWO_BYTE + 2 * (cp - t::LOWERCASE_TWO_BYTE_FROM);
 }
 
-#if defined(PARVENKEL_HAVE_SSE2)
+#if defined(PARVENKEL_SSE2)
 constexpr std::size_t SHORT_BLOCK = 16;
 
 // Lowercases the characters of one and two bytes at the start of the 16
@@ -242,7 +242,7 @@ void append_lowercase(std::string& out, std::string_view text, std::size_t begin
     };
     while (i < n) {
         const char32_t lead = byte(i);
-#if defined(PARVENKEL_HAVE_SSE2)
+#if defined(PARVENKEL_SSE2)
         if (lead < 0xE0 && n - i > SHORT_BLOCK) {
             const std::size_t taken = lower_short_block(src + i, dst);
             if (taken != 0) {

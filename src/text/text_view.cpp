@@ -6,11 +6,8 @@
 
 #include "text/lanes.hpp"
 #include "text/lowercase.hpp"
+#include "text/simd.hpp"
 #include "text/utf8.hpp"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace parvenkel::text {
 
@@ -52,7 +49,7 @@ inline std::size_t store_utf8(std::uint32_t cp, char* dst) noexcept {
 template <class Unit>
 char* encode_units(const Unit* units, std::size_t count, char* dst) noexcept {
     std::size_t i = 0;
-#if defined(__SSE2__)
+#if defined(PARVENKEL_SSE2)
     // A block of ASCII goes in one step; any other block unit by unit.
     constexpr std::size_t BLOCK = sizeof(Unit) == 1 ? 16 : 8;
     for (; i + BLOCK <= count; i += BLOCK) {
@@ -93,7 +90,7 @@ namespace {
 template <class Unit>
 std::size_t find_surrogate_in(std::basic_string_view<Unit> units) noexcept {
     std::size_t i = 0;
-#if defined(__SSE2__)
+#if defined(PARVENKEL_SSE2)
     constexpr std::size_t LANES = 16 / sizeof(Unit);
     const __m128i mask = lanes_of<Unit>(0xFFFFF800);
     const __m128i surrogate = lanes_of<Unit>(0xD800);

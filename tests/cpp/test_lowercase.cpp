@@ -254,7 +254,7 @@ TEST_CASE("the ASCII kernels agree with each other and with the byte rule") {
             for (std::size_t i = 0; i < length; ++i) {
                 CHECK(portable[i] == lower_ascii(src[i]));
             }
-#if defined(PARVENKEL_HAVE_SSE2)
+#if defined(PARVENKEL_SSE2)
             char simd[64];
             std::memset(simd, 0, sizeof simd);
             CHECK(lower_ascii_prefix_sse2(src, n, simd) == stop);
