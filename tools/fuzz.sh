@@ -24,7 +24,7 @@ jobs=${PARVENKEL_FUZZ_JOBS:-1}
 
 log() { printf 'fuzz: %s\n' "$*" >&2; }
 
-tools/host-packages.sh clang-14 libclang-rt-14-dev libxxhash-dev robin-map-dev
+tools/host-packages.sh clang-14 libclang-rt-14-dev libxxhash-dev
 
 out=$here/build/fuzz
 target=$out/fuzz_core

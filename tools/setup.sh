@@ -35,7 +35,7 @@ fi
 log() { printf 'setup: %s\n' "$*" >&2; }
 
 # Host packages: only what is missing, with one apt-get update first.
-host_packages=(patchelf g++ libxxhash-dev robin-map-dev doctest-dev clang-format valgrind)
+host_packages=(patchelf g++ libxxhash-dev doctest-dev clang-format valgrind)
 missing=()
 for pkg in "${host_packages[@]}"; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")

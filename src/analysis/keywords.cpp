@@ -1,7 +1,26 @@
+// Keyword extraction: split at White_Space, keep the Alphabetic characters,
+// lowercase, count the words of at least MIN_KEYWORD_BYTES that are not stop
+// words, and select the most frequent.
+//
+// The text is read in chunks of CHUNK code units, in whichever form it has
+// (UTF-8, or one, two or four bytes a code point). A chunk is first
+// classified, a block of 64 units at a time: three bitmaps mark the ASCII
+// White_Space units, the ASCII letters and the units that are not ASCII,
+// and the units' ASCII lowercase forms are written to a byte buffer. The
+// pieces between White_Space units are then walked with count-trailing-
+// zeros:
+//
+//   * a piece of ASCII only (most pieces of Latin prose) is counted from the
+//     bitmaps and the buffer: its letters, already lowercase, are usually
+//     one run and become the table's key with two loads and two masks;
+//   * a piece with any other character, or one longer than 63 units or
+//     running past the chunk, takes the exact path, character by character
+//     through the Unicode tables, from its first unit to the White_Space
+//     character that ends it (which may be one that is not ASCII).
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <random>
+#include <vector>
 
 #include "analysis/analysis.hpp"
 #include "analysis/word_table.hpp"
@@ -28,18 +47,25 @@ std::string_view WordStore::add(std::string_view word) {
     return {stored, word.size()};
 }
 
-std::uint64_t random_hash_seed() {
-    thread_local std::mt19937_64 generator = [] {
-        std::random_device device;
-        std::seed_seq seq{device(), device(), device(), device()};
-        return std::mt19937_64(seq);
-    }();
-    return generator();
-}
-
 namespace {
 
-// What an ASCII byte is to a word: a separator, a letter or neither.
+using text::detail::is_white_space;
+
+// Units a chunk, a multiple of the block of 64.
+constexpr std::size_t CHUNK = 4096;
+constexpr std::size_t CHUNK_WORDS = CHUNK / 64;
+
+// What the classification of a chunk gives: bit k of word k / 64 for unit k.
+struct Chunk {
+    std::uint64_t space[CHUNK_WORDS + 2];    // ASCII White_Space (and past the end)
+    std::uint64_t letter[CHUNK_WORDS + 2];   // A-Z, a-z
+    std::uint64_t special[CHUNK_WORDS + 2];  // not ASCII
+    // The ASCII lowercase form of each unit (any byte from 0x80 for the
+    // others), with room for a 16-byte load past the last unit.
+    alignas(64) unsigned char low[CHUNK + 64];
+};
+
+// What an ASCII byte is to a word.
 enum AsciiClass : std::uint8_t { OTHER = 0, SPACE = 1, LETTER = 2 };
 
 constexpr auto ASCII_CLASSES = [] {
@@ -54,150 +80,320 @@ constexpr auto ASCII_CLASSES = [] {
     return classes;
 }();
 
-#if defined(PARVENKEL_SSE2)
-// Bit k of each mask describes byte k of a block of 16.
+// ---------------------------------------------------------------------------
+// Classification of 64 units, one kernel per instruction set. Each writes
+// the three masks of the block and its 64 lowercase bytes.
+
 struct BlockMasks {
-    unsigned space;      // ASCII White_Space: U+0009-U+000D, U+0020
-    unsigned non_ascii;  // bytes of multi-byte characters
-    unsigned letter;     // A-Z, a-z
-    unsigned upper;      // A-Z
+    std::uint64_t space, letter, special;
 };
 
+template <class Unit>
+BlockMasks classify_scalar(const Unit* units, std::size_t count, unsigned char* low) noexcept {
+    BlockMasks masks{0, 0, 0};
+    for (std::size_t k = 0; k < count; ++k) {
+        const auto unit = static_cast<std::uint32_t>(units[k]);
+        const std::uint64_t bit = std::uint64_t{1} << k;
+        if (unit >= 0x80) {
+            masks.special |= bit;
+            low[k] = 0x80;
+            continue;
+        }
+        const std::uint8_t cls = ASCII_CLASSES[unit];
+        masks.space |= cls == SPACE ? bit : 0;
+        masks.letter |= cls == LETTER ? bit : 0;
+        low[k] = static_cast<unsigned char>(cls == LETTER ? unit | 0x20 : unit);
+    }
+    return masks;
+}
+
+#if defined(PARVENKEL_SSE2)
 // Bytes x with lo <= x <= lo + span, as unsigned values.
-inline __m128i in_range(__m128i bytes, char lo, char span) {
+inline __m128i in_range(__m128i bytes, char lo, char span) noexcept {
     const __m128i offset = _mm_sub_epi8(bytes, _mm_set1_epi8(lo));
     return _mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(span)), offset);
 }
 
-inline BlockMasks classify_block(const unsigned char* p) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i space = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')), in_range(v, 0x09, 4));
-    const __m128i upper = in_range(v, 'A', 25);
-    const __m128i letter = in_range(_mm_or_si128(v, _mm_set1_epi8(0x20)), 'a', 25);
-    return {static_cast<unsigned>(_mm_movemask_epi8(space)),
-            static_cast<unsigned>(_mm_movemask_epi8(v)),
-            static_cast<unsigned>(_mm_movemask_epi8(letter)),
-            static_cast<unsigned>(_mm_movemask_epi8(upper))};
+// 16 units as 16 bytes: an ASCII unit as itself, any other as 0x80.
+template <class Unit>
+inline __m128i narrow16(const Unit* units) noexcept {
+    const auto* p = reinterpret_cast<const __m128i*>(units);
+    if constexpr (sizeof(Unit) == 1) {
+        return _mm_loadu_si128(p);
+    } else if constexpr (sizeof(Unit) == 2) {
+        const auto cap = [](__m128i v) {
+            const __m128i ascii = _mm_cmpeq_epi16(_mm_srli_epi16(v, 7), _mm_setzero_si128());
+            return _mm_or_si128(_mm_and_si128(ascii, v),
+                                _mm_andnot_si128(ascii, _mm_set1_epi16(0x80)));
+        };
+        return _mm_packus_epi16(cap(_mm_loadu_si128(p)), cap(_mm_loadu_si128(p + 1)));
+    } else {
+        const auto cap = [](__m128i v) {
+            const __m128i ascii = _mm_cmpeq_epi32(_mm_srli_epi32(v, 7), _mm_setzero_si128());
+            return _mm_or_si128(_mm_and_si128(ascii, v),
+                                _mm_andnot_si128(ascii, _mm_set1_epi32(0x80)));
+        };
+        const __m128i a = _mm_packs_epi32(cap(_mm_loadu_si128(p)), cap(_mm_loadu_si128(p + 1)));
+        const __m128i b = _mm_packs_epi32(cap(_mm_loadu_si128(p + 2)), cap(_mm_loadu_si128(p + 3)));
+        return _mm_packus_epi16(a, b);
+    }
+}
+
+template <class Unit>
+BlockMasks classify_sse2(const Unit* units, unsigned char* low) noexcept {
+    BlockMasks masks{0, 0, 0};
+    for (unsigned part = 0; part < 4; ++part) {
+        const __m128i v = narrow16(units + 16 * part);
+        const __m128i space =
+            _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')), in_range(v, 0x09, 4));
+        const __m128i upper = in_range(v, 'A', 25);
+        const __m128i letter = in_range(_mm_or_si128(v, _mm_set1_epi8(0x20)), 'a', 25);
+        _mm_store_si128(reinterpret_cast<__m128i*>(low + 16 * part),
+                        _mm_or_si128(v, _mm_and_si128(upper, _mm_set1_epi8(0x20))));
+        const unsigned shift = 16 * part;
+        masks.space |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(space))} << shift;
+        masks.letter |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(letter))}
+                        << shift;
+        masks.special |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(v))} << shift;
+    }
+    return masks;
 }
 #endif
 
-// Counts the normalised words of a text. Each word's letters are gathered in
-// a buffer that is reused from word to word; ASCII letters are lowercased as
-// they are gathered (the sigma rule sees an ASCII letter as Cased either
-// way), and only a word with a non-ASCII letter goes through the full
-// lowercasing. A word already in the table costs one lookup and no
-// allocation.
+#if defined(PARVENKEL_AVX2_TARGET)
+#define PARVENKEL_AVX2 __attribute__((target("avx2,bmi,bmi2,popcnt")))
+
+template <class Unit>
+PARVENKEL_AVX2 inline __m256i narrow32(const Unit* units) noexcept {
+    const auto* p = reinterpret_cast<const __m256i*>(units);
+    if constexpr (sizeof(Unit) == 1) {
+        return _mm256_loadu_si256(p);
+    } else if constexpr (sizeof(Unit) == 2) {
+        // Any unit from 0x80 becomes 0x80: the minimum, then an exact pack.
+        const __m256i cap = _mm256_set1_epi16(0x80);
+        const __m256i a = _mm256_min_epu16(_mm256_loadu_si256(p), cap);
+        const __m256i b = _mm256_min_epu16(_mm256_loadu_si256(p + 1), cap);
+        return _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8);
+    } else {
+        const __m256i cap = _mm256_set1_epi32(0x80);
+        const __m256i a = _mm256_min_epu32(_mm256_loadu_si256(p), cap);
+        const __m256i b = _mm256_min_epu32(_mm256_loadu_si256(p + 1), cap);
+        const __m256i c = _mm256_min_epu32(_mm256_loadu_si256(p + 2), cap);
+        const __m256i d = _mm256_min_epu32(_mm256_loadu_si256(p + 3), cap);
+        const __m256i ab = _mm256_permute4x64_epi64(_mm256_packus_epi32(a, b), 0xD8);
+        const __m256i cd = _mm256_permute4x64_epi64(_mm256_packus_epi32(c, d), 0xD8);
+        return _mm256_permute4x64_epi64(_mm256_packus_epi16(ab, cd), 0xD8);
+    }
+}
+
+PARVENKEL_AVX2 inline __m256i in_range32(__m256i bytes, char lo, char span) noexcept {
+    const __m256i offset = _mm256_sub_epi8(bytes, _mm256_set1_epi8(lo));
+    return _mm256_cmpeq_epi8(_mm256_min_epu8(offset, _mm256_set1_epi8(span)), offset);
+}
+
+template <class Unit>
+PARVENKEL_AVX2 BlockMasks classify_avx2(const Unit* units, unsigned char* low) noexcept {
+    BlockMasks masks{0, 0, 0};
+    for (unsigned part = 0; part < 2; ++part) {
+        const __m256i v = narrow32(units + 32 * part);
+        const __m256i space =
+            _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(' ')), in_range32(v, 0x09, 4));
+        const __m256i upper = in_range32(v, 'A', 25);
+        const __m256i letter = in_range32(_mm256_or_si256(v, _mm256_set1_epi8(0x20)), 'a', 25);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(low + 32 * part),
+                           _mm256_or_si256(v, _mm256_and_si256(upper, _mm256_set1_epi8(0x20))));
+        const unsigned shift = 32 * part;
+        masks.space |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(space))}
+                       << shift;
+        masks.letter |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(letter))}
+                        << shift;
+        masks.special |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(v))}
+                         << shift;
+    }
+    return masks;
+}
+#endif
+
+// The instruction sets a kernel can be chosen from, best first.
+enum class Isa { SCALAR, SSE2, AVX2 };
+
+Isa best_isa() noexcept {
+#if defined(PARVENKEL_AVX2_TARGET)
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2")) {
+        return Isa::AVX2;
+    }
+#endif
+#if defined(PARVENKEL_SSE2)
+    return Isa::SSE2;
+#else
+    return Isa::SCALAR;
+#endif
+}
+
+// Bits [pos, pos + 64) of a bitmap, which has a readable word after the one
+// that holds `pos`.
+inline std::uint64_t bits_at(const std::uint64_t* map, std::size_t pos) noexcept {
+    const std::size_t word = pos / 64;
+    const unsigned shift = pos % 64;
+    const std::uint64_t low = map[word] >> shift;
+    return shift == 0 ? low : low | map[word + 1] << (64 - shift);
+}
+
+inline std::uint64_t low_bits(unsigned count) noexcept {
+    return count >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1;
+}
+
+// For a word of n <= 16 bytes loaded as two halves: the bytes to keep.
+constexpr auto HALF_MASKS = [] {
+    std::array<std::array<std::uint64_t, 2>, 17> masks{};
+    for (unsigned n = 0; n <= 16; ++n) {
+        const unsigned lo = std::min(n, 8u);
+        const unsigned hi = n - lo;
+        masks[n][0] = lo == 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * lo)) - 1;
+        masks[n][1] = hi == 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * hi)) - 1;
+    }
+    return masks;
+}();
+
+// ---------------------------------------------------------------------------
+
+// Counts the words of one text into a WordTable.
 class KeywordCounter {
    public:
-    KeywordCounter(std::vector<std::string>& stop_words, std::uint64_t seed, WordStore& store)
-        : stop_set_(0, WordHash{seed}), counts_(0, WordHash{seed}), store_(store) {
-        for (std::string& stop_word : stop_words) {
-            if (!stop_word.empty()) {
-                stop_shapes_[static_cast<unsigned char>(stop_word[0])] |= shape_bit(stop_word);
+    KeywordCounter(const std::vector<std::string>& stop_words, std::uint64_t seed,
+                   std::size_t text_bytes)
+        : table_(seed, text_bytes), isa_(best_isa()) {
+        for (const std::string& stop_word : stop_words) {
+            // A stop word shorter than any counted word can never match.
+            if (stop_word.size() >= MIN_KEYWORD_BYTES) {
+                table_.add_stop_word(stop_word);
             }
-            stop_set_.insert(std::move(stop_word));
         }
-        // Robin Hood probing stays short at this load, and a large
-        // vocabulary needs a third fewer buckets than at the default 0.5.
-        counts_.max_load_factor(0.8f);
-        letters_.reserve(64);
-        lowered_.reserve(64);
         word_.resize(256);
+        chunk_ = std::make_unique<Chunk>();
     }
 
-    void count_text(std::string_view text) {
-        const auto* data = reinterpret_cast<const unsigned char*>(text.data());
-        const std::size_t size = text.size();
-        std::size_t i = 0;
-        while (i < size) {
-            if (data[i] < 0x80 && ASCII_CLASSES[data[i]] == SPACE) {
-                ++i;
-                continue;
-            }
-#if defined(PARVENKEL_SSE2)
-            // A piece of ASCII shorter than 16 bytes, ended by an ASCII
-            // separator, is taken in one step from the masks of one block.
-            if (data[i] < 0x80 && i + 16 <= size) {
-                const BlockMasks masks = classify_block(data + i);
-                const unsigned stop = masks.space | masks.non_ascii;
-                if (stop != 0 && (masks.non_ascii & (stop & -stop)) == 0) {
-                    const auto length = static_cast<unsigned>(__builtin_ctz(stop));
-                    const unsigned inside = (1u << length) - 1;
-                    count_ascii_piece(data + i, length, masks.letter & inside,
-                                      masks.upper & inside);
-                    i += length + 1;
-                    continue;
-                }
-            }
-#endif
-            i = count_piece(text, i);
-        }
-    }
-
-    // Counts a text of two or four bytes a code point where it lies, piece
-    // by piece as gather_piece does for UTF-8.
     template <class Unit>
-    void count_units(std::basic_string_view<Unit> units) {
-        const std::size_t size = units.size();
-        std::size_t i = 0;
-        while (i < size) {
-            const std::size_t start = i;
-            char* out = word_.data();
-            char* limit = word_limit();
-            bool sigma = false;
-            for (; i < size; ++i) {
-                if (out > limit) {
-                    grow_word(out, limit);
-                }
-                const char32_t cp = units[i];
-                if (cp < 0x80) {
-                    const std::uint8_t cls = ASCII_CLASSES[cp];
-                    if (cls == LETTER) {
-                        *out++ = static_cast<char>(cp | 0x20);
-                    } else if (cls == SPACE) {
-                        break;
-                    }
-                    continue;
-                }
-                if (cp < text::tables::LOWERCASE_TWO_BYTE_UNTIL) {
-                    if (const std::size_t written = text::lower_two_byte_letter(cp, out)) {
-                        out += written;
-                        continue;
-                    }
-                } else if (text::is_plain_letter(cp)) {
-                    out += text::encode_utf8(cp, out);
-                    continue;
-                }
-                if (text::detail::is_white_space(cp)) {
-                    break;
-                }
-                const text::CharInfo info = text::char_info(cp);
-                if (info.is_alphabetic()) {
-                    sigma |= info.is_capital_sigma();
-                    text::append_lower(out, cp, info);
-                }
-            }
-            if (sigma) {
-                letters_.clear();
-                for (std::size_t k = start; k < i; ++k) {
-                    if (text::char_info(units[k]).is_alphabetic()) {
-                        text::append_utf8(letters_, units[k]);
-                    }
-                }
-                lower_letters();
-            } else {
-                const auto length = static_cast<std::size_t>(out - word_.data());
-                if (length >= MIN_KEYWORD_BYTES) {
-                    add({word_.data(), length});
-                }
-            }
-            ++i;  // past the White_Space character, or the end
+    void count(const Unit* units, std::size_t size) {
+        std::size_t pos = 0;
+        while (pos < size) {
+            const std::size_t length = std::min(CHUNK, size - pos);
+            classify(units + pos, length);
+            pos = walk(units, size, pos, length);
         }
+        table_.flush();
     }
 
-    WordCounts& counts() noexcept { return counts_; }
+    WordTable& table() noexcept { return table_; }
 
    private:
+    template <class Unit>
+    void classify(const Unit* units, std::size_t length) {
+        Chunk& chunk = *chunk_;
+        const std::size_t blocks = length / 64;
+        for (std::size_t b = 0; b < blocks; ++b) {
+            BlockMasks masks;
+            switch (isa_) {
+#if defined(PARVENKEL_AVX2_TARGET)
+                case Isa::AVX2:
+                    masks = classify_avx2(units + 64 * b, chunk.low + 64 * b);
+                    break;
+#endif
+#if defined(PARVENKEL_SSE2)
+                case Isa::SSE2:
+                    masks = classify_sse2(units + 64 * b, chunk.low + 64 * b);
+                    break;
+#endif
+                default:
+                    masks = classify_scalar(units + 64 * b, 64, chunk.low + 64 * b);
+                    break;
+            }
+            chunk.space[b] = masks.space;
+            chunk.letter[b] = masks.letter;
+            chunk.special[b] = masks.special;
+        }
+        std::size_t b = blocks;
+        const std::size_t rest = length % 64;
+        if (rest != 0) {
+            const BlockMasks masks = classify_scalar(units + 64 * b, rest, chunk.low + 64 * b);
+            // Past the end of the chunk everything reads as White_Space.
+            chunk.space[b] = masks.space | ~low_bits(static_cast<unsigned>(rest));
+            chunk.letter[b] = masks.letter;
+            chunk.special[b] = masks.special;
+            ++b;
+        }
+        for (; b < CHUNK_WORDS + 2; ++b) {
+            chunk.space[b] = ~std::uint64_t{0};
+            chunk.letter[b] = 0;
+            chunk.special[b] = 0;
+        }
+    }
+
+    // Counts the pieces that start in the chunk of `length` units at `base`
+    // of the text, which has `size` units; returns where the next chunk
+    // starts (a White_Space unit ends every piece before it).
+    template <class Unit>
+    std::size_t walk(const Unit* units, std::size_t size, std::size_t base, std::size_t length) {
+        const Chunk& chunk = *chunk_;
+        const bool last = base + length == size;
+        std::size_t pos = 0;
+        while (pos < length) {
+            const std::uint64_t spaces = bits_at(chunk.space, pos);
+            if (spaces == ~std::uint64_t{0}) {
+                pos += 64;
+                continue;
+            }
+            const std::size_t start = pos + static_cast<std::size_t>(__builtin_ctzll(~spaces));
+            if (start >= length) {
+                break;
+            }
+            const std::uint64_t ahead = bits_at(chunk.space, start);
+            const auto piece = static_cast<unsigned>(ahead == 0 ? 64 : __builtin_ctzll(ahead));
+            const std::size_t end = start + piece;
+            const std::uint64_t inside = low_bits(piece);
+            if (ahead == 0 || (end == length && !last) ||
+                (bits_at(chunk.special, start) & inside) != 0) {
+                // The exact path, which ends at the piece's real end.
+                const std::size_t next = exact_piece(units, size, base + start);
+                if (next > base + length) {
+                    return next;
+                }
+                pos = next - base;
+                continue;
+            }
+            count_ascii_piece(chunk, start, bits_at(chunk.letter, start) & inside);
+            pos = end + 1;
+        }
+        return base + length;
+    }
+
+    // A piece of ASCII at `start` of the chunk whose letters are the set
+    // bits of `letters` (relative to `start`).
+    void count_ascii_piece(const Chunk& chunk, std::size_t start, std::uint64_t letters) {
+        const auto n = static_cast<unsigned>(__builtin_popcountll(letters));
+        if (n < MIN_KEYWORD_BYTES) {
+            return;
+        }
+        const auto first = static_cast<unsigned>(__builtin_ctzll(letters));
+        const std::uint64_t run = letters >> first;
+        const unsigned char* from = chunk.low + start;
+        if (n <= WordTable::SHORT_BYTES && (run & (run + 1)) == 0) {
+            // One run of letters: the key is a slice of the lowercase bytes.
+            const unsigned char* p = from + first;
+            table_.add_short(detail::load<std::uint64_t>(p) & HALF_MASKS[n][0],
+                             detail::load<std::uint64_t>(p + 8) & HALF_MASKS[n][1]);
+            return;
+        }
+        char* out = word_.data();
+        for (std::uint64_t rest = letters; rest != 0; rest &= rest - 1) {
+            *out++ = static_cast<char>(from[__builtin_ctzll(rest)]);
+        }
+        table_.add({word_.data(), n});
+    }
+
+    // ------------------------------------------------------------------
+    // The exact path: one piece, character by character.
+
     // Where writing into word_ must stop: past it, the form of one more
     // character may not fit.
     char* word_limit() noexcept { return word_.data() + word_.size() - text::LOWER_MAX_BYTES; }
@@ -210,102 +406,32 @@ class KeywordCounter {
         limit = word_limit();
     }
 
-    // One piece of ASCII of `length` bytes whose letters are at the set bits
-    // of `letters` (those in upper case also in `upper`).
-    void count_ascii_piece(const unsigned char* piece, unsigned length, unsigned letters,
-                           unsigned upper) {
-        if (letters == 0) {
-            return;
-        }
-        const auto first = static_cast<unsigned>(__builtin_ctz(letters));
-        const unsigned run = letters >> first;
-        if ((run & (run + 1)) == 0) {
-            // The letters are one run: the word is a slice of the text.
-            const auto count = static_cast<unsigned>(__builtin_ctz(~run));
-            if (count < MIN_KEYWORD_BYTES) {
-                return;
-            }
-            const char* word = reinterpret_cast<const char*>(piece) + first;
-            if (upper == 0) {
-                add({word, count});
-                return;
-            }
-            letters_.assign(word, count);
-            for (char& c : letters_) {
-                c = static_cast<char>(c | 0x20);
-            }
-            add(letters_);
-            return;
-        }
-        letters_.clear();
-        for (unsigned k = 0; k < length; ++k) {
-            if ((letters >> k & 1) != 0) {
-                letters_.push_back(static_cast<char>(piece[k] | 0x20));
-            }
-        }
-        if (letters_.size() >= MIN_KEYWORD_BYTES) {
-            add(letters_);
+    void add_word(std::size_t length) {
+        if (length >= MIN_KEYWORD_BYTES) {
+            table_.add({word_.data(), length});
         }
     }
 
-    // The piece that starts at byte `i` (not White_Space), taken byte by
-    // byte; returns the offset after the White_Space character that ends it.
-    std::size_t count_piece(std::string_view text, std::size_t i) {
-        const auto* data = reinterpret_cast<const unsigned char*>(text.data());
-        const std::size_t size = text.size();
-        // Most pieces of prose are a run of ASCII letters ended by an ASCII
-        // separator: such a word is counted straight from the text when it
-        // is already lowercase, with no copy at all.
-        const std::size_t start = i;
-        unsigned char any_upper = 0;
-        while (i < size && data[i] < 0x80 && ASCII_CLASSES[data[i]] == LETTER) {
-            any_upper |= static_cast<unsigned char>(~data[i] & 0x20);
-            ++i;
-        }
-        if (i == size || (data[i] < 0x80 && ASCII_CLASSES[data[i]] == SPACE)) {
-            const std::size_t length = i - start;
-            if (length >= MIN_KEYWORD_BYTES) {
-                if (any_upper == 0) {
-                    add({text.data() + start, length});
-                } else {
-                    letters_.clear();
-                    for (std::size_t k = start; k < i; ++k) {
-                        letters_.push_back(static_cast<char>(data[k] | 0x20));
-                    }
-                    add(letters_);
-                }
-            }
-            return i + 1;
-        }
-        // Anything else: the lowercase letters of the whole piece.
-        return gather_piece(text, start, i);
-    }
-
-    // Counts the piece that starts at byte `start` and whose bytes before
-    // `i` are ASCII letters, up to the next White_Space character; returns
-    // the offset after that character. The letters are lowercased character
+    // Counts the piece that starts at byte `start` of a UTF-8 text (not
+    // White_Space) and returns the offset after the White_Space character
+    // that ends it, or the text's size. The letters are lowercased character
     // by character into word_, written through a pointer with room for one
     // more character's form at every step. A capital sigma, whose form
-    // depends on the letters around it, sends the piece to lower_with_sigma.
-    std::size_t gather_piece(std::string_view text, std::size_t start, std::size_t i) {
-        const auto* data = reinterpret_cast<const unsigned char*>(text.data());
-        const std::size_t size = text.size();
-        if (word_.size() < i - start + 2 * text::LOWER_MAX_BYTES) {
-            word_.resize(2 * (i - start) + 2 * text::LOWER_MAX_BYTES);
-        }
+    // depends on the letters around it, sends the piece to
+    // lower_with_sigma.
+    std::size_t exact_piece(const char* data, std::size_t size, std::size_t start) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(data);
         char* out = word_.data();
-        for (std::size_t k = start; k < i; ++k) {
-            *out++ = static_cast<char>(data[k] | 0x20);
-        }
         char* limit = word_limit();
         bool sigma = false;
+        std::size_t i = start;
         std::size_t end = size;  // where the piece's White_Space starts
         std::size_t next = size;
         while (i < size) {
             if (out > limit) {
                 grow_word(out, limit);
             }
-            const unsigned char byte = data[i];
+            const unsigned char byte = bytes[i];
             if (byte < 0x80) {
                 const std::uint8_t cls = ASCII_CLASSES[byte];
                 if (cls == LETTER) {
@@ -318,23 +444,20 @@ class KeywordCounter {
                 ++i;
                 continue;
             }
-            const text::Utf8Char ch = text::decode_utf8(text.data() + i);
+            const text::Utf8Char ch = text::decode_utf8(data + i);
             if (ch.length == 2) {
                 if (const std::size_t written = text::lower_two_byte_letter(ch.cp, out)) {
                     out += written;
                     i += 2;
                     continue;
                 }
-            }
-            if (text::is_plain_letter(ch.cp)) {
-                out[0] = static_cast<char>(data[i]);  // three bytes, as they are
-                out[1] = static_cast<char>(data[i + 1]);
-                out[2] = static_cast<char>(data[i + 2]);
+            } else if (text::is_plain_letter(ch.cp)) {
+                std::memcpy(out, data + i, 3);  // three bytes, as they are
                 out += 3;
                 i += 3;
                 continue;
             }
-            if (text::detail::is_white_space(ch.cp)) {
+            if (is_white_space(ch.cp)) {
                 end = i;
                 next = i + ch.length;
                 break;
@@ -347,140 +470,179 @@ class KeywordCounter {
             i += ch.length;
         }
         if (sigma) {
-            lower_with_sigma(text, start, end);
+            lower_with_sigma(text::TextView::utf8({data + start, end - start}));
         } else {
-            const auto length = static_cast<std::size_t>(out - word_.data());
-            if (length >= MIN_KEYWORD_BYTES) {
-                add({word_.data(), length});
-            }
+            add_word(static_cast<std::size_t>(out - word_.data()));
         }
         return next;
     }
 
-    // Counts the piece in bytes [start, end) of `text`, which holds a
-    // capital sigma: its letters are gathered as they are and lowercased as
-    // a whole.
-    void lower_with_sigma(std::string_view text, std::size_t start, std::size_t end) {
-        letters_.clear();
-        for (std::size_t i = start; i < end;) {
-            const text::Utf8Char ch = text::decode_utf8(text.data() + i);
-            if (text::char_info(ch.cp).is_alphabetic()) {
-                letters_.append(text.data() + i, ch.length);
+    // The same for a text of one code point a unit.
+    template <class Unit>
+    std::size_t exact_piece(const Unit* units, std::size_t size, std::size_t start) {
+        char* out = word_.data();
+        char* limit = word_limit();
+        bool sigma = false;
+        std::size_t i = start;
+        for (; i < size; ++i) {
+            if (out > limit) {
+                grow_word(out, limit);
             }
-            i += ch.length;
+            const char32_t cp = units[i];
+            if (cp < 0x80) {
+                const std::uint8_t cls = ASCII_CLASSES[cp];
+                if (cls == LETTER) {
+                    *out++ = static_cast<char>(cp | 0x20);
+                } else if (cls == SPACE) {
+                    break;
+                }
+                continue;
+            }
+            if (cp < text::tables::LOWERCASE_TWO_BYTE_UNTIL) {
+                if (const std::size_t written = text::lower_two_byte_letter(cp, out)) {
+                    out += written;
+                    continue;
+                }
+            } else if (text::is_plain_letter(cp)) {
+                out += text::encode_utf8(cp, out);
+                continue;
+            }
+            if (is_white_space(cp)) {
+                break;
+            }
+            const text::CharInfo info = text::char_info(cp);
+            if (info.is_alphabetic()) {
+                sigma |= info.is_capital_sigma();
+                text::append_lower(out, cp, info);
+            }
         }
-        lower_letters();
+        if (sigma) {
+            lower_with_sigma(fixed_view(units + start, i - start));
+        } else {
+            add_word(static_cast<std::size_t>(out - word_.data()));
+        }
+        return i + 1;  // past the White_Space character, or the end
     }
 
-    // Counts the word whose letters, as they are in the text, are in
-    // letters_: lowercased as a whole.
-    void lower_letters() {
+    template <class Unit>
+    static text::TextView fixed_view(const Unit* units, std::size_t length) noexcept {
+        if constexpr (sizeof(Unit) == 1) {
+            return {units, length, text::Form::LATIN1};
+        } else if constexpr (sizeof(Unit) == 2) {
+            return {units, length, text::Form::UCS2};
+        } else {
+            return {units, length, text::Form::UCS4};
+        }
+    }
+
+    // Counts the piece `piece` (no White_Space in it), which holds a capital
+    // sigma: its letters are gathered as they are and lowercased as a whole,
+    // so that the Final_Sigma rule sees only the kept letters.
+    void lower_with_sigma(text::TextView piece) {
+        letters_.clear();
+        piece.visit([&]<class View>(View units) {
+            using Unit = typename View::value_type;
+            if constexpr (std::is_same_v<Unit, char>) {
+                for (std::size_t i = 0; i < units.size();) {
+                    const text::Utf8Char ch = text::decode_utf8(units.data() + i);
+                    if (text::char_info(ch.cp).is_alphabetic()) {
+                        letters_.append(units.data() + i, ch.length);
+                    }
+                    i += ch.length;
+                }
+            } else {
+                for (const Unit unit : units) {
+                    if (text::char_info(unit).is_alphabetic()) {
+                        text::append_utf8(letters_, unit);
+                    }
+                }
+            }
+        });
         lowered_.clear();
         text::append_lowercase(lowered_, letters_);
         if (lowered_.size() >= MIN_KEYWORD_BYTES) {
-            add(lowered_);
+            table_.add(lowered_);
         }
     }
 
-    void add(std::string_view word) {
-        // Both tables hash alike, so one hash serves both lookups. Most
-        // words have no stop word of their first byte and length, which
-        // stop_shapes_ tells without a lookup.
-        const std::size_t hash = counts_.hash_function()(word);
-        if ((stop_shapes_[static_cast<unsigned char>(word[0])] & shape_bit(word)) != 0 &&
-            stop_set_.find(word, hash) != stop_set_.end()) {
-            return;
-        }
-        const auto found = counts_.find(word, hash);
-        if (found != counts_.end()) {
-            ++found.value();
-        } else {
-            counts_.insert({WordKey(word, store_), 1});
-        }
-    }
-
-    // Bit min(length, 63) of entry b is set when a stop word of that length
-    // starts with the byte b.
-    static std::uint64_t shape_bit(std::string_view word) noexcept {
-        return std::uint64_t{1} << std::min<std::size_t>(word.size(), 63);
-    }
-
-    std::array<std::uint64_t, 256> stop_shapes_{};
-    WordSet stop_set_;
-    WordCounts counts_;
-    WordStore& store_;
+    WordTable table_;
+    Isa isa_;
+    std::unique_ptr<Chunk> chunk_;
+    std::string word_;
     std::string letters_;
     std::string lowered_;
-    std::string word_;
 };
 
-}  // namespace
-
-namespace {
-
-// Counts a fixed-width text a piece at a time: each piece is converted to
-// UTF-8 in a buffer that is reused, and ends just after a White_Space
-// character (or with the text), so no word spans two pieces and the buffer
-// stays near PIECE_UNITS characters unless one word is longer.
-template <class Unit>
-void count_fixed_width(KeywordCounter& counter, text::TextView text,
-                       std::basic_string_view<Unit> units) {
-    constexpr std::size_t PIECE_UNITS = 16 * 1024;
-    std::unique_ptr<char[]> buffer;
-    std::size_t room = 0;
-    std::size_t begin = 0;
-    while (begin < units.size()) {
-        std::size_t end = std::min(begin + PIECE_UNITS, units.size());
-        while (end < units.size() && !text::detail::is_white_space(units[end - 1])) {
-            ++end;
-        }
-        const std::size_t needed = text::UTF8_MAX_BYTES * (end - begin);
-        if (needed > room) {
-            room = std::max(needed, text::UTF8_MAX_BYTES * PIECE_UNITS);
-            buffer = std::make_unique_for_overwrite<char[]>(room);
-        }
-        const std::size_t length = text::write_utf8(text, begin, end, buffer.get());
-        counter.count_text({buffer.get(), length});
-        begin = end;
+// The bytes a text takes in UTF-8, roughly, to size the tables.
+std::size_t estimated_bytes(text::TextView text) noexcept {
+    switch (text.form) {
+        case text::Form::UCS2:
+            return 2 * text.length;
+        case text::Form::UCS4:
+            return 3 * text.length;
+        default:
+            return text.length;
     }
+}
+
+// The `top_n` entries of highest count, most frequent first.
+struct Entry {
+    std::uint64_t count;
+    std::string_view word;
+};
+
+std::vector<Entry> select_top(const WordTable& table, std::uint64_t top_n) {
+    const auto by_count = [](const Entry& a, const Entry& b) { return a.count > b.count; };
+    std::vector<Entry> entries;
+    const std::size_t distinct = table.size();
+    const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(top_n, distinct));
+    if (wanted == 0) {
+        return entries;
+    }
+    if (wanted < distinct / 8) {
+        // A heap of the best so far, its least at the front: most words are
+        // turned away by one comparison, and no list of every word is made.
+        entries.reserve(wanted);
+        table.for_each([&](std::string_view word, std::uint64_t count) {
+            if (entries.size() < wanted) {
+                entries.push_back({count, word});
+                std::push_heap(entries.begin(), entries.end(), by_count);
+            } else if (count > entries.front().count) {
+                std::pop_heap(entries.begin(), entries.end(), by_count);
+                entries.back() = {count, word};
+                std::push_heap(entries.begin(), entries.end(), by_count);
+            }
+        });
+        std::sort_heap(entries.begin(), entries.end(), by_count);
+        return entries;
+    }
+    entries.reserve(distinct);
+    table.for_each([&](std::string_view word, std::uint64_t count) {
+        entries.push_back({count, word});
+    });
+    const auto cut = entries.begin() + static_cast<std::ptrdiff_t>(wanted);
+    if (cut != entries.end()) {
+        std::nth_element(entries.begin(), cut, entries.end(), by_count);
+        entries.erase(cut, entries.end());
+    }
+    std::sort(entries.begin(), entries.end(), by_count);
+    return entries;
 }
 
 }  // namespace
 
 Keywords extract_keywords(text::TextView text, std::vector<std::string> stop_words,
                           std::uint64_t top_n) {
-    Keywords result;
-    KeywordCounter counter(stop_words, random_hash_seed(), result.store);
-    text.visit([&]<class View>(View units) {
-        using Unit = typename View::value_type;
-        if constexpr (std::is_same_v<Unit, char>) {
-            counter.count_text(units);
-        } else if constexpr (sizeof(Unit) == 1) {
-            // Mostly ASCII: converted, it takes the block paths of UTF-8.
-            count_fixed_width(counter, text, units);
-        } else {
-            counter.count_units(units);
-        }
-    });
+    KeywordCounter counter(stop_words, random_hash_seed(), estimated_bytes(text));
+    text.visit([&]<class View>(View units) { counter.count(units.data(), units.size()); });
 
-    // The pairs point into the table while they are sorted; the words that
-    // make the cut are then copied out to the result's own store.
-    WordCounts& counts = counter.counts();
-    result.pairs.reserve(counts.size());
-    for (const auto& [key, count] : counts) {
-        result.pairs.push_back({key.view(), count});
-    }
-    std::stable_sort(
-        result.pairs.begin(), result.pairs.end(),
-        [](const KeywordCount& a, const KeywordCount& b) { return a.count > b.count; });
-    if (result.pairs.size() > top_n) {
-        result.pairs.resize(static_cast<std::size_t>(top_n));
-    }
-    WordStore& store = result.store;
-    for (KeywordCount& pair : result.pairs) {
-        if (pair.word.size() <= WordKey::INLINE_BYTES) {
-            pair.word = store.add(pair.word);
-        }
+    // The table holds the words; those that make the cut are copied out to
+    // the result's own store.
+    Keywords result;
+    const std::vector<Entry> top = select_top(counter.table(), top_n);
+    result.pairs.reserve(top.size());
+    for (const Entry& entry : top) {
+        result.pairs.push_back({result.store.add(entry.word), entry.count});
     }
     return result;
 }

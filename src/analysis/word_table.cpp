@@ -1,0 +1,218 @@
+#include "analysis/word_table.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <random>
+
+#define XXH_INLINE_ALL
+#include <xxhash.h>
+
+namespace parvenkel::analysis {
+
+std::uint64_t random_hash_seed() {
+    thread_local std::mt19937_64 generator = [] {
+        std::random_device device;
+        std::seed_seq seq{device(), device(), device(), device()};
+        return std::mt19937_64(seq);
+    }();
+    return generator();
+}
+
+namespace {
+
+// splitmix64: spreads one seed into the table's four keys.
+std::uint64_t split_mix(std::uint64_t& state) noexcept {
+    std::uint64_t z = (state += 0x9E3779B97F4A7C15);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EB;
+    return z ^ (z >> 31);
+}
+
+// A power of two of at least `wanted` and `least`, at most `most`.
+std::size_t initial_slots(std::size_t wanted, std::size_t least, std::size_t most) noexcept {
+    return std::bit_ceil(std::clamp(wanted, least, most));
+}
+
+// Significant bytes of a zero-padded little-endian half (0 to 8).
+std::size_t bytes_in(std::uint64_t half) noexcept {
+    return 8 - static_cast<std::size_t>(std::countl_zero(half)) / 8;
+}
+
+}  // namespace
+
+template <class Slot>
+void WordTable::Tier<Slot>::allocate(std::size_t slots_wanted) {
+    slots = std::make_unique<Slot[]>(slots_wanted);  // zeroed: all empty
+    capacity = slots_wanted;
+    used = 0;
+    shift = static_cast<unsigned>(64 - std::countr_zero(slots_wanted));
+}
+
+WordTable::WordTable(std::uint64_t seed, std::size_t text_bytes) {
+    std::uint64_t state = seed;
+    for (std::uint64_t& key : keys_) {
+        key = split_mix(state);
+    }
+    keys_[1] |= 1;  // an odd factor for words of up to eight bytes
+    keys_[3] |= 1;
+    // About one distinct short word per 32 bytes of a text of a few
+    // megabytes; more slots than that at the start would cost memory on the
+    // large texts of a small vocabulary.
+    short_.allocate(initial_slots(text_bytes / 32, 256, 64 * 1024));
+    medium_.allocate(initial_slots(text_bytes / 256, 64, 8 * 1024));
+    long_.allocate(64);
+}
+
+void WordTable::add_stop_word(std::string_view word) {
+    if (word.empty() || word.find('\0') != std::string_view::npos) {
+        return;  // no normalised word is empty or holds a zero byte
+    }
+    if (word.size() <= SHORT_BYTES) {
+        std::uint64_t lo = 0;
+        std::uint64_t hi = 0;
+        detail::load_up_to_16(word.data(), word.size(), lo, hi);
+        insert_short(lo, hi, hash_short(lo, hi), STOP);
+    } else {
+        add_long(word, STOP);
+    }
+}
+
+void WordTable::flush() {
+    for (std::size_t k = 0; k < pending_count_; ++k) {
+        const Pending& word = pending_[k];
+        insert_short(word.lo, word.hi, word.hash, 1);
+    }
+    pending_count_ = 0;
+}
+
+std::uint64_t WordTable::hash_long(std::string_view word) const noexcept {
+    return XXH3_64bits_withSeed(word.data(), word.size(), keys_[0]);
+}
+
+std::string_view WordTable::short_word(const ShortSlot& slot) noexcept {
+    const std::size_t size = slot.hi != 0 ? 8 + bytes_in(slot.hi) : bytes_in(slot.lo);
+    return {reinterpret_cast<const char*>(&slot.lo), size};
+}
+
+std::string_view WordTable::medium_word(const MediumSlot& slot) noexcept {
+    std::size_t size = 16;
+    while (size < 32 && slot.key[size / 8] != 0) {
+        size += 8;
+    }
+    size = size - 8 + bytes_in(slot.key[size / 8 - 1]);
+    return {reinterpret_cast<const char*>(slot.key), size};
+}
+
+void WordTable::add_long(std::string_view word, std::uint64_t initial) {
+    if (word.size() <= MEDIUM_BYTES) {
+        std::uint64_t key[4];
+        key[0] = detail::load<std::uint64_t>(word.data());
+        key[1] = detail::load<std::uint64_t>(word.data() + 8);
+        detail::load_up_to_16(word.data() + 16, word.size() - 16, key[2], key[3]);
+        insert_medium(key, initial);
+    } else {
+        insert_long(word, initial);
+    }
+}
+
+void WordTable::insert_medium(const std::uint64_t key[4], std::uint64_t initial) {
+    std::size_t i = medium_.index(hash_medium(key));
+    for (;;) {
+        MediumSlot& slot = medium_.slots[i];
+        if (slot.key[0] == key[0] && slot.key[1] == key[1] && slot.key[2] == key[2] &&
+            slot.key[3] == key[3]) {
+            slot.count += (slot.count >> 63) ^ 1;
+            return;
+        }
+        if (slot.key[0] == 0) {
+            std::copy(key, key + 4, slot.key);
+            slot.count = initial;
+            words_ += initial == 1;
+            ++medium_.used;
+            if (medium_.full()) {
+                grow_medium();
+            }
+            return;
+        }
+        i = (i + 1) & medium_.mask();
+    }
+}
+
+void WordTable::insert_long(std::string_view word, std::uint64_t initial) {
+    const std::uint64_t hash = hash_long(word);
+    std::size_t i = long_.index(hash);
+    for (;;) {
+        LongSlot& slot = long_.slots[i];
+        if (slot.data == nullptr) {
+            const std::string_view stored = store_.add(word);
+            slot = {hash, stored.data(), stored.size(), initial};
+            words_ += initial == 1;
+            ++long_.used;
+            if (long_.full()) {
+                grow_long();
+            }
+            return;
+        }
+        if (slot.hash == hash && slot.size == word.size() &&
+            std::memcmp(slot.data, word.data(), word.size()) == 0) {
+            slot.count += (slot.count >> 63) ^ 1;
+            return;
+        }
+        i = (i + 1) & long_.mask();
+    }
+}
+
+// Growth moves every entry to a table twice the size; kept out of line, it
+// leaves the insertion loops small.
+void WordTable::grow_short() {
+    Tier<ShortSlot> old = std::move(short_);
+    short_.allocate(2 * old.capacity);
+    for (std::size_t k = 0; k < old.capacity; ++k) {
+        const ShortSlot& slot = old.slots[k];
+        if (slot.lo == 0) {
+            continue;
+        }
+        std::size_t i = short_.index(hash_short(slot.lo, slot.hi));
+        while (short_.slots[i].lo != 0) {
+            i = (i + 1) & short_.mask();
+        }
+        short_.slots[i] = slot;
+    }
+    short_.used = old.used;
+}
+
+void WordTable::grow_medium() {
+    Tier<MediumSlot> old = std::move(medium_);
+    medium_.allocate(2 * old.capacity);
+    for (std::size_t k = 0; k < old.capacity; ++k) {
+        const MediumSlot& slot = old.slots[k];
+        if (slot.key[0] == 0) {
+            continue;
+        }
+        std::size_t i = medium_.index(hash_medium(slot.key));
+        while (medium_.slots[i].key[0] != 0) {
+            i = (i + 1) & medium_.mask();
+        }
+        medium_.slots[i] = slot;
+    }
+    medium_.used = old.used;
+}
+
+void WordTable::grow_long() {
+    Tier<LongSlot> old = std::move(long_);
+    long_.allocate(2 * old.capacity);
+    for (std::size_t k = 0; k < old.capacity; ++k) {
+        const LongSlot& slot = old.slots[k];
+        if (slot.data == nullptr) {
+            continue;
+        }
+        std::size_t i = long_.index(slot.hash);
+        while (long_.slots[i].data != nullptr) {
+            i = (i + 1) & long_.mask();
+        }
+        long_.slots[i] = slot;
+    }
+    long_.used = old.used;
+}
+
+}  // namespace parvenkel::analysis
