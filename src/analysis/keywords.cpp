@@ -370,25 +370,33 @@ class KeywordCounter {
     // A piece of ASCII at `start` of the chunk whose letters are the set
     // bits of `letters` (relative to `start`).
     void count_ascii_piece(const Chunk& chunk, std::size_t start, std::uint64_t letters) {
-        const auto n = static_cast<unsigned>(__builtin_popcountll(letters));
-        if (n < MIN_KEYWORD_BYTES) {
+        if (letters == 0) {
             return;
         }
         const auto first = static_cast<unsigned>(__builtin_ctzll(letters));
         const std::uint64_t run = letters >> first;
         const unsigned char* from = chunk.low + start;
-        if (n <= WordTable::SHORT_BYTES && (run & (run + 1)) == 0) {
-            // One run of letters: the key is a slice of the lowercase bytes.
+        if ((run & (run + 1)) == 0) {
+            // One run of letters: the word is a slice of the lowercase
+            // bytes, and a short one becomes the key with two masked loads.
+            const auto n = static_cast<unsigned>(__builtin_ctzll(~run));
+            if (n < MIN_KEYWORD_BYTES) {
+                return;
+            }
             const unsigned char* p = from + first;
-            table_.add_short(detail::load<std::uint64_t>(p) & HALF_MASKS[n][0],
-                             detail::load<std::uint64_t>(p + 8) & HALF_MASKS[n][1]);
+            if (n <= WordTable::SHORT_BYTES) {
+                table_.add_short(detail::load<std::uint64_t>(p) & HALF_MASKS[n][0],
+                                 detail::load<std::uint64_t>(p + 8) & HALF_MASKS[n][1]);
+            } else {
+                table_.add({reinterpret_cast<const char*>(p), n});
+            }
             return;
         }
         char* out = word_.data();
         for (std::uint64_t rest = letters; rest != 0; rest &= rest - 1) {
             *out++ = static_cast<char>(from[__builtin_ctzll(rest)]);
         }
-        table_.add({word_.data(), n});
+        add_word(static_cast<std::size_t>(out - word_.data()));
     }
 
     // ------------------------------------------------------------------
@@ -396,7 +404,10 @@ class KeywordCounter {
 
     // Where writing into word_ must stop: past it, the form of one more
     // character may not fit.
-    char* word_limit() noexcept { return word_.data() + word_.size() - text::LOWER_MAX_BYTES; }
+    // (or of one run of letter_runs).
+    char* word_limit() noexcept { return word_.data() + word_.size() - WORD_MARGIN; }
+    static constexpr std::size_t WORD_MARGIN = 32;
+    static_assert(WORD_MARGIN >= text::LOWER_MAX_BYTES && WORD_MARGIN >= 3 * 8);
 
     // Doubles word_, keeping what `out` has written so far.
     void grow_word(char*& out, char*& limit) {
@@ -488,6 +499,17 @@ class KeywordCounter {
             if (out > limit) {
                 grow_word(out, limit);
             }
+#if defined(PARVENKEL_SSE2)
+            if constexpr (sizeof(Unit) == 2) {
+                if (i + 8 <= size) {
+                    const std::size_t taken = letter_runs(units + i, out);
+                    if (taken != 0) {
+                        i += taken - 1;
+                        continue;
+                    }
+                }
+            }
+#endif
             const char32_t cp = units[i];
             if (cp < 0x80) {
                 const std::uint8_t cls = ASCII_CLASSES[cp];
@@ -523,6 +545,85 @@ class KeywordCounter {
         }
         return i + 1;  // past the White_Space character, or the end
     }
+
+#if defined(PARVENKEL_SSE2)
+    // Takes the leading run of letters, in the 8 units at `units`, of the
+    // script of the first, when their lowercase UTF-8 forms come from
+    // vector arithmetic: kana, CJK ideographs and Hangul syllables (three
+    // bytes, as they are), basic Greek and basic Cyrillic (two bytes, their
+    // case mapping a fixed offset). The letters are classified with range
+    // compares. Writes their forms at `out`, which has room for 24 bytes,
+    // moves it past them and returns how many units it took: 0 when the
+    // first unit is none of these.
+    static std::size_t letter_runs(const char16_t* units, char*& out) noexcept {
+        const char16_t first = units[0];
+        if (first < 0x391 || (first > 0x45F && first < 0x3041) || first > 0xD7A3) {
+            return 0;
+        }
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units));
+        // Lanes with lo <= unit <= hi, unsigned.
+        const auto in = [v](int lo, int hi) {
+            const __m128i offset = _mm_sub_epi16(v, _mm_set1_epi16(static_cast<short>(lo)));
+            return _mm_cmpeq_epi16(
+                _mm_subs_epu16(offset, _mm_set1_epi16(static_cast<short>(hi - lo))),
+                _mm_setzero_si128());
+        };
+        const auto bits = [](__m128i lanes) {
+            return static_cast<unsigned>(
+                _mm_movemask_epi8(_mm_packs_epi16(lanes, _mm_setzero_si128())));
+        };
+        const auto run_length = [](unsigned mask) {
+            return static_cast<std::size_t>(__builtin_ctz(~mask));
+        };
+        if (first >= 0x3041) {
+            static_assert(std::size(text::tables::PLAIN_LETTER_RUNS) == 4);
+            const auto& runs = text::tables::PLAIN_LETTER_RUNS;
+            const auto run = [&](std::size_t k) {
+                return in(static_cast<int>(runs[k][0]), static_cast<int>(runs[k][1] - 1));
+            };
+            const unsigned plain =
+                bits(_mm_or_si128(_mm_or_si128(run(0), run(1)), _mm_or_si128(run(2), run(3))));
+            const std::size_t n = run_length(plain);
+            for (std::size_t k = 0; k < n; ++k) {
+                const std::uint32_t unit = units[k];
+                const std::uint32_t form = (0xE0 | unit >> 12) | (0x80 | (unit >> 6 & 0x3F)) << 8 |
+                                           (0x80 | (unit & 0x3F)) << 16;
+                std::memcpy(out + 3 * k, &form, 4);
+            }
+            out += 3 * n;
+            return n;
+        }
+        __m128i add;
+        unsigned letters;
+        if (first >= 0x400) {
+            // Cyrillic: U+0400-U+040F map 0x50 up, U+0410-U+042F 0x20 up,
+            // U+0430-U+045F are their own form.
+            add = _mm_or_si128(_mm_and_si128(in(0x400, 0x40F), _mm_set1_epi16(0x50)),
+                               _mm_and_si128(in(0x410, 0x42F), _mm_set1_epi16(0x20)));
+            letters = bits(in(0x400, 0x45F));
+        } else {
+            // Greek: the capitals U+0391-U+03A9 map 0x20 up, but for U+03A2
+            // (unassigned) and U+03A3 (its form depends on the text); the
+            // small letters U+03AC-U+03CE are their own form.
+            const __m128i not_sigma =
+                _mm_andnot_si128(_mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(0x3A2)),
+                                              _mm_cmpeq_epi16(v, _mm_set1_epi16(0x3A3))),
+                                 in(0x391, 0x3A9));
+            add = _mm_and_si128(not_sigma, _mm_set1_epi16(0x20));
+            letters = bits(_mm_or_si128(not_sigma, in(0x3AC, 0x3CE)));
+        }
+        const __m128i lowered = _mm_add_epi16(v, add);
+        // Two bytes a lane: 0xC0 | x >> 6, then 0x80 | x & 0x3F.
+        const __m128i lead = _mm_or_si128(_mm_srli_epi16(lowered, 6), _mm_set1_epi16(0xC0));
+        const __m128i trail =
+            _mm_or_si128(_mm_and_si128(lowered, _mm_set1_epi16(0x3F)), _mm_set1_epi16(0x80));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                         _mm_or_si128(lead, _mm_slli_epi16(trail, 8)));
+        const std::size_t n = run_length(letters);
+        out += 2 * n;
+        return n;
+    }
+#endif
 
     template <class Unit>
     static text::TextView fixed_view(const Unit* units, std::size_t length) noexcept {
