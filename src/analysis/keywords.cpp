@@ -281,7 +281,8 @@ class KeywordCounter {
             classify(units + pos, length);
             pos = walk(units, size, pos, length);
         }
-        table_.flush();
+        table_.add_short(batch_, batched_);
+        batched_ = 0;
     }
 
     WordTable& table() noexcept { return table_; }
@@ -331,72 +332,108 @@ class KeywordCounter {
 
     // Counts the pieces that start in the chunk of `length` units at `base`
     // of the text, which has `size` units; returns where the next chunk
-    // starts (a White_Space unit ends every piece before it).
+    // starts (a White_Space character ends every piece before it).
+    //
+    // The pieces are found a block at a time: a piece starts at a unit that
+    // is not White_Space after one that is, so the starts of a block are one
+    // mask, walked with count-trailing-zeros; most pieces also end in the
+    // block where they start.
     template <class Unit>
     std::size_t walk(const Unit* units, std::size_t size, std::size_t base, std::size_t length) {
         const Chunk& chunk = *chunk_;
         const bool last = base + length == size;
-        std::size_t pos = 0;
-        while (pos < length) {
-            const std::uint64_t spaces = bits_at(chunk.space, pos);
-            if (spaces == ~std::uint64_t{0}) {
-                pos += 64;
-                continue;
-            }
-            const std::size_t start = pos + static_cast<std::size_t>(__builtin_ctzll(~spaces));
-            if (start >= length) {
-                break;
-            }
-            const std::uint64_t ahead = bits_at(chunk.space, start);
-            const auto piece = static_cast<unsigned>(ahead == 0 ? 64 : __builtin_ctzll(ahead));
-            const std::size_t end = start + piece;
-            const std::uint64_t inside = low_bits(piece);
-            if (ahead == 0 || (end == length && !last) ||
-                (bits_at(chunk.special, start) & inside) != 0) {
-                // The exact path, which ends at the piece's real end.
-                const std::size_t next = exact_piece(units, size, base + start);
-                if (next > base + length) {
-                    return next;
+        const std::size_t blocks = (length + 63) / 64;
+        // The unit before a chunk is White_Space (or there is none).
+        std::uint64_t carry = 1;
+        // Pieces that start before `resume` were taken by the exact path.
+        std::size_t resume = 0;
+        for (std::size_t b = 0; b < blocks; ++b) {
+            const std::uint64_t spaces = chunk.space[b];
+            std::uint64_t starts = ~spaces & (spaces << 1 | carry);
+            carry = spaces >> 63;
+            // A piece may go on into the next block: each mask is read
+            // through a window of 64 units from the piece's start.
+            const std::uint64_t spaces_after = chunk.space[b + 1];
+            const std::uint64_t letters_here = chunk.letter[b];
+            const std::uint64_t letters_after = chunk.letter[b + 1];
+            const std::uint64_t special_here = chunk.special[b];
+            const std::uint64_t special_after = chunk.special[b + 1];
+            for (; starts != 0; starts &= starts - 1) {
+                const auto offset = static_cast<unsigned>(__builtin_ctzll(starts));
+                const std::size_t start = 64 * b + offset;
+                if (start < resume) [[unlikely]] {
+                    continue;
                 }
-                pos = next - base;
-                continue;
+                // x << 1 << (63 - offset): no shift by 64 when offset is 0.
+                const unsigned back = 63 - offset;
+                const std::uint64_t ahead = spaces >> offset | spaces_after << 1 << back;
+                const std::uint64_t letters = letters_here >> offset | letters_after << 1 << back;
+                const std::uint64_t special = special_here >> offset | special_after << 1 << back;
+                const auto piece = static_cast<unsigned>(ahead == 0 ? 64 : __builtin_ctzll(ahead));
+                const std::uint64_t inside = low_bits(piece);
+                if (ahead == 0 || (special & inside) != 0 || (start + piece == length && !last))
+                    [[unlikely]] {
+                    // The exact path, which ends at the piece's real end.
+                    const std::size_t next = exact_pieces(units, size, base, length, start);
+                    if (next > base + length) {
+                        return next;
+                    }
+                    resume = next - base;
+                    continue;
+                }
+                count_ascii_piece(chunk, start, letters & inside);
             }
-            count_ascii_piece(chunk, start, bits_at(chunk.letter, start) & inside);
-            pos = end + 1;
         }
         return base + length;
+    }
+
+    // Counts, by the exact path, the piece at `start` of the chunk at
+    // `base`, and those after it that the chunk's masks do not show as
+    // pieces: a piece that follows White_Space that is not ASCII. Returns
+    // where the pieces of the masks take over again (in the text).
+    template <class Unit>
+    std::size_t exact_pieces(const Unit* units, std::size_t size, std::size_t base,
+                             std::size_t length, std::size_t start) {
+        const Chunk& chunk = *chunk_;
+        const auto is_space = [&](std::size_t at) {
+            return (chunk.space[at / 64] >> (at % 64) & 1) != 0;
+        };
+        std::size_t next = exact_piece(units, size, base + start);
+        while (next < base + length && !is_space(next - base - 1) && !is_space(next - base)) {
+            next = exact_piece(units, size, next);
+        }
+        return next;
     }
 
     // A piece of ASCII at `start` of the chunk whose letters are the set
     // bits of `letters` (relative to `start`).
     void count_ascii_piece(const Chunk& chunk, std::size_t start, std::uint64_t letters) {
-        if (letters == 0) {
-            return;
-        }
-        const auto first = static_cast<unsigned>(__builtin_ctzll(letters));
-        const std::uint64_t run = letters >> first;
+        // A piece has at most 63 units here, so bit 63 stands in for "no
+        // letter" (a run of one, too short to count).
+        const auto first = static_cast<unsigned>(__builtin_ctzll(letters | std::uint64_t{1} << 63));
+        const std::uint64_t run = letters >> first | (letters == 0 ? 1 : 0);
+        const auto n = static_cast<unsigned>(__builtin_ctzll(~run));
         const unsigned char* from = chunk.low + start;
-        if ((run & (run + 1)) == 0) {
-            // One run of letters: the word is a slice of the lowercase
-            // bytes, and a short one becomes the key with two masked loads.
-            const auto n = static_cast<unsigned>(__builtin_ctzll(~run));
-            if (n < MIN_KEYWORD_BYTES) {
-                return;
+        if ((run & (run + 1)) != 0 || n > WordTable::SHORT_BYTES) [[unlikely]] {
+            char* out = word_.data();
+            for (std::uint64_t rest = letters; rest != 0; rest &= rest - 1) {
+                *out++ = static_cast<char>(from[__builtin_ctzll(rest)]);
             }
-            const unsigned char* p = from + first;
-            if (n <= WordTable::SHORT_BYTES) {
-                table_.add_short(detail::load<std::uint64_t>(p) & HALF_MASKS[n][0],
-                                 detail::load<std::uint64_t>(p + 8) & HALF_MASKS[n][1]);
-            } else {
-                table_.add({reinterpret_cast<const char*>(p), n});
-            }
+            add_word(static_cast<std::size_t>(out - word_.data()));
             return;
         }
-        char* out = word_.data();
-        for (std::uint64_t rest = letters; rest != 0; rest &= rest - 1) {
-            *out++ = static_cast<char>(from[__builtin_ctzll(rest)]);
+        // One run of letters: the word is a slice of the lowercase bytes,
+        // and becomes the key with two masked loads. It is written to the
+        // batch in any case, and kept there only when it is long enough,
+        // which spares a hard-to-predict branch on the many short words.
+        const unsigned char* p = from + first;
+        batch_[batched_] = {detail::load<std::uint64_t>(p) & HALF_MASKS[n][0],
+                            detail::load<std::uint64_t>(p + 8) & HALF_MASKS[n][1]};
+        batched_ += n >= MIN_KEYWORD_BYTES ? 1 : 0;
+        if (batched_ == WordTable::BATCH) {
+            table_.add_short(batch_, batched_);
+            batched_ = 0;
         }
-        add_word(static_cast<std::size_t>(out - word_.data()));
     }
 
     // ------------------------------------------------------------------
@@ -417,9 +454,30 @@ class KeywordCounter {
         limit = word_limit();
     }
 
+    // Short words wait in batch_ for the table, which takes them in
+    // batches.
+    void push_short(std::uint64_t lo, std::uint64_t hi) {
+        batch_[batched_] = {lo, hi};
+        if (++batched_ == WordTable::BATCH) {
+            table_.add_short(batch_, batched_);
+            batched_ = 0;
+        }
+    }
+
+    void count_word(std::string_view word) {
+        if (word.size() <= WordTable::SHORT_BYTES) {
+            std::uint64_t lo = 0;
+            std::uint64_t hi = 0;
+            detail::load_up_to_16(word.data(), word.size(), lo, hi);
+            push_short(lo, hi);
+        } else {
+            table_.add(word);
+        }
+    }
+
     void add_word(std::size_t length) {
         if (length >= MIN_KEYWORD_BYTES) {
-            table_.add({word_.data(), length});
+            count_word({word_.data(), length});
         }
     }
 
@@ -662,11 +720,13 @@ class KeywordCounter {
         lowered_.clear();
         text::append_lowercase(lowered_, letters_);
         if (lowered_.size() >= MIN_KEYWORD_BYTES) {
-            table_.add(lowered_);
+            count_word(lowered_);
         }
     }
 
     WordTable table_;
+    ShortKey batch_[WordTable::BATCH];
+    std::size_t batched_ = 0;
     Isa isa_;
     std::unique_ptr<Chunk> chunk_;
     std::string word_;

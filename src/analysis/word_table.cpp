@@ -77,12 +77,45 @@ void WordTable::add_stop_word(std::string_view word) {
     }
 }
 
-void WordTable::flush() {
-    for (std::size_t k = 0; k < pending_count_; ++k) {
-        const Pending& word = pending_[k];
-        insert_short(word.lo, word.hi, word.hash, 1);
+void WordTable::add_short(const ShortKey* keys, std::size_t count) {
+    for (; count > BATCH; count -= BATCH, keys += BATCH) {
+        add_short(keys, BATCH);
     }
-    pending_count_ = 0;
+    while (short_.used + count > short_.capacity / 2 + short_.capacity / 4) {
+        grow_short();
+    }
+    // Locals, so that the compiler need not reload them after each store.
+    const std::uint64_t k0 = keys_[0];
+    const std::uint64_t k1 = keys_[1];
+    ShortSlot* const slots = short_.slots.get();
+    const unsigned shift = short_.shift;
+    const std::size_t mask = short_.mask();
+    std::size_t at[BATCH];
+    for (std::size_t k = 0; k < count; ++k) {
+        at[k] = static_cast<std::size_t>(detail::fold_multiply(keys[k].lo ^ k0, keys[k].hi ^ k1) >>
+                                         shift);
+        __builtin_prefetch(slots + at[k]);
+    }
+    std::size_t added = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::uint64_t lo = keys[k].lo;
+        const std::uint64_t hi = keys[k].hi;
+        for (std::size_t i = at[k];; i = (i + 1) & mask) {
+            ShortSlot& slot = slots[i];
+            if (slot.lo == lo && slot.hi == hi) {
+                // Stop words keep their mark; others count one more.
+                slot.count += (slot.count >> 63) ^ 1;
+                break;
+            }
+            if (slot.lo == 0) {
+                slot = {lo, hi, 1};
+                ++added;
+                break;
+            }
+        }
+    }
+    short_.used += added;
+    words_ += added;
 }
 
 std::uint64_t WordTable::hash_long(std::string_view word) const noexcept {

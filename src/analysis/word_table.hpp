@@ -88,10 +88,17 @@ inline std::uint64_t fold_multiply(std::uint64_t a, std::uint64_t b) noexcept {
 
 }  // namespace detail
 
+// A word of 1-16 bytes as two little-endian halves, zero-padded.
+struct ShortKey {
+    std::uint64_t lo, hi;
+};
+
 class WordTable {
    public:
     static constexpr std::size_t SHORT_BYTES = 16;
     static constexpr std::size_t MEDIUM_BYTES = 32;
+    // Most words add_short takes at once.
+    static constexpr std::size_t BATCH = 128;
 
     // `text_bytes` sizes the tables at the start: a text of a few megabytes
     // starts large enough for its vocabulary, a bigger one grows from there.
@@ -109,25 +116,18 @@ class WordTable {
             std::uint64_t lo = 0;
             std::uint64_t hi = 0;
             detail::load_up_to_16(word.data(), word.size(), lo, hi);
-            add_short(lo, hi);
+            const ShortKey key{lo, hi};
+            add_short(&key, 1);
         } else {
             add_long(word);
         }
     }
 
-    // Counts one occurrence of the word of 1-16 bytes whose zero-padded
-    // halves are lo (first eight bytes) and hi.
-    void add_short(std::uint64_t lo, std::uint64_t hi) {
-        const std::uint64_t hash = hash_short(lo, hi);
-        __builtin_prefetch(&short_.slots[short_.index(hash)]);
-        pending_[pending_count_] = {lo, hi, hash};
-        if (++pending_count_ == BATCH) {
-            flush();
-        }
-    }
-
-    // Inserts the words still in the batch; call before reading.
-    void flush();
+    // Counts one occurrence of each of `count` words of 1-16 bytes, given
+    // as their zero-padded halves: all are hashed and their slots
+    // prefetched first, then all are inserted, so that the memory accesses
+    // of the batch overlap.
+    void add_short(const ShortKey* keys, std::size_t count);
 
     // Calls f(word, count) for every counted word, in no defined order. The
     // views point into the table: valid until it changes or goes.
@@ -157,7 +157,6 @@ class WordTable {
     std::size_t size() const noexcept { return words_; }
 
    private:
-    static constexpr std::size_t BATCH = 32;
     static constexpr std::uint64_t STOP = std::uint64_t{1} << 63;
 
     struct ShortSlot {
@@ -172,9 +171,6 @@ class WordTable {
         const char* data;
         std::size_t size;
         std::uint64_t count;
-    };
-    struct Pending {
-        std::uint64_t lo, hi, hash;
     };
 
     // One tier: slots, a power of two of them, none of them full beyond
@@ -243,8 +239,6 @@ class WordTable {
     Tier<MediumSlot> medium_;
     Tier<LongSlot> long_;
     std::size_t words_ = 0;
-    Pending pending_[BATCH];
-    std::size_t pending_count_ = 0;
     WordStore store_;
 };
 
