@@ -558,7 +558,7 @@ class KeywordCounter {
                 grow_word(out, limit);
             }
 #if defined(PARVENKEL_SSE2)
-            if constexpr (sizeof(Unit) == 2) {
+            if constexpr (sizeof(Unit) <= 2) {
                 if (i + 8 <= size) {
                     const std::size_t taken = letter_runs(units + i, out);
                     if (taken != 0) {
@@ -605,20 +605,59 @@ class KeywordCounter {
     }
 
 #if defined(PARVENKEL_SSE2)
-    // Takes the leading run of letters, in the 8 units at `units`, of the
-    // script of the first, when their lowercase UTF-8 forms come from
-    // vector arithmetic: kana, CJK ideographs and Hangul syllables (three
-    // bytes, as they are), basic Greek and basic Cyrillic (two bytes, their
-    // case mapping a fixed offset). The letters are classified with range
-    // compares. Writes their forms at `out`, which has room for 24 bytes,
-    // moves it past them and returns how many units it took: 0 when the
-    // first unit is none of these.
-    static std::size_t letter_runs(const char16_t* units, char*& out) noexcept {
-        const char16_t first = units[0];
-        if (first < 0x391 || (first > 0x45F && first < 0x3041) || first > 0xD7A3) {
-            return 0;
+    // Takes the leading run, in the 8 units at `units`, of characters whose
+    // part in a word vector arithmetic gives, classified by range compares:
+    //
+    //   * kana, CJK ideographs and Hangul syllables: three bytes, as they
+    //     are (Alphabetic, their own lowercase form);
+    //   * the letters of two bytes of Latin-1, basic Greek and basic
+    //     Cyrillic, whose case mapping is a fixed offset: two bytes;
+    //   * ASCII letters: one byte, lowercased;
+    //   * ASCII characters that are neither letters nor White_Space, and
+    //     common CJK and general punctuation: nothing (not Alphabetic).
+    //
+    // Writes the forms at `out`, which has room for 32 bytes, moves it past
+    // them and returns how many units it took: the run ends before any
+    // other character (White_Space, U+03A3, whose form depends on the text,
+    // and every rarer one). tests/cpp/test_keyword_paths.cpp checks every
+    // code unit against the exact path.
+    enum class Script { LATIN, GREEK_CYRILLIC, CJK };
+
+    template <class Unit>
+    static std::size_t letter_runs(const Unit* units, char*& out) noexcept {
+        // The kernel is chosen by the first unit: a run seldom leaves its
+        // script, and each kernel tests only the ranges of its own.
+        const std::uint32_t first = units[0];
+        if (first < 0x100) {
+            if (first < 0x80 && ASCII_CLASSES[first] == SPACE) {
+                return 0;
+            }
+            return runs_of<Script::LATIN>(units, out);
         }
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units));
+        if constexpr (sizeof(Unit) == 2) {
+            if (first - 0x391 <= 0x45F - 0x391) {
+                return runs_of<Script::GREEK_CYRILLIC>(units, out);
+            }
+            if (first >= 0x2010) {
+                return runs_of<Script::CJK>(units, out);
+            }
+        }
+        return 0;
+    }
+
+    template <Script script, class Unit>
+    static std::size_t runs_of(const Unit* units, char*& out) noexcept {
+        constexpr bool latin = script == Script::LATIN;
+        constexpr bool greek_cyrillic = script == Script::GREEK_CYRILLIC;
+        constexpr bool cjk = script == Script::CJK;
+        __m128i v;
+        if constexpr (sizeof(Unit) == 1) {
+            v = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(units)),
+                                  _mm_setzero_si128());
+        } else {
+            static_assert(sizeof(Unit) == 2);
+            v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units));
+        }
         // Lanes with lo <= unit <= hi, unsigned.
         const auto in = [v](int lo, int hi) {
             const __m128i offset = _mm_sub_epi16(v, _mm_set1_epi16(static_cast<short>(lo)));
@@ -626,60 +665,111 @@ class KeywordCounter {
                 _mm_subs_epu16(offset, _mm_set1_epi16(static_cast<short>(hi - lo))),
                 _mm_setzero_si128());
         };
-        const auto bits = [](__m128i lanes) {
-            return static_cast<unsigned>(
-                _mm_movemask_epi8(_mm_packs_epi16(lanes, _mm_setzero_si128())));
+        const auto is = [v](int unit) {
+            return _mm_cmpeq_epi16(v, _mm_set1_epi16(static_cast<short>(unit)));
         };
-        const auto run_length = [](unsigned mask) {
-            return static_cast<std::size_t>(__builtin_ctz(~mask));
+        const auto either = [](__m128i a, __m128i b) { return _mm_or_si128(a, b); };
+        const auto pick = [](__m128i mask, __m128i a, __m128i b) {
+            return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
         };
-        if (first >= 0x3041) {
-            static_assert(std::size(text::tables::PLAIN_LETTER_RUNS) == 4);
-            const auto& runs = text::tables::PLAIN_LETTER_RUNS;
-            const auto run = [&](std::size_t k) {
-                return in(static_cast<int>(runs[k][0]), static_cast<int>(runs[k][1] - 1));
-            };
-            const unsigned plain =
-                bits(_mm_or_si128(_mm_or_si128(run(0), run(1)), _mm_or_si128(run(2), run(3))));
-            const std::size_t n = run_length(plain);
-            for (std::size_t k = 0; k < n; ++k) {
-                const std::uint32_t unit = units[k];
-                const std::uint32_t form = (0xE0 | unit >> 12) | (0x80 | (unit >> 6 & 0x3F)) << 8 |
-                                           (0x80 | (unit & 0x3F)) << 16;
-                std::memcpy(out + 3 * k, &form, 4);
+        const auto set = [](int value) { return _mm_set1_epi16(static_cast<short>(value)); };
+        const __m128i none = _mm_setzero_si128();
+
+        // Greek and Cyrillic words seldom hold anything but their letters:
+        // their run takes letters of two bytes only, and is then written
+        // with one store.
+        __m128i ascii_upper = none;
+        __m128i ascii_letter = none;
+        __m128i drop = none;
+        if constexpr (!greek_cyrillic) {
+            ascii_upper = in('A', 'Z');
+            ascii_letter = either(ascii_upper, in('a', 'z'));
+            const __m128i ascii_space = either(in(0x09, 0x0D), is(' '));
+            drop = _mm_andnot_si128(either(ascii_letter, ascii_space), in(0, 0x7F));
+            if constexpr (sizeof(Unit) == 2) {
+                drop = either(drop, in(0x2010, 0x2027));  // dashes, quotes, bullets
             }
-            out += 3 * n;
-            return n;
         }
-        __m128i add;
-        unsigned letters;
-        if (first >= 0x400) {
-            // Cyrillic: U+0400-U+040F map 0x50 up, U+0410-U+042F 0x20 up,
-            // U+0430-U+045F are their own form.
-            add = _mm_or_si128(_mm_and_si128(in(0x400, 0x40F), _mm_set1_epi16(0x50)),
-                               _mm_and_si128(in(0x410, 0x42F), _mm_set1_epi16(0x20)));
-            letters = bits(in(0x400, 0x45F));
+        // Letters of two bytes: those that map 0x20 up, 0x50 up, or are
+        // their own form.
+        __m128i up_20 = none;
+        __m128i up_50 = none;
+        __m128i two = none;
+        __m128i three = none;
+        if constexpr (latin) {
+            // Latin-1, but U+00D7 and U+00F7 (signs); guillemets dropped.
+            up_20 = _mm_andnot_si128(is(0xD7), in(0xC0, 0xDE));
+            two = either(up_20, _mm_andnot_si128(is(0xF7), in(0xDF, 0xFF)));
+            drop = either(drop, either(is(0xAB), is(0xBB)));
+        } else if constexpr (greek_cyrillic) {
+            // Greek capitals but U+03A2 (unassigned) and U+03A3 (its form
+            // depends on the text); Cyrillic capitals, U+0400-U+040F
+            // mapping 0x50 up.
+            up_20 = either(_mm_andnot_si128(either(is(0x3A2), is(0x3A3)), in(0x391, 0x3AB)),
+                           in(0x410, 0x42F));
+            up_50 = in(0x400, 0x40F);
+            two = either(either(up_20, up_50), either(in(0x3AC, 0x3CE), in(0x430, 0x45F)));
+        } else if constexpr (cjk) {
+            // Kana (with the prolonged sound and iteration marks), CJK
+            // ideographs, Hangul syllables; CJK and fullwidth punctuation.
+            three = either(either(either(in(0x3041, 0x3096), in(0x309D, 0x309F)),
+                                  either(in(0x30A1, 0x30FA), in(0x30FC, 0x30FF))),
+                           either(in(0x4E00, 0x9FFF), in(0xAC00, 0xD7A3)));
+            drop = either(
+                drop, either(either(in(0x3001, 0x3003), in(0x3008, 0x3011)), in(0xFF01, 0xFF20)));
+        }
+        const auto bits = [none](__m128i lanes) {
+            return static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(lanes, none)));
+        };
+        const __m128i taken = either(either(ascii_letter, two), either(three, drop));
+        const auto run = static_cast<std::size_t>(__builtin_ctz(~bits(taken)));
+        if (run == 0) {
+            return 0;
+        }
+        const __m128i lowered =
+            _mm_add_epi16(v, either(_mm_and_si128(either(up_20, ascii_upper), set(0x20)),
+                                    _mm_and_si128(up_50, set(0x50))));
+        // The form of each unit in the low bytes of a 32-bit lane, and its
+        // length.
+        const __m128i low6 = either(_mm_and_si128(lowered, set(0x3F)), set(0x80));
+        __m128i first_two;
+        __m128i lengths = _mm_and_si128(ascii_letter, set(1));
+        if constexpr (cjk) {
+            const __m128i lead = either(_mm_srli_epi16(lowered, 12), set(0xE0));
+            const __m128i mid6 =
+                either(_mm_and_si128(_mm_srli_epi16(lowered, 6), set(0x3F)), set(0x80));
+            first_two = pick(three, either(lead, _mm_slli_epi16(mid6, 8)), lowered);
+            lengths = either(lengths, _mm_and_si128(three, set(3)));
         } else {
-            // Greek: the capitals U+0391-U+03A9 map 0x20 up, but for U+03A2
-            // (unassigned) and U+03A3 (its form depends on the text); the
-            // small letters U+03AC-U+03CE are their own form.
-            const __m128i not_sigma =
-                _mm_andnot_si128(_mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(0x3A2)),
-                                              _mm_cmpeq_epi16(v, _mm_set1_epi16(0x3A3))),
-                                 in(0x391, 0x3A9));
-            add = _mm_and_si128(not_sigma, _mm_set1_epi16(0x20));
-            letters = bits(_mm_or_si128(not_sigma, in(0x3AC, 0x3CE)));
+            const __m128i lead = either(_mm_srli_epi16(lowered, 6), set(0xC0));
+            first_two = pick(two, either(lead, _mm_slli_epi16(low6, 8)), lowered);
+            lengths = either(lengths, _mm_and_si128(two, set(2)));
         }
-        const __m128i lowered = _mm_add_epi16(v, add);
-        // Two bytes a lane: 0xC0 | x >> 6, then 0x80 | x & 0x3F.
-        const __m128i lead = _mm_or_si128(_mm_srli_epi16(lowered, 6), _mm_set1_epi16(0xC0));
-        const __m128i trail =
-            _mm_or_si128(_mm_and_si128(lowered, _mm_set1_epi16(0x3F)), _mm_set1_epi16(0x80));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
-                         _mm_or_si128(lead, _mm_slli_epi16(trail, 8)));
-        const std::size_t n = run_length(letters);
-        out += 2 * n;
-        return n;
+        if constexpr (greek_cyrillic) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), first_two);
+            out += 2 * run;
+            return run;
+        } else if constexpr (latin) {
+            if ((~bits(two) & ((1u << run) - 1)) == 0) {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out), first_two);
+                out += 2 * run;
+                return run;
+            }
+        }
+        alignas(16) std::uint32_t forms[8];
+        _mm_store_si128(reinterpret_cast<__m128i*>(forms), _mm_unpacklo_epi16(first_two, low6));
+        _mm_store_si128(reinterpret_cast<__m128i*>(forms + 4), _mm_unpackhi_epi16(first_two, low6));
+        // Lanes past the run count for nothing; all eight are written
+        // without a branch.
+        const __m128i lane = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
+        lengths = _mm_and_si128(lengths, _mm_cmplt_epi16(lane, set(static_cast<int>(run))));
+        alignas(16) std::uint8_t length[16];
+        _mm_store_si128(reinterpret_cast<__m128i*>(length), _mm_packus_epi16(lengths, none));
+        for (std::size_t k = 0; k < 8; ++k) {
+            std::memcpy(out, forms + k, 4);
+            out += length[k];
+        }
+        return run;
     }
 #endif
 
