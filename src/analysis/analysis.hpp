@@ -57,4 +57,10 @@ Keywords extract_keywords(text::TextView text, std::vector<std::string> stop_wor
 Keywords extract_keywords(std::string_view text, std::vector<std::string> stop_words,
                           std::uint64_t top_n);
 
+// The vector instructions keyword extraction may use, at most: by default
+// the best the processor has. Tests lower the limit to reach the kernels of
+// every instruction set on one machine.
+enum class Kernels : std::uint8_t { SCALAR, SSE2, AVX2 };
+void limit_keyword_kernels(Kernels most) noexcept;
+
 }  // namespace parvenkel::analysis

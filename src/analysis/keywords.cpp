@@ -19,6 +19,7 @@
 //     character that ends it (which may be one that is not ASCII).
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <vector>
 
@@ -214,20 +215,24 @@ PARVENKEL_AVX2 BlockMasks classify_avx2(const Unit* units, unsigned char* low) n
 }
 #endif
 
-// The instruction sets a kernel can be chosen from, best first.
-enum class Isa { SCALAR, SSE2, AVX2 };
+// The instruction sets a kernel can be chosen from.
+using Isa = Kernels;
+
+std::atomic<Isa> kernel_limit{Isa::AVX2};
 
 Isa best_isa() noexcept {
+    const Isa limit = kernel_limit.load(std::memory_order_relaxed);
 #if defined(PARVENKEL_AVX2_TARGET)
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2")) {
+    if (limit >= Isa::AVX2 && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2")) {
         return Isa::AVX2;
     }
 #endif
 #if defined(PARVENKEL_SSE2)
-    return Isa::SSE2;
-#else
-    return Isa::SCALAR;
+    if (limit >= Isa::SSE2) {
+        return Isa::SSE2;
+    }
 #endif
+    return Isa::SCALAR;
 }
 
 // Bits [pos, pos + 64) of a bitmap, which has a readable word after the one
@@ -559,7 +564,7 @@ class KeywordCounter {
             }
 #if defined(PARVENKEL_SSE2)
             if constexpr (sizeof(Unit) <= 2) {
-                if (i + 8 <= size) {
+                if (i + 8 <= size && isa_ != Isa::SCALAR) {
                     const std::size_t taken = letter_runs(units + i, out);
                     if (taken != 0) {
                         i += taken - 1;
@@ -896,6 +901,10 @@ Keywords extract_keywords(text::TextView text, std::vector<std::string> stop_wor
         result.pairs.push_back({result.store.add(entry.word), entry.count});
     }
     return result;
+}
+
+void limit_keyword_kernels(Kernels most) noexcept {
+    kernel_limit.store(most, std::memory_order_relaxed);
 }
 
 Keywords extract_keywords(std::string_view text, std::vector<std::string> stop_words,
