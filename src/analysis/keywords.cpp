@@ -61,10 +61,53 @@ struct Chunk {
     std::uint64_t space[CHUNK_WORDS + 2];    // ASCII White_Space (and past the end)
     std::uint64_t letter[CHUNK_WORDS + 2];   // A-Z, a-z
     std::uint64_t special[CHUNK_WORDS + 2];  // not ASCII
+    std::uint64_t two[CHUNK_WORDS + 2];      // letters of two bytes (two_byte_form)
     // The ASCII lowercase form of each unit (any byte from 0x80 for the
     // others), with room for a 16-byte load past the last unit.
     alignas(64) unsigned char low[CHUNK + 64];
+    // The lowercase UTF-8 form of each unit of `two`, in blocks that have
+    // any (anything elsewhere), with room for a 32-byte load past the end.
+    alignas(64) std::uint16_t form2[CHUNK + 32];
 };
+
+// The letters of two UTF-8 bytes whose lowercase form is a fixed offset
+// away, which the block scanner takes without the Unicode tables: Latin-1
+// (but U+00D7 and U+00F7), basic Greek (but U+03A2, unassigned, and U+03A3,
+// whose form depends on the text) and basic Cyrillic. Writes the form's two
+// bytes, in order, as one little-endian 16-bit value.
+inline bool two_byte_form(std::uint32_t unit, std::uint16_t& form) noexcept {
+    std::uint32_t lowered = unit;
+    if (unit - 0xC0 <= 0xFF - 0xC0) {
+        if (unit == 0xD7 || unit == 0xF7) {
+            return false;
+        }
+        lowered += unit <= 0xDE ? 0x20 : 0;
+    } else if (unit - 0x391 <= 0x3CE - 0x391) {
+        if (unit == 0x3A2 || unit == 0x3A3) {
+            return false;
+        }
+        lowered += unit <= 0x3AB ? 0x20 : 0;
+    } else if (unit - 0x400 <= 0x45F - 0x400) {
+        lowered += unit < 0x410 ? 0x50 : unit < 0x430 ? 0x20 : 0;
+    } else {
+        return false;
+    }
+    form = static_cast<std::uint16_t>((0xC0 | lowered >> 6) | (0x80 | (lowered & 0x3F)) << 8);
+    return true;
+}
+
+// The `two` mask of `count` units, and their forms at `form2`.
+template <class Unit>
+std::uint64_t classify_two_scalar(const Unit* units, std::size_t count,
+                                  std::uint16_t* form2) noexcept {
+    std::uint64_t two = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        if (two_byte_form(static_cast<std::uint32_t>(units[k]), form2[k])) {
+            two |= std::uint64_t{1} << k;
+        }
+    }
+    return two;
+}
 
 // What an ASCII byte is to a word.
 enum AsciiClass : std::uint8_t { OTHER = 0, SPACE = 1, LETTER = 2 };
@@ -215,6 +258,60 @@ PARVENKEL_AVX2 BlockMasks classify_avx2(const Unit* units, unsigned char* low) n
 }
 #endif
 
+#if defined(PARVENKEL_AVX2_TARGET)
+PARVENKEL_AVX2 inline __m256i lanes16(int value) noexcept {
+    return _mm256_set1_epi16(static_cast<short>(value));
+}
+
+// Lanes of 16 bits with lo <= x <= hi, as unsigned values.
+PARVENKEL_AVX2 inline __m256i in16(__m256i v, int lo, int hi) noexcept {
+    const __m256i offset = _mm256_sub_epi16(v, lanes16(lo));
+    return _mm256_cmpeq_epi16(_mm256_subs_epu16(offset, lanes16(hi - lo)), _mm256_setzero_si256());
+}
+
+PARVENKEL_AVX2 inline __m256i is16(__m256i v, int unit) noexcept {
+    return _mm256_cmpeq_epi16(v, lanes16(unit));
+}
+
+PARVENKEL_AVX2 inline __m256i or16(__m256i a, __m256i b) noexcept { return _mm256_or_si256(a, b); }
+
+// classify_two_scalar for 64 units of one or two bytes, 16 at a time.
+template <class Unit>
+PARVENKEL_AVX2 std::uint64_t classify_two_avx2(const Unit* units, std::uint16_t* form2) noexcept {
+    std::uint64_t two = 0;
+    for (unsigned part = 0; part < 4; ++part) {
+        __m256i v;
+        if constexpr (sizeof(Unit) == 1) {
+            v = _mm256_cvtepu8_epi16(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + 16 * part)));
+        } else {
+            v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + 16 * part));
+        }
+        const __m256i up_20 = or16(
+            _mm256_andnot_si256(is16(v, 0xD7), in16(v, 0xC0, 0xDE)),
+            or16(_mm256_andnot_si256(or16(is16(v, 0x3A2), is16(v, 0x3A3)), in16(v, 0x391, 0x3AB)),
+                 in16(v, 0x410, 0x42F)));
+        const __m256i up_50 = in16(v, 0x400, 0x40F);
+        const __m256i letters =
+            or16(or16(up_20, up_50), or16(_mm256_andnot_si256(is16(v, 0xF7), in16(v, 0xDF, 0xFF)),
+                                          or16(in16(v, 0x3AC, 0x3CE), in16(v, 0x430, 0x45F))));
+        const __m256i lowered = _mm256_add_epi16(v, or16(_mm256_and_si256(up_20, lanes16(0x20)),
+                                                         _mm256_and_si256(up_50, lanes16(0x50))));
+        const __m256i lead = or16(_mm256_srli_epi16(lowered, 6), lanes16(0xC0));
+        const __m256i trail = or16(_mm256_and_si256(lowered, lanes16(0x3F)), lanes16(0x80));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(form2 + 16 * part),
+                            or16(lead, _mm256_slli_epi16(trail, 8)));
+        // One bit a lane: packed to bytes within each half, lanes 0-7 give
+        // bits 0-7 of the byte mask and lanes 8-15 bits 16-23.
+        const auto bytes = static_cast<std::uint32_t>(
+            _mm256_movemask_epi8(_mm256_packs_epi16(letters, _mm256_setzero_si256())));
+        const std::uint64_t lanes = (bytes & 0xFF) | (bytes >> 8 & 0xFF00);
+        two |= lanes << (16 * part);
+    }
+    return two;
+}
+#endif
+
 // The instruction sets a kernel can be chosen from.
 using Isa = Kernels;
 
@@ -288,6 +385,8 @@ class KeywordCounter {
         }
         table_.add_short(batch_, batched_);
         batched_ = 0;
+        table_.add_medium(medium_batch_, medium_batched_);
+        medium_batched_ = 0;
     }
 
     WordTable& table() noexcept { return table_; }
@@ -317,6 +416,7 @@ class KeywordCounter {
             chunk.space[b] = masks.space;
             chunk.letter[b] = masks.letter;
             chunk.special[b] = masks.special;
+            chunk.two[b] = masks.special == 0 ? 0 : classify_two(units + 64 * b, 64, b);
         }
         std::size_t b = blocks;
         const std::size_t rest = length % 64;
@@ -326,12 +426,39 @@ class KeywordCounter {
             chunk.space[b] = masks.space | ~low_bits(static_cast<unsigned>(rest));
             chunk.letter[b] = masks.letter;
             chunk.special[b] = masks.special;
+            chunk.two[b] = masks.special == 0 ? 0 : classify_two(units + 64 * b, rest, b);
             ++b;
         }
         for (; b < CHUNK_WORDS + 2; ++b) {
             chunk.space[b] = ~std::uint64_t{0};
             chunk.letter[b] = 0;
             chunk.special[b] = 0;
+            chunk.two[b] = 0;
+        }
+    }
+
+    // The letters of two bytes among `count` units of block b, with their
+    // forms; none in texts of four bytes a unit or in UTF-8 (which here is
+    // ASCII but for callers from C++, and takes the exact path).
+    template <class Unit>
+    std::uint64_t classify_two(const Unit* units, std::size_t count, std::size_t b) noexcept {
+        std::uint16_t* form2 = chunk_->form2 + 64 * b;
+        if constexpr (sizeof(Unit) == 1 && !std::is_same_v<Unit, char>) {
+#if defined(PARVENKEL_AVX2_TARGET)
+            if (isa_ == Isa::AVX2 && count == 64) {
+                return classify_two_avx2(units, form2);
+            }
+#endif
+            return classify_two_scalar(units, count, form2);
+        } else if constexpr (sizeof(Unit) == 2) {
+#if defined(PARVENKEL_AVX2_TARGET)
+            if (isa_ == Isa::AVX2 && count == 64) {
+                return classify_two_avx2(units, form2);
+            }
+#endif
+            return classify_two_scalar(units, count, form2);
+        } else {
+            return 0;
         }
     }
 
@@ -363,6 +490,8 @@ class KeywordCounter {
             const std::uint64_t letters_after = chunk.letter[b + 1];
             const std::uint64_t special_here = chunk.special[b];
             const std::uint64_t special_after = chunk.special[b + 1];
+            const std::uint64_t two_here = chunk.two[b];
+            const std::uint64_t two_after = chunk.two[b + 1];
             for (; starts != 0; starts &= starts - 1) {
                 const auto offset = static_cast<unsigned>(__builtin_ctzll(starts));
                 const std::size_t start = 64 * b + offset;
@@ -374,10 +503,11 @@ class KeywordCounter {
                 const std::uint64_t ahead = spaces >> offset | spaces_after << 1 << back;
                 const std::uint64_t letters = letters_here >> offset | letters_after << 1 << back;
                 const std::uint64_t special = special_here >> offset | special_after << 1 << back;
+                const std::uint64_t two = two_here >> offset | two_after << 1 << back;
                 const auto piece = static_cast<unsigned>(ahead == 0 ? 64 : __builtin_ctzll(ahead));
                 const std::uint64_t inside = low_bits(piece);
-                if (ahead == 0 || (special & inside) != 0 || (start + piece == length && !last))
-                    [[unlikely]] {
+                if (ahead == 0 || (special & ~two & inside) != 0 ||
+                    (start + piece == length && !last)) [[unlikely]] {
                     // The exact path, which ends at the piece's real end.
                     const std::size_t next = exact_pieces(units, size, base, length, start);
                     if (next > base + length) {
@@ -386,10 +516,52 @@ class KeywordCounter {
                     resume = next - base;
                     continue;
                 }
-                count_ascii_piece(chunk, start, letters & inside);
+                if ((two & inside) == 0) [[likely]] {
+                    count_ascii_piece(chunk, start, letters & inside);
+                } else {
+                    count_two_piece(chunk, start, letters & inside, two & inside);
+                }
             }
         }
         return base + length;
+    }
+
+    // A piece at `start` of the chunk of ASCII and letters of two bytes
+    // (the set bits of `two`), with its ASCII letters at the set bits of
+    // `letters`. A word of one script is a run of forms in form2.
+    void count_two_piece(const Chunk& chunk, std::size_t start, std::uint64_t letters,
+                         std::uint64_t two) {
+        const auto first = static_cast<unsigned>(__builtin_ctzll(two));
+        const std::uint64_t run = two >> first;
+        if (letters == 0 && (run & (run + 1)) == 0) {
+            const auto bytes = 2 * static_cast<unsigned>(__builtin_ctzll(~run));
+            const auto* p = reinterpret_cast<const unsigned char*>(chunk.form2 + start + first);
+            if (bytes <= WordTable::SHORT_BYTES) {
+                batch_[batched_] = {detail::load<std::uint64_t>(p) & HALF_MASKS[bytes][0],
+                                    detail::load<std::uint64_t>(p + 8) & HALF_MASKS[bytes][1]};
+                batched_ += bytes >= MIN_KEYWORD_BYTES ? 1 : 0;
+                if (batched_ == WordTable::BATCH) {
+                    table_.add_short(batch_, batched_);
+                    batched_ = 0;
+                }
+            } else {
+                count_word({reinterpret_cast<const char*>(p), bytes});
+            }
+            return;
+        }
+        const unsigned char* low = chunk.low + start;
+        const std::uint16_t* form2 = chunk.form2 + start;
+        char* out = word_.data();
+        for (std::uint64_t rest = letters | two; rest != 0; rest &= rest - 1) {
+            const auto k = static_cast<unsigned>(__builtin_ctzll(rest));
+            if ((two >> k & 1) != 0) {
+                std::memcpy(out, form2 + k, 2);
+                out += 2;
+            } else {
+                *out++ = static_cast<char>(low[k]);
+            }
+        }
+        add_word(static_cast<std::size_t>(out - word_.data()));
     }
 
     // Counts, by the exact path, the piece at `start` of the chunk at
@@ -475,6 +647,12 @@ class KeywordCounter {
             std::uint64_t hi = 0;
             detail::load_up_to_16(word.data(), word.size(), lo, hi);
             push_short(lo, hi);
+        } else if (word.size() <= WordTable::MEDIUM_BYTES) {
+            medium_batch_[medium_batched_] = MediumKey::of(word);
+            if (++medium_batched_ == WordTable::BATCH) {
+                table_.add_medium(medium_batch_, medium_batched_);
+                medium_batched_ = 0;
+            }
         } else {
             table_.add(word);
         }
@@ -634,8 +812,8 @@ class KeywordCounter {
         // script, and each kernel tests only the ranges of its own.
         const std::uint32_t first = units[0];
         if (first < 0x100) {
-            if (first < 0x80 && ASCII_CLASSES[first] == SPACE) {
-                return 0;
+            if (first < 0x80 && ASCII_CLASSES[first] != LETTER) {
+                return 0;  // a separator, or one character the scalar step drops
             }
             return runs_of<Script::LATIN>(units, out);
         }
@@ -822,6 +1000,8 @@ class KeywordCounter {
     WordTable table_;
     ShortKey batch_[WordTable::BATCH];
     std::size_t batched_ = 0;
+    MediumKey medium_batch_[WordTable::BATCH];
+    std::size_t medium_batched_ = 0;
     Isa isa_;
     std::unique_ptr<Chunk> chunk_;
     std::string word_;

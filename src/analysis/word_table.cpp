@@ -138,36 +138,51 @@ std::string_view WordTable::medium_word(const MediumSlot& slot) noexcept {
 
 void WordTable::add_long(std::string_view word, std::uint64_t initial) {
     if (word.size() <= MEDIUM_BYTES) {
-        std::uint64_t key[4];
-        key[0] = detail::load<std::uint64_t>(word.data());
-        key[1] = detail::load<std::uint64_t>(word.data() + 8);
-        detail::load_up_to_16(word.data() + 16, word.size() - 16, key[2], key[3]);
-        insert_medium(key, initial);
+        insert_medium(MediumKey::of(word).key, initial);
     } else {
         insert_long(word, initial);
     }
 }
 
 void WordTable::insert_medium(const std::uint64_t key[4], std::uint64_t initial) {
-    std::size_t i = medium_.index(hash_medium(key));
-    for (;;) {
+    if (medium_.full()) {
+        grow_medium();
+    }
+    place_medium(key, medium_.index(hash_medium(key)), initial);
+}
+
+bool WordTable::place_medium(const std::uint64_t key[4], std::size_t i, std::uint64_t initial) {
+    for (;; i = (i + 1) & medium_.mask()) {
         MediumSlot& slot = medium_.slots[i];
         if (slot.key[0] == key[0] && slot.key[1] == key[1] && slot.key[2] == key[2] &&
             slot.key[3] == key[3]) {
             slot.count += (slot.count >> 63) ^ 1;
-            return;
+            return false;
         }
         if (slot.key[0] == 0) {
             std::copy(key, key + 4, slot.key);
             slot.count = initial;
             words_ += initial == 1;
             ++medium_.used;
-            if (medium_.full()) {
-                grow_medium();
-            }
-            return;
+            return true;
         }
-        i = (i + 1) & medium_.mask();
+    }
+}
+
+void WordTable::add_medium(const MediumKey* keys, std::size_t count) {
+    for (; count > BATCH; count -= BATCH, keys += BATCH) {
+        add_medium(keys, BATCH);
+    }
+    while (medium_.used + count > medium_.capacity / 2 + medium_.capacity / 4) {
+        grow_medium();
+    }
+    std::size_t at[BATCH];
+    for (std::size_t k = 0; k < count; ++k) {
+        at[k] = medium_.index(hash_medium(keys[k].key));
+        __builtin_prefetch(&medium_.slots[at[k]]);
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+        place_medium(keys[k].key, at[k], 1);
     }
 }
 

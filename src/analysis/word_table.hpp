@@ -93,6 +93,19 @@ struct ShortKey {
     std::uint64_t lo, hi;
 };
 
+// A word of 17-32 bytes as four little-endian quarters, zero-padded.
+struct MediumKey {
+    std::uint64_t key[4];
+
+    static MediumKey of(std::string_view word) noexcept {
+        MediumKey key;
+        key.key[0] = detail::load<std::uint64_t>(word.data());
+        key.key[1] = detail::load<std::uint64_t>(word.data() + 8);
+        detail::load_up_to_16(word.data() + 16, word.size() - 16, key.key[2], key.key[3]);
+        return key;
+    }
+};
+
 class WordTable {
    public:
     static constexpr std::size_t SHORT_BYTES = 16;
@@ -128,6 +141,9 @@ class WordTable {
     // prefetched first, then all are inserted, so that the memory accesses
     // of the batch overlap.
     void add_short(const ShortKey* keys, std::size_t count);
+
+    // The same for words of 17-32 bytes.
+    void add_medium(const MediumKey* keys, std::size_t count);
 
     // Calls f(word, count) for every counted word, in no defined order. The
     // views point into the table: valid until it changes or goes.
@@ -228,7 +244,10 @@ class WordTable {
         }
     }
     void add_long(std::string_view word, std::uint64_t initial = 1);
+    // Inserts into the middle tier, growing it first when it is full.
     void insert_medium(const std::uint64_t key[4], std::uint64_t initial);
+    // Inserts from slot i on, with room in the tier; true for a new word.
+    bool place_medium(const std::uint64_t key[4], std::size_t i, std::uint64_t initial);
     void insert_long(std::string_view word, std::uint64_t initial);
     void grow_short();
     void grow_medium();
