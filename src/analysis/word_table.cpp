@@ -60,7 +60,7 @@ WordTable::WordTable(std::uint64_t seed, std::size_t text_bytes) {
     // large texts of a small vocabulary.
     short_.allocate(initial_slots(text_bytes / 32, 256, 64 * 1024));
     medium_.allocate(initial_slots(text_bytes / 256, 64, 8 * 1024));
-    long_.allocate(64);
+    long_.allocate(initial_slots(text_bytes / 512, 64, 4 * 1024));
 }
 
 void WordTable::add_stop_word(std::string_view word) {
