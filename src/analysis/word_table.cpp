@@ -58,9 +58,9 @@ WordTable::WordTable(std::uint64_t seed, std::size_t text_bytes) {
     // About one distinct short word per 32 bytes of a text of a few
     // megabytes; more slots than that at the start would cost memory on the
     // large texts of a small vocabulary.
-    short_.allocate(initial_slots(text_bytes / 32, 256, 64 * 1024));
-    medium_.allocate(initial_slots(text_bytes / 256, 64, 8 * 1024));
-    long_.allocate(initial_slots(text_bytes / 512, 64, 4 * 1024));
+    short_.allocate(initial_slots(text_bytes / 32, 256, 32 * 1024));
+    medium_.allocate(initial_slots(text_bytes / 256, 64, 4 * 1024));
+    long_.allocate(initial_slots(text_bytes / 512, 64, 1024));
 }
 
 void WordTable::add_stop_word(std::string_view word) {
