@@ -12,8 +12,6 @@ reference for "what would I otherwise use":
 
 from __future__ import annotations
 
-import numpy as np
-
 
 def sklearn_available() -> bool:
     try:
@@ -24,6 +22,8 @@ def sklearn_available() -> bool:
 
 
 def sklearn_extract_keywords(text: str, stop_words, top_n: int) -> list[tuple[str, int]]:
+    # Imported here, so that a run without scikit-learn needs no numpy either.
+    import numpy as np
     from sklearn.feature_extraction.text import CountVectorizer
 
     vectorizer = CountVectorizer(stop_words=list(stop_words) or None)

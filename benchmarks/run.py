@@ -4,10 +4,13 @@ the cost of copying the same bytes, on real prose and stress inputs.
     .venv/bin/python benchmarks/run.py            # full run, about 5 minutes
     .venv/bin/python benchmarks/run.py --quick    # smoke run, about 1 minute
     .venv/bin/python benchmarks/run.py --out docs/
+    .venv/bin/python benchmarks/run.py --check    # agreement only, no timing
 
 Writes benchmark-results.md (tables), benchmark-results.json (all figures)
 and benchmark-throughput.png (plot) into benchmarks/results/ or --out, and
-prints the tables. See benchmarks/README.md.
+prints the tables. It then exits with status 1 when the pure-Python
+baseline and parvenkel disagree on any input (see agreement). See
+benchmarks/README.md.
 """
 
 from __future__ import annotations
@@ -212,6 +215,26 @@ def agreement(pv, texts, score_cases, pools):
     return res
 
 
+def disagreements(agree) -> list[str]:
+    """Every disagreement in `agree` (what agreement returned), one line each."""
+    if agree is None:
+        return []
+    lines = [f"extract_keywords on {k['input']}: {k['differences']} (word, count) pairs differ "
+             f"(parvenkel has {k['distinct']} words), e.g. {k['examples'][:3]}"
+             for k in agree["keywords"] if not k["same"]]
+    if agree["score"] != agree["score_total"]:
+        lines.append(f"score_article: {agree['score_total'] - agree['score']} of "
+                     f"{agree['score_total']} articles score differently, e.g. "
+                     f"(title, query, parvenkel, pure Python) {agree['score_diffs'][:3]}")
+    return lines
+
+
+def exit_on_disagreement(agree) -> None:
+    lines = disagreements(agree)
+    if lines:
+        sys.exit("run: parvenkel and the pure-Python baseline disagree:\n  " + "\n  ".join(lines))
+
+
 def metadata(mode: str, pv) -> dict:
     cpu = ""
     try:
@@ -257,6 +280,9 @@ def main() -> None:
     parser.add_argument("--skip", action="append", default=[],
                         choices=["keywords", "score", "short", "big", "memory", "library", "plot"],
                         help="leave out a part (repeatable)")
+    parser.add_argument("--check", action="store_true",
+                        help="only check that the pure-Python baseline gives parvenkel's results "
+                             "on the inputs (no timing, nothing written); exit 1 when it does not")
     args = parser.parse_args()
 
     mode = "quick" if args.quick else "full"
@@ -265,6 +291,9 @@ def main() -> None:
     started = time.perf_counter()
 
     pv = load_parvenkel()
+    if args.check:
+        check(pv, corpora.load_corpora(args.cache), size)
+        return
     with_library = "library" not in args.skip and libraries.sklearn_available()
     if not with_library and "library" not in args.skip:
         log("run: scikit-learn is not installed; the library column stays empty")
@@ -314,6 +343,19 @@ def main() -> None:
     print(markdown)
     log(f"wrote {args.out}/benchmark-results.md, .json"
         + (f" and {plot_name}" if plot_name else "") + f" in {meta['duration_s']:.0f} s")
+    exit_on_disagreement(results["agreement"])
+
+
+def check(pv, corpus, size) -> None:
+    """The agreement part of a run alone, on the same inputs."""
+    if pv is None:
+        sys.exit("run: --check needs parvenkel")
+    log("checking that the pure-Python baseline agrees with parvenkel")
+    agree = agreement(pv, inputs.prose_texts(corpus, size) + inputs.synthetic_texts(corpus, size),
+                      inputs.score_inputs(corpus, size), inputs.article_pools(corpus, size))
+    exit_on_disagreement(agree)
+    log(f"run: same results on all {len(agree['keywords'])} texts and "
+        f"{agree['score_total']} articles")
 
 
 if __name__ == "__main__":
