@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "analysis/analysis.hpp"
+#include "analysis/word_table.hpp"
 #include "model.hpp"
 #include "text/char_classes.hpp"
 #include "text/lowercase.hpp"
@@ -203,14 +204,47 @@ void check_score(std::string_view title, std::string_view content, std::string_v
 // `words`: the normalised words of the text in text order, before the
 // length and stop-word filters; `expected`: the counts extract_keywords must
 // report (keyword_counts_model: `words` without the stop words and those
-// shorter than MIN_KEYWORD_BYTES). The place to insert `words` into the
-// table, look up each of them and some absent ones, and compare with
-// `expected`; walks over the whole table belong under `thorough`, as the
-// other costly checks do.
-void check_word_table([[maybe_unused]] const std::vector<std::string>& words,
-                      [[maybe_unused]] const std::vector<std::string>& stop_words,
-                      [[maybe_unused]] const std::map<std::string, std::uint64_t>& expected,
-                      [[maybe_unused]] bool thorough) {}
+// shorter than MIN_KEYWORD_BYTES). The words go in one at a time and in
+// batches of each tier, in turn, and the table must hold `expected` exactly.
+void check_word_table(const std::vector<std::string>& words,
+                      const std::vector<std::string>& stop_words,
+                      const std::map<std::string, std::uint64_t>& expected) {
+    std::size_t bytes = 0;
+    for (const std::string& word : words) {
+        bytes += word.size() + 1;
+    }
+    analysis::WordTable table(bytes * 0x9E3779B97F4A7C15u, bytes);
+    for (const std::string& stop_word : stop_words) {
+        table.add_stop_word(stop_word);
+    }
+    std::vector<analysis::ShortKey> shorts;
+    std::vector<analysis::MediumKey> mediums;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        const std::string& word = words[i];
+        if (word.size() < analysis::MIN_KEYWORD_BYTES) {
+            continue;
+        }
+        if (i % 2 == 0) {
+            table.add(word);
+        } else if (word.size() <= analysis::WordTable::SHORT_BYTES) {
+            analysis::ShortKey key{};
+            analysis::detail::load_up_to_16(word.data(), word.size(), key.lo, key.hi);
+            shorts.push_back(key);
+        } else if (word.size() <= analysis::WordTable::MEDIUM_BYTES) {
+            mediums.push_back(analysis::MediumKey::of(word));
+        } else {
+            table.add(word);
+        }
+    }
+    table.add_short(shorts.data(), shorts.size());
+    table.add_medium(mediums.data(), mediums.size());
+    std::map<std::string, std::uint64_t> held;
+    table.for_each([&](std::string_view word, std::uint64_t count) {
+        check(held.emplace(std::string(word), count).second, "word table: a word twice", word);
+    });
+    check(held.size() == table.size(), "word table: size differs from its words", "");
+    check(held == expected, "word table differs from the model", words.empty() ? "" : words[0]);
+}
 
 // Options byte.
 struct Options {
@@ -311,7 +345,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     const std::map<std::string, std::uint64_t> counts = keyword_counts_model(text_cps, stop_words);
-    check_word_table(text_words, stop_words, counts, thorough);
+    check_word_table(text_words, stop_words, counts);
     check_keywords(text, stop_words, counts, choose_top_n(options.top_n_choice, counts.size()));
     if (thorough) {
         check_keyword_forms(text, stop_words);
