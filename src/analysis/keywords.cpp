@@ -332,15 +332,6 @@ Isa best_isa() noexcept {
     return Isa::SCALAR;
 }
 
-// Bits [pos, pos + 64) of a bitmap, which has a readable word after the one
-// that holds `pos`.
-inline std::uint64_t bits_at(const std::uint64_t* map, std::size_t pos) noexcept {
-    const std::size_t word = pos / 64;
-    const unsigned shift = pos % 64;
-    const std::uint64_t low = map[word] >> shift;
-    return shift == 0 ? low : low | map[word + 1] << (64 - shift);
-}
-
 inline std::uint64_t low_bits(unsigned count) noexcept {
     return count >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1;
 }
