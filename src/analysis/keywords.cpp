@@ -4,19 +4,28 @@
 //
 // The text is read in chunks of CHUNK code units, in whichever form it has
 // (UTF-8, or one, two or four bytes a code point). A chunk is first
-// classified, a block of 64 units at a time: three bitmaps mark the ASCII
-// White_Space units, the ASCII letters and the units that are not ASCII,
-// and the units' ASCII lowercase forms are written to a byte buffer. The
-// pieces between White_Space units are then walked with count-trailing-
-// zeros:
+// classified, a block of 64 units at a time (AVX2, SSE2 or scalar kernels,
+// chosen at run time): bitmaps mark the ASCII White_Space units, the ASCII
+// letters and the units that are not ASCII, and the units' ASCII lowercase
+// forms are written to a byte buffer; a block that holds units that are not
+// ASCII also gets a bitmap of its simple letters of two UTF-8 bytes (Latin-1,
+// basic Greek and Cyrillic) and their lowercase forms. The pieces between
+// White_Space units are then walked a block at a time, from a mask of their
+// starts, with count-trailing-zeros:
 //
-//   * a piece of ASCII only (most pieces of Latin prose) is counted from the
-//     bitmaps and the buffer: its letters, already lowercase, are usually
-//     one run and become the table's key with two loads and two masks;
+//   * a piece of ASCII (most pieces of Latin prose) or of simple letters of
+//     two bytes is counted from the bitmaps and the buffers: its letters are
+//     usually one run, which becomes the table's key with two loads and two
+//     masks;
 //   * a piece with any other character, or one longer than 63 units or
-//     running past the chunk, takes the exact path, character by character
-//     through the Unicode tables, from its first unit to the White_Space
-//     character that ends it (which may be one that is not ASCII).
+//     running past the chunk, takes the exact path from its first unit to
+//     the White_Space character that ends it (which may be one that is not
+//     ASCII): vector runs of letters of one script where they apply
+//     (letter_runs), otherwise character by character through the Unicode
+//     tables.
+//
+// Words are counted in a WordTable (word_table.hpp), and the most frequent
+// are selected from it without sorting the rest.
 #include <algorithm>
 #include <array>
 #include <atomic>
