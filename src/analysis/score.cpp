@@ -28,9 +28,11 @@ constexpr unsigned char ascii_lower(unsigned char byte) noexcept {
     return static_cast<unsigned char>(static_cast<unsigned>(byte) - 'A' < 26u ? byte | 0x20 : byte);
 }
 
+#if defined(PARVENKEL_SSE2)
 constexpr bool is_ascii_lower_letter(unsigned char byte) noexcept {
     return static_cast<unsigned>(byte) - 'a' < 26u;
 }
+#endif
 
 enum class Search { FOUND, ABSENT, UNDECIDED };
 
