@@ -23,8 +23,11 @@ TOP_N = 20
 
 SIZES = {
     # bytes of UTF-8: prose bodies, synthetic stress texts, the big text
-    "full": {"prose": 1_000_000, "synthetic": 4_000_000, "big": 100_000_000, "articles": 1000},
-    "quick": {"prose": 250_000, "synthetic": 500_000, "big": 10_000_000, "articles": 200},
+    # (characters, not bytes, for the periodic bodies)
+    "full": {"prose": 1_000_000, "synthetic": 4_000_000, "big": 100_000_000, "articles": 1000,
+             "periodic": 2_000_000},
+    "quick": {"prose": 250_000, "synthetic": 500_000, "big": 10_000_000, "articles": 200,
+              "periodic": 500_000},
 }
 
 
@@ -294,3 +297,29 @@ def article_pools(corpus: dict[str, str], size: dict) -> list[ArticlePool]:
         arts.append(Article(title, body, query))
     pools.append(ArticlePool("short-ascii", "ASCII", arts))
     return pools
+
+
+# One character of each form CPython keeps a str in, and another of the same
+# form for the query's middle.
+PERIODIC_CHARS = {
+    "ASCII": ("a", "b"),
+    "Latin-1": ("\u00e9", "\u00ea"),
+    "UCS-2": ("\u0436", "\u0437"),
+    "UCS-4": ("\U00010428", "\U00010429"),
+}
+PERIODIC_QUERY_LENGTHS = (3, 64, 20_000, 200_000)
+
+
+def periodic_inputs(size: dict) -> list[ScoreInput]:
+    """The worst case of a naive substring search: a body of one character
+    repeated, and a query of that character with one other character in
+    its middle, which occurs nowhere but almost matches everywhere."""
+    n = size["periodic"]
+    out = []
+    for form, (char, other) in PERIODIC_CHARS.items():
+        body = char * n
+        for m in PERIODIC_QUERY_LENGTHS:
+            query = char * (m // 2) + other + char * (m - m // 2 - 1)
+            out.append(ScoreInput(f"periodic {form} query {m:,}", form, Article("t", body, query),
+                                  f"{n:,} characters; the query occurs nowhere"))
+    return out

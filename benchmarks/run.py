@@ -40,11 +40,11 @@ SETTINGS = {
     # per group: time budget per input (s), minimum rounds per implementation
     "full": {
         "keywords": (6.0, 7), "synthetic": (6.0, 3), "big": (0.0, 3),
-        "score": (3.0, 9), "short": (3.0, 9),
+        "score": (3.0, 9), "short": (3.0, 9), "periodic": (1.0, 5),
     },
     "quick": {
         "keywords": (0.4, 3), "synthetic": (0.4, 3), "big": (0.0, 1),
-        "score": (0.2, 3), "short": (0.3, 3),
+        "score": (0.2, 3), "short": (0.3, 3), "periodic": (0.1, 3),
     },
 }
 
@@ -278,7 +278,8 @@ def main() -> None:
     parser.add_argument("--cache", type=pathlib.Path, default=None,
                         help="corpus cache folder (default ~/.cache/parvenkel/bench-corpora)")
     parser.add_argument("--skip", action="append", default=[],
-                        choices=["keywords", "score", "short", "big", "memory", "library", "plot"],
+                        choices=["keywords", "score", "short", "periodic", "big", "memory", "library",
+                                 "plot"],
                         help="leave out a part (repeatable)")
     parser.add_argument("--check", action="store_true",
                         help="only check that the pure-Python baseline gives parvenkel's results "
@@ -301,12 +302,13 @@ def main() -> None:
     corpus = corpora.load_corpora(args.cache)
     meta = metadata(mode, pv)
     results: dict = {"meta": meta, "keywords": [], "score_large": [], "score_short": [],
-                     "memory": []}
+                     "score_periodic": [], "memory": []}
 
     log("building inputs")
     prose = inputs.prose_texts(corpus, size)
     score_cases = inputs.score_inputs(corpus, size)
     pools = inputs.article_pools(corpus, size)
+    periodic = inputs.periodic_inputs(size)
 
     if "keywords" not in args.skip:
         results["keywords"] += bench_keywords(pv, prose, *settings["keywords"], with_library)
@@ -323,12 +325,14 @@ def main() -> None:
         results["score_large"] = bench_score_large(pv, score_cases, *settings["score"])
     if "short" not in args.skip:
         results["score_short"] = bench_short(pv, pools, *settings["short"])
+    if "periodic" not in args.skip:
+        results["score_periodic"] = bench_score_large(pv, periodic, *settings["periodic"])
     if "memory" not in args.skip:
         results["memory"] = memory_probes(pv, mode, args.cache, size["big"], with_library)
 
     log("checking that the pure-Python baseline agrees with parvenkel")
     results["agreement"] = agreement(pv, prose + inputs.synthetic_texts(corpus, size),
-                                     score_cases, pools)
+                                     score_cases + periodic, pools)
     meta["loadavg_end"] = os.getloadavg()[0]
     meta["duration_s"] = round(time.perf_counter() - started, 1)
 

@@ -39,6 +39,7 @@ PLANTED = [
     ("\U00010428x\U00010429", "\U00010400X\U00010401"),  # Deseret
     ("ß", "\u1e9e"),
     ("ǆa", "ǅA"),
+    ("ai\u0307b", "A\u0130B"),  # U+0130 lowercases to two: the match starts before it
 ]
 
 
@@ -78,6 +79,7 @@ def test_capital_sigma_in_a_long_body(before, after, query):
 
 
 LONG_ALPHABETS = {
+    "ascii": "aAkKsS .'",
     "latin1": "aAeEéÉÿµßkKxX ,.'",
     "ucs2": "aAkK\u212a\u0130iIσςΣΑ\u0301'жЖ中 .",
     "ucs4": "aAΣσς\U00010400\U00010428\u0130i\u0307жЖ 中",
@@ -99,6 +101,33 @@ def test_long_bodies_agree_with_the_model(case):
         # A piece of the body itself, in another case: often a match.
         start %= len(body)
         query = body[start:start + len(query)].swapcase() or query
+    assert score_article("t", body, query) == reference.score_article("t", body, query)
+
+
+# A body that repeats a short piece, and a query cut from it with one
+# character changed: nearly every position is a near miss, so the search
+# soon stops verifying positions one by one and goes on from there with a
+# linear search, over windows of the lowercase body (17,000 characters
+# take two).
+@settings(max_examples=200)
+@given(st.sampled_from(sorted(LONG_ALPHABETS)).flatmap(
+    lambda form: st.tuples(
+        st.text(st.sampled_from(LONG_ALPHABETS[form]), min_size=1, max_size=3),
+        st.sampled_from([400, 3000, 17000]),
+        st.integers(1, 300),
+        st.integers(0, 2**20),
+        st.sampled_from(LONG_ALPHABETS[form]),
+        st.booleans(),
+    )
+))
+def test_periodic_bodies_agree_with_the_model(case):
+    piece, length, m, where, other, planted = case
+    body = (piece * length)[:length]
+    query = body[where % length:][:m]
+    at = where % len(query)
+    query = query[:at] + other + query[at + 1:]
+    if planted:
+        body += query.upper()
     assert score_article("t", body, query) == reference.score_article("t", body, query)
 
 

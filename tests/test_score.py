@@ -106,6 +106,11 @@ SCORE_CASES = [
     ("A\u03a3\u0295", "", "a\u03c2\u0295", 1000.0),
     ("", "\u0391\u03a3 \u03a3", "\u03c2 \u03c3", 100.0),
     ("\u0391\u03a31\u0392", "", "\u03c21", 500.0),
+    # A U+0130 sends the body search to its linear form at once: how far it
+    # moves on after a partial match.
+    ("", "\u0130bab", "AB", 100.0),
+    ("", "\u0130abaa", "aa", 100.0),
+    ("", "\u0130baaa", "aba", 0.0),
 ]
 
 
