@@ -356,7 +356,8 @@ def check(pv, corpus, size) -> None:
         sys.exit("run: --check needs parvenkel")
     log("checking that the pure-Python baseline agrees with parvenkel")
     agree = agreement(pv, inputs.prose_texts(corpus, size) + inputs.synthetic_texts(corpus, size),
-                      inputs.score_inputs(corpus, size), inputs.article_pools(corpus, size))
+                      inputs.score_inputs(corpus, size) + inputs.periodic_inputs(size),
+                      inputs.article_pools(corpus, size))
     exit_on_disagreement(agree)
     log(f"run: same results on all {len(agree['keywords'])} texts and "
         f"{agree['score_total']} articles")
