@@ -68,9 +68,15 @@ PIECES = WORDS[:80] + [
 ]  # fmt: skip
 
 
+# Pieces mixing each kind of letter at every position.
+MIXED = st.text(alphabet="abcXYZ'-9.\u00e9\u00c9\u00df\u0436\u0416\u03b1\u0391",
+                min_size=1, max_size=24)
+
+
 @given(
-    st.lists(st.one_of(st.sampled_from(PIECES), texts(6)), min_size=1, max_size=120),
-    st.lists(st.sampled_from(WHITE_SPACE), min_size=1, max_size=4),
+    st.lists(st.one_of(st.sampled_from(PIECES), texts(6), MIXED), min_size=1, max_size=120),
+    # ASCII separators alone leave every piece to the block scanner.
+    st.lists(st.sampled_from(WHITE_SPACE[:6]) | st.sampled_from(WHITE_SPACE), min_size=1, max_size=4),
     st.integers(0, 130),
     st.integers(1, 40),
     st.sampled_from(list(FORMS)),

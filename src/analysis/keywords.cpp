@@ -321,6 +321,76 @@ PARVENKEL_AVX2 std::uint64_t classify_two_avx2(const Unit* units, std::uint16_t*
 }
 #endif
 
+#if defined(PARVENKEL_AVX2_TARGET)
+// For a mask of 8 bytes, the shuffle that moves the bytes kept to the front.
+constexpr auto COMPRESS_8 = [] {
+    std::array<std::array<std::uint8_t, 16>, 256> table{};
+    for (unsigned mask = 0; mask < 256; ++mask) {
+        unsigned to = 0;
+        for (unsigned from = 0; from < 8; ++from) {
+            if ((mask >> from & 1) != 0) {
+                table[mask][to++] = static_cast<std::uint8_t>(from);
+            }
+        }
+        for (; to < 16; ++to) {
+            table[mask][to] = 0x80;
+        }
+    }
+    return table;
+}();
+
+// Bit k of a byte moved to bit 2k.
+constexpr auto SPREAD_8 = [] {
+    std::array<std::uint16_t, 256> table{};
+    for (unsigned mask = 0; mask < 256; ++mask) {
+        for (unsigned bit = 0; bit < 8; ++bit) {
+            table[mask] = static_cast<std::uint16_t>(table[mask] | (mask >> bit & 1) << (2 * bit));
+        }
+    }
+    return table;
+}();
+
+// The letters of a piece whose letters all lie in its first 16 units, in
+// order: ASCII ones (`letters`) from `low`, those of two bytes (`two`) from
+// `form2`, written at `out` (room for 40 bytes) without a branch per letter:
+// each unit becomes a cell of two bytes, and the bytes kept are moved
+// together 8 at a time by byte shuffles. Returns the bytes written.
+PARVENKEL_AVX2 std::size_t gather_letters(const unsigned char* low, const std::uint16_t* form2,
+                                          unsigned letters, unsigned two, char* out) noexcept {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(low));
+    const __m128i bit = _mm_setr_epi16(1, 2, 4, 8, 16, 32, 64, 128);
+    const auto wide = [&](unsigned half) PARVENKEL_AVX2 {
+        const __m128i bits = _mm_set1_epi16(static_cast<short>(two >> (8 * half) & 0xFF));
+        return _mm_cmpeq_epi16(_mm_and_si128(bits, bit), bit);
+    };
+    const __m128i cells[2] = {
+        _mm_blendv_epi8(_mm_unpacklo_epi8(bytes, zero),
+                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(form2)), wide(0)),
+        _mm_blendv_epi8(_mm_unpackhi_epi8(bytes, zero),
+                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(form2 + 8)), wide(1)),
+    };
+    // Byte 2k of the cells is kept for a letter of either kind, byte 2k + 1
+    // for a letter of two bytes.
+    const unsigned all = letters | two;
+    const std::uint32_t keep =
+        static_cast<std::uint32_t>(SPREAD_8[all & 0xFF] | SPREAD_8[two & 0xFF] << 1) |
+        static_cast<std::uint32_t>(SPREAD_8[all >> 8 & 0xFF] | SPREAD_8[two >> 8 & 0xFF] << 1)
+            << 16;
+    char* end = out;
+    for (unsigned group = 0; group < 4; ++group) {
+        const __m128i cell =
+            group % 2 == 0 ? cells[group / 2] : _mm_srli_si128(cells[group / 2], 8);
+        const unsigned mask = keep >> (8 * group) & 0xFF;
+        const __m128i order =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(COMPRESS_8[mask].data()));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(end), _mm_shuffle_epi8(cell, order));
+        end += __builtin_popcount(mask);
+    }
+    return static_cast<std::size_t>(end - out);
+}
+#endif
+
 // The instruction sets a kernel can be chosen from.
 using Isa = Kernels;
 
@@ -551,6 +621,13 @@ class KeywordCounter {
         }
         const unsigned char* low = chunk.low + start;
         const std::uint16_t* form2 = chunk.form2 + start;
+#if defined(PARVENKEL_AVX2_TARGET)
+        if (isa_ >= Isa::AVX2 && ((letters | two) >> 16) == 0) {
+            count_gathered(gather_letters(low, form2, static_cast<unsigned>(letters),
+                                          static_cast<unsigned>(two), word_.data()));
+            return;
+        }
+#endif
         char* out = word_.data();
         for (std::uint64_t rest = letters | two; rest != 0; rest &= rest - 1) {
             const auto k = static_cast<unsigned>(__builtin_ctzll(rest));
@@ -592,6 +669,13 @@ class KeywordCounter {
         const auto n = static_cast<unsigned>(__builtin_ctzll(~run));
         const unsigned char* from = chunk.low + start;
         if ((run & (run + 1)) != 0 || n > WordTable::SHORT_BYTES) [[unlikely]] {
+#if defined(PARVENKEL_AVX2_TARGET)
+            if (isa_ >= Isa::AVX2 && (letters >> 16) == 0) {
+                count_gathered(gather_letters(from, chunk.form2 + start,
+                                              static_cast<unsigned>(letters), 0, word_.data()));
+                return;
+            }
+#endif
             char* out = word_.data();
             for (std::uint64_t rest = letters; rest != 0; rest &= rest - 1) {
                 *out++ = static_cast<char>(from[__builtin_ctzll(rest)]);
@@ -655,6 +739,23 @@ class KeywordCounter {
             }
         } else {
             table_.add(word);
+        }
+    }
+
+    // Counts the word of `length` bytes gathered at the start of word_,
+    // which has room for 16 bytes after it.
+    void count_gathered(std::size_t length) {
+        if (length > WordTable::SHORT_BYTES) {
+            count_word({word_.data(), length});
+            return;
+        }
+        const char* p = word_.data();
+        batch_[batched_] = {detail::load<std::uint64_t>(p) & HALF_MASKS[length][0],
+                            detail::load<std::uint64_t>(p + 8) & HALF_MASKS[length][1]};
+        batched_ += length >= MIN_KEYWORD_BYTES ? 1 : 0;
+        if (batched_ == WordTable::BATCH) {
+            table_.add_short(batch_, batched_);
+            batched_ = 0;
         }
     }
 

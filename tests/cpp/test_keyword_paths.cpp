@@ -136,6 +136,9 @@ void check_random_texts() {
         // Last: only in some texts, so that the others have a form of two
         // bytes a unit.
         U"\U00010400\U00010428"};
+    const std::u32string mix =
+        U"abcxyzABXZ'-9.\u00e9\u00c9\u00df\u00ff\u00d7\u0436\u0416\u0401\u03b1\u0391\u03a3\u03c2"
+        U"\u4e2d\u30fc\u2019\u00ab";
     const std::u32string spaces =
         U"\t\n\v\f\r \u0085\u00a0\u1680\u2000\u200a\u2028\u2029\u202f\u205f\u3000";
     const std::vector<std::string> stop_words = {"the", "abcdefghijklmnopq",
@@ -147,7 +150,16 @@ void check_random_texts() {
         text += U' ';
         const std::size_t count = 200 + rng() % 2000;
         for (std::size_t k = 0; k < count; ++k) {
-            text += pieces[rng() % (pieces.size() - (round % 3 == 0 ? 0 : 1))];
+            if (k % 2 == 0) {
+                // A piece of 1-24 characters drawn from a mix, so that each
+                // kind of letter comes at every position of a piece.
+                const std::size_t length = 1 + rng() % 24;
+                for (std::size_t i = 0; i < length; ++i) {
+                    text += mix[rng() % mix.size()];
+                }
+            } else {
+                text += pieces[rng() % (pieces.size() - (round % 3 == 0 ? 0 : 1))];
+            }
             text += spaces[rng() % (round % 2 == 0 ? 6 : spaces.size())];
         }
         const std::string bytes = utf8(text);
