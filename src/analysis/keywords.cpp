@@ -448,8 +448,14 @@ class KeywordCounter {
     template <class Unit>
     void count(const Unit* units, std::size_t size) {
         std::size_t pos = 0;
-        while (pos < size) {
+        for (std::size_t chunks = 0; pos < size; ++chunks) {
             const std::size_t length = std::min(CHUNK, size - pos);
+            // Text without letters of two bytes (CJK, say) skips looking
+            // for them after a chunk that had none, looking again now and
+            // then; their pieces then take the exact path, which counts them
+            // all the same.
+            look_for_two_ = found_two_ || chunks % 8 == 0;
+            found_two_ = false;
             classify(units + pos, length);
             pos = walk(units, size, pos, length);
         }
@@ -486,7 +492,8 @@ class KeywordCounter {
             chunk.space[b] = masks.space;
             chunk.letter[b] = masks.letter;
             chunk.special[b] = masks.special;
-            chunk.two[b] = masks.special == 0 ? 0 : classify_two(units + 64 * b, 64, b);
+            chunk.two[b] =
+                masks.special == 0 || !look_for_two_ ? 0 : classify_two(units + 64 * b, 64, b);
         }
         std::size_t b = blocks;
         const std::size_t rest = length % 64;
@@ -496,7 +503,8 @@ class KeywordCounter {
             chunk.space[b] = masks.space | ~low_bits(static_cast<unsigned>(rest));
             chunk.letter[b] = masks.letter;
             chunk.special[b] = masks.special;
-            chunk.two[b] = masks.special == 0 ? 0 : classify_two(units + 64 * b, rest, b);
+            chunk.two[b] =
+                masks.special == 0 || !look_for_two_ ? 0 : classify_two(units + 64 * b, rest, b);
             ++b;
         }
         for (; b < CHUNK_WORDS + 2; ++b) {
@@ -512,6 +520,13 @@ class KeywordCounter {
     // ASCII but for callers from C++, and takes the exact path).
     template <class Unit>
     std::uint64_t classify_two(const Unit* units, std::size_t count, std::size_t b) noexcept {
+        const std::uint64_t two = classify_two_of(units, count, b);
+        found_two_ |= two != 0;
+        return two;
+    }
+
+    template <class Unit>
+    std::uint64_t classify_two_of(const Unit* units, std::size_t count, std::size_t b) noexcept {
         std::uint16_t* form2 = chunk_->form2 + 64 * b;
         if constexpr (sizeof(Unit) == 1 && !std::is_same_v<Unit, char>) {
 #if defined(PARVENKEL_AVX2_TARGET)
@@ -1099,6 +1114,8 @@ class KeywordCounter {
     }
 
     WordTable table_;
+    bool look_for_two_ = true;
+    bool found_two_ = false;
     ShortKey batch_[WordTable::BATCH];
     std::size_t batched_ = 0;
     MediumKey medium_batch_[WordTable::BATCH];
