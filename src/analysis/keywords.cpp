@@ -30,6 +30,7 @@
 #include <array>
 #include <atomic>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 #include "analysis/analysis.hpp"
@@ -528,14 +529,7 @@ class KeywordCounter {
     template <class Unit>
     std::uint64_t classify_two_of(const Unit* units, std::size_t count, std::size_t b) noexcept {
         std::uint16_t* form2 = chunk_->form2 + 64 * b;
-        if constexpr (sizeof(Unit) == 1 && !std::is_same_v<Unit, char>) {
-#if defined(PARVENKEL_AVX2_TARGET)
-            if (isa_ == Isa::AVX2 && count == 64) {
-                return classify_two_avx2(units, form2);
-            }
-#endif
-            return classify_two_scalar(units, count, form2);
-        } else if constexpr (sizeof(Unit) == 2) {
+        if constexpr (sizeof(Unit) == 2 || (sizeof(Unit) == 1 && !std::is_same_v<Unit, char>)) {
 #if defined(PARVENKEL_AVX2_TARGET)
             if (isa_ == Isa::AVX2 && count == 64) {
                 return classify_two_avx2(units, form2);
