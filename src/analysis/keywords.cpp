@@ -398,7 +398,7 @@ using Isa = Kernels;
 std::atomic<Isa> kernel_limit{Isa::AVX2};
 
 Isa best_isa() noexcept {
-    const Isa limit = kernel_limit.load(std::memory_order_relaxed);
+    [[maybe_unused]] const Isa limit = kernel_limit.load(std::memory_order_relaxed);
 #if defined(PARVENKEL_AVX2_TARGET)
     if (limit >= Isa::AVX2 && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2")) {
         return Isa::AVX2;
