@@ -54,10 +54,14 @@ Counts counts(TextView text, const std::vector<std::string>& stop_words = {"stop
 
 // The pieces that put `cp` first in a run, and after a letter of each
 // kernel's script (ASCII, Latin-1, Cyrillic, Greek, CJK), each piece long
-// enough for a vector of eight units.
-std::u32string pieces_around(char32_t cp) {
+// enough for a vector of eight units. With `cjk` false, the pieces hold
+// nothing the block scanner cannot take itself but `cp`.
+std::u32string pieces_around(char32_t cp, bool cjk = true) {
     std::u32string text;
     for (const char32_t before : {U'\0', U'a', U'\u00E9', U'\u0436', U'\u03B2', U'\u4E2D'}) {
+        if (!cjk && before == U'\u4E2D') {
+            continue;
+        }
         for (int copy = 0; copy < 2; ++copy) {
             if (before != 0) {
                 text += before;
@@ -65,7 +69,7 @@ std::u32string pieces_around(char32_t cp) {
             text += cp;
             text += U"xyz";
             text += cp;
-            text += U"\u00E9\u0436\u4E2D ";
+            text += cjk ? U"\u00E9\u0436\u4E2D " : U"\u00E9\u0436 ";
         }
     }
     return text;
@@ -78,6 +82,9 @@ void check_every_bmp_code_point() {
         for (char32_t cp = from; cp < from + GROUP; ++cp) {
             if (cp < 0xD800 || cp > 0xDFFF) {
                 text += pieces_around(cp);
+                if (cp < 0x500) {
+                    text += pieces_around(cp, false);
+                }
             }
         }
         text += std::u32string(16, U' ');
