@@ -18,9 +18,9 @@
 //   * Inline keys are hashed by a multiply-fold of their halves keyed by a
 //     seed drawn at random for each table, longer ones by XXH3 with that
 //     seed: which words collide cannot be predicted from outside.
-//   * Short words are counted in batches: each is hashed and its slot
-//     prefetched when it arrives, and the batch is inserted when it is full,
-//     so the memory accesses of several words overlap.
+//   * Words of up to 32 bytes are counted in batches: all the words of a
+//     batch are hashed and their slots prefetched, then all are inserted,
+//     so that the memory accesses of several words overlap.
 //
 // tests/cpp/test_word_table.cpp checks it against std::unordered_map.
 #pragma once
@@ -110,7 +110,8 @@ class WordTable {
    public:
     static constexpr std::size_t SHORT_BYTES = 16;
     static constexpr std::size_t MEDIUM_BYTES = 32;
-    // Most words add_short takes at once.
+    // Words add_short and add_medium hash and prefetch at once (they take
+    // more in steps of this many).
     static constexpr std::size_t BATCH = 128;
 
     // `text_bytes` sizes the tables at the start: a text of a few megabytes
