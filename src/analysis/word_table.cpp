@@ -210,57 +210,36 @@ void WordTable::insert_long(std::string_view word, std::uint64_t initial) {
     }
 }
 
-// Growth moves every entry to a table twice the size; kept out of line, it
-// leaves the insertion loops small.
-void WordTable::grow_short() {
-    Tier<ShortSlot> old = std::move(short_);
-    short_.allocate(2 * old.capacity);
+// Growth is kept out of line, which leaves the insertion loops small.
+template <class Slot>
+template <class Hash>
+void WordTable::Tier<Slot>::grow(Hash hash_of) {
+    Tier old = std::move(*this);
+    allocate(2 * old.capacity);
     for (std::size_t k = 0; k < old.capacity; ++k) {
-        const ShortSlot& slot = old.slots[k];
-        if (slot.lo == 0) {
+        const Slot& slot = old.slots[k];
+        if (slot.empty()) {
             continue;
         }
-        std::size_t i = short_.index(hash_short(slot.lo, slot.hi));
-        while (short_.slots[i].lo != 0) {
-            i = (i + 1) & short_.mask();
+        std::size_t i = index(hash_of(slot));
+        while (!slots[i].empty()) {
+            i = (i + 1) & mask();
         }
-        short_.slots[i] = slot;
+        slots[i] = slot;
     }
-    short_.used = old.used;
+    used = old.used;
+}
+
+void WordTable::grow_short() {
+    short_.grow([this](const ShortSlot& slot) { return hash_short(slot.lo, slot.hi); });
 }
 
 void WordTable::grow_medium() {
-    Tier<MediumSlot> old = std::move(medium_);
-    medium_.allocate(2 * old.capacity);
-    for (std::size_t k = 0; k < old.capacity; ++k) {
-        const MediumSlot& slot = old.slots[k];
-        if (slot.key[0] == 0) {
-            continue;
-        }
-        std::size_t i = medium_.index(hash_medium(slot.key));
-        while (medium_.slots[i].key[0] != 0) {
-            i = (i + 1) & medium_.mask();
-        }
-        medium_.slots[i] = slot;
-    }
-    medium_.used = old.used;
+    medium_.grow([this](const MediumSlot& slot) { return hash_medium(slot.key); });
 }
 
 void WordTable::grow_long() {
-    Tier<LongSlot> old = std::move(long_);
-    long_.allocate(2 * old.capacity);
-    for (std::size_t k = 0; k < old.capacity; ++k) {
-        const LongSlot& slot = old.slots[k];
-        if (slot.data == nullptr) {
-            continue;
-        }
-        std::size_t i = long_.index(slot.hash);
-        while (long_.slots[i].data != nullptr) {
-            i = (i + 1) & long_.mask();
-        }
-        long_.slots[i] = slot;
-    }
-    long_.used = old.used;
+    long_.grow([](const LongSlot& slot) { return slot.hash; });
 }
 
 }  // namespace parvenkel::analysis

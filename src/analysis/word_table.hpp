@@ -152,19 +152,19 @@ class WordTable {
     void for_each(F&& f) const {
         for (std::size_t i = 0; i < short_.capacity; ++i) {
             const ShortSlot& slot = short_.slots[i];
-            if (slot.lo != 0 && !is_stop(slot.count)) {
+            if (!slot.empty() && !is_stop(slot.count)) {
                 f(short_word(slot), slot.count);
             }
         }
         for (std::size_t i = 0; i < medium_.capacity; ++i) {
             const MediumSlot& slot = medium_.slots[i];
-            if (slot.key[0] != 0 && !is_stop(slot.count)) {
+            if (!slot.empty() && !is_stop(slot.count)) {
                 f(medium_word(slot), slot.count);
             }
         }
         for (std::size_t i = 0; i < long_.capacity; ++i) {
             const LongSlot& slot = long_.slots[i];
-            if (slot.data != nullptr && !is_stop(slot.count)) {
+            if (!slot.empty() && !is_stop(slot.count)) {
                 f(std::string_view(slot.data, slot.size), slot.count);
             }
         }
@@ -178,16 +178,19 @@ class WordTable {
 
     struct ShortSlot {
         std::uint64_t lo, hi, count;
+        bool empty() const noexcept { return lo == 0; }
     };
     struct MediumSlot {
         std::uint64_t key[4];
         std::uint64_t count;
+        bool empty() const noexcept { return key[0] == 0; }
     };
     struct LongSlot {
         std::uint64_t hash;
         const char* data;
         std::size_t size;
         std::uint64_t count;
+        bool empty() const noexcept { return data == nullptr; }
     };
 
     // One tier: slots, a power of two of them, none of them full beyond
@@ -200,6 +203,10 @@ class WordTable {
         unsigned shift = 64;
 
         void allocate(std::size_t slots_wanted);
+        // Moves every entry to a tier twice the size; `hash_of` gives a
+        // slot's hash.
+        template <class Hash>
+        void grow(Hash hash_of);
         std::size_t index(std::uint64_t hash) const noexcept {
             return static_cast<std::size_t>(hash >> shift);
         }
