@@ -616,13 +616,7 @@ class KeywordCounter {
             const auto bytes = 2 * static_cast<unsigned>(__builtin_ctzll(~run));
             const auto* p = reinterpret_cast<const unsigned char*>(chunk.form2 + start + first);
             if (bytes <= WordTable::SHORT_BYTES) {
-                batch_[batched_] = {detail::load<std::uint64_t>(p) & HALF_MASKS[bytes][0],
-                                    detail::load<std::uint64_t>(p + 8) & HALF_MASKS[bytes][1]};
-                batched_ += bytes >= MIN_KEYWORD_BYTES ? 1 : 0;
-                if (batched_ == WordTable::BATCH) {
-                    table_.add_short(batch_, batched_);
-                    batched_ = 0;
-                }
+                push_slice(p, bytes);
             } else {
                 count_word({reinterpret_cast<const char*>(p), bytes});
             }
@@ -692,26 +686,15 @@ class KeywordCounter {
             add_word(static_cast<std::size_t>(out - word_.data()));
             return;
         }
-        // One run of letters: the word is a slice of the lowercase bytes,
-        // and becomes the key with two masked loads. It is written to the
-        // batch in any case, and kept there only when it is long enough,
-        // which spares a hard-to-predict branch on the many short words.
-        const unsigned char* p = from + first;
-        batch_[batched_] = {detail::load<std::uint64_t>(p) & HALF_MASKS[n][0],
-                            detail::load<std::uint64_t>(p + 8) & HALF_MASKS[n][1]};
-        batched_ += n >= MIN_KEYWORD_BYTES ? 1 : 0;
-        if (batched_ == WordTable::BATCH) {
-            table_.add_short(batch_, batched_);
-            batched_ = 0;
-        }
+        // One run of letters: the word is a slice of the lowercase bytes.
+        push_slice(from + first, n);
     }
 
     // ------------------------------------------------------------------
     // The exact path: one piece, character by character.
 
     // Where writing into word_ must stop: past it, the form of one more
-    // character may not fit.
-    // (or of one run of letter_runs).
+    // character (or of one run of letter_runs) may not fit.
     char* word_limit() noexcept { return word_.data() + word_.size() - WORD_MARGIN; }
     static constexpr std::size_t WORD_MARGIN = 32;
     static_assert(WORD_MARGIN >= text::LOWER_MAX_BYTES && WORD_MARGIN >= 3 * 8);
@@ -725,13 +708,25 @@ class KeywordCounter {
     }
 
     // Short words wait in batch_ for the table, which takes them in
-    // batches.
-    void push_short(std::uint64_t lo, std::uint64_t hi) {
+    // batches. A key is written in any case and kept only when `keep`,
+    // which spares the callers a hard-to-predict branch on the many words
+    // too short to count.
+    void push_short(std::uint64_t lo, std::uint64_t hi, bool keep = true) {
         batch_[batched_] = {lo, hi};
-        if (++batched_ == WordTable::BATCH) {
+        batched_ += keep ? 1 : 0;
+        if (batched_ == WordTable::BATCH) {
             table_.add_short(batch_, batched_);
             batched_ = 0;
         }
+    }
+
+    // The word of `length` bytes (at most 16) at `p`, which has 16 bytes
+    // readable, counted when it is long enough: its key is two masked loads.
+    void push_slice(const void* p, std::size_t length) {
+        const auto* bytes = static_cast<const unsigned char*>(p);
+        push_short(detail::load<std::uint64_t>(bytes) & HALF_MASKS[length][0],
+                   detail::load<std::uint64_t>(bytes + 8) & HALF_MASKS[length][1],
+                   length >= MIN_KEYWORD_BYTES);
     }
 
     void count_word(std::string_view word) {
@@ -758,14 +753,7 @@ class KeywordCounter {
             count_word({word_.data(), length});
             return;
         }
-        const char* p = word_.data();
-        batch_[batched_] = {detail::load<std::uint64_t>(p) & HALF_MASKS[length][0],
-                            detail::load<std::uint64_t>(p + 8) & HALF_MASKS[length][1]};
-        batched_ += length >= MIN_KEYWORD_BYTES ? 1 : 0;
-        if (batched_ == WordTable::BATCH) {
-            table_.add_short(batch_, batched_);
-            batched_ = 0;
-        }
+        push_slice(word_.data(), length);
     }
 
     void add_word(std::size_t length) {
