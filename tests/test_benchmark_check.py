@@ -1,6 +1,6 @@
 """benchmarks/run.py fails when the pure-Python baseline disagrees with parvenkel."""
 
-import importlib.util
+import runpy
 import sys
 from pathlib import Path
 from types import SimpleNamespace
@@ -21,11 +21,9 @@ ARTICLES = [SimpleNamespace(title=t, content="a hat", query=q)
 @pytest.fixture(scope="module")
 def run():
     path = list(sys.path)  # run.py puts benchmarks/ first on the path
-    spec = importlib.util.spec_from_file_location("benchmarks_run", RUN)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    names = runpy.run_path(str(RUN), run_name="benchmarks_run")
     sys.path[:] = path
-    return module
+    return SimpleNamespace(**names)
 
 
 def check(run):
