@@ -891,8 +891,9 @@ class KeywordCounter {
     //
     //   * kana, CJK ideographs and Hangul syllables: three bytes, as they
     //     are (Alphabetic, their own lowercase form);
-    //   * the letters of two bytes of Latin-1, basic Greek and basic
-    //     Cyrillic, whose case mapping is a fixed offset: two bytes;
+    //   * the letters of Latin-1, whose case mapping is a fixed offset: two
+    //     bytes (Greek and Cyrillic words take the block scanner's path for
+    //     two-byte letters);
     //   * ASCII letters: one byte, lowercased;
     //   * ASCII characters that are neither letters nor White_Space, and
     //     common CJK and general punctuation: nothing (not Alphabetic).
@@ -902,7 +903,7 @@ class KeywordCounter {
     // other character (White_Space, U+03A3, whose form depends on the text,
     // and every rarer one). tests/cpp/test_keyword_paths.cpp checks every
     // code unit against the exact path.
-    enum class Script { LATIN, GREEK_CYRILLIC, CJK };
+    enum class Script { LATIN, CJK };
 
     template <class Unit>
     static std::size_t letter_runs(const Unit* units, char*& out) noexcept {
@@ -916,9 +917,6 @@ class KeywordCounter {
             return runs_of<Script::LATIN>(units, out);
         }
         if constexpr (sizeof(Unit) == 2) {
-            if (first - 0x391 <= 0x45F - 0x391) {
-                return runs_of<Script::GREEK_CYRILLIC>(units, out);
-            }
             if (first >= 0x2010) {
                 return runs_of<Script::CJK>(units, out);
             }
@@ -929,7 +927,6 @@ class KeywordCounter {
     template <Script script, class Unit>
     static std::size_t runs_of(const Unit* units, char*& out) noexcept {
         constexpr bool latin = script == Script::LATIN;
-        constexpr bool greek_cyrillic = script == Script::GREEK_CYRILLIC;
         constexpr bool cjk = script == Script::CJK;
         __m128i v;
         if constexpr (sizeof(Unit) == 1) {
@@ -956,25 +953,16 @@ class KeywordCounter {
         const auto set = [](int value) { return _mm_set1_epi16(static_cast<short>(value)); };
         const __m128i none = _mm_setzero_si128();
 
-        // Greek and Cyrillic words seldom hold anything but their letters:
-        // their run takes letters of two bytes only, and is then written
-        // with one store.
-        __m128i ascii_upper = none;
-        __m128i ascii_letter = none;
-        __m128i drop = none;
-        if constexpr (!greek_cyrillic) {
-            ascii_upper = in('A', 'Z');
-            ascii_letter = either(ascii_upper, in('a', 'z'));
-            const __m128i ascii_space = either(in(0x09, 0x0D), is(' '));
-            drop = _mm_andnot_si128(either(ascii_letter, ascii_space), in(0, 0x7F));
-            if constexpr (sizeof(Unit) == 2) {
-                drop = either(drop, in(0x2010, 0x2027));  // dashes, quotes, bullets
-            }
+        const __m128i ascii_upper = in('A', 'Z');
+        const __m128i ascii_letter = either(ascii_upper, in('a', 'z'));
+        const __m128i ascii_space = either(in(0x09, 0x0D), is(' '));
+        __m128i drop = _mm_andnot_si128(either(ascii_letter, ascii_space), in(0, 0x7F));
+        if constexpr (sizeof(Unit) == 2) {
+            drop = either(drop, in(0x2010, 0x2027));  // dashes, quotes, bullets
         }
-        // Letters of two bytes: those that map 0x20 up, 0x50 up, or are
-        // their own form.
+        // Letters of two bytes: those that map 0x20 up, or are their own
+        // form.
         __m128i up_20 = none;
-        __m128i up_50 = none;
         __m128i two = none;
         __m128i three = none;
         if constexpr (latin) {
@@ -982,14 +970,6 @@ class KeywordCounter {
             up_20 = _mm_andnot_si128(is(0xD7), in(0xC0, 0xDE));
             two = either(up_20, _mm_andnot_si128(is(0xF7), in(0xDF, 0xFF)));
             drop = either(drop, either(is(0xAB), is(0xBB)));
-        } else if constexpr (greek_cyrillic) {
-            // Greek capitals but U+03A2 (unassigned) and U+03A3 (its form
-            // depends on the text); Cyrillic capitals, U+0400-U+040F
-            // mapping 0x50 up.
-            up_20 = either(_mm_andnot_si128(either(is(0x3A2), is(0x3A3)), in(0x391, 0x3AB)),
-                           in(0x410, 0x42F));
-            up_50 = in(0x400, 0x40F);
-            two = either(either(up_20, up_50), either(in(0x3AC, 0x3CE), in(0x430, 0x45F)));
         } else if constexpr (cjk) {
             // Kana (with the prolonged sound and iteration marks), CJK
             // ideographs, Hangul syllables; CJK and fullwidth punctuation.
@@ -1008,8 +988,7 @@ class KeywordCounter {
             return 0;
         }
         const __m128i lowered =
-            _mm_add_epi16(v, either(_mm_and_si128(either(up_20, ascii_upper), set(0x20)),
-                                    _mm_and_si128(up_50, set(0x50))));
+            _mm_add_epi16(v, _mm_and_si128(either(up_20, ascii_upper), set(0x20)));
         // The form of each unit in the low bytes of a 32-bit lane, and its
         // length.
         const __m128i low6 = either(_mm_and_si128(lowered, set(0x3F)), set(0x80));
@@ -1026,11 +1005,7 @@ class KeywordCounter {
             first_two = pick(two, either(lead, _mm_slli_epi16(low6, 8)), lowered);
             lengths = either(lengths, _mm_and_si128(two, set(2)));
         }
-        if constexpr (greek_cyrillic) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), first_two);
-            out += 2 * run;
-            return run;
-        } else if constexpr (latin) {
+        if constexpr (latin) {
             if ((~bits(two) & ((1u << run) - 1)) == 0) {
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(out), first_two);
                 out += 2 * run;
