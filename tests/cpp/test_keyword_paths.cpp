@@ -131,7 +131,7 @@ Counts model_counts(const std::string& text, const std::vector<std::string>& sto
 
 void check_random_texts() {
     // Pieces of every kind the scanner tells apart, and every separator.
-    const std::vector<std::u32string> pieces = {
+    std::vector<std::u32string> pieces = {
         U"a", U"of", U"the", U"The,", U"co-op", U"x9y", U"word.", U"ABCDEFGHIJKLMNOP",
         U"abcdefghijklmnopq", U"abcdefghijklmnopqrstuvwxyzabcdef",
         U"abcdefghijklmnopqrstuvwxyzabcdefg", U"\u00e9t\u00e9", U"NA\u00cfVE",
@@ -143,6 +143,16 @@ void check_random_texts() {
         // Last: only in some texts, so that the others have a form of two
         // bytes a unit.
         U"\U00010400\U00010428"};
+    // Pieces longer than a block, which the masks take across blocks (and
+    // chunks): CJK with ASCII, punctuation and letters of two bytes, and
+    // ASCII alone.
+    std::u32string cjk_sentence;
+    std::u32string ascii_word;
+    for (int k = 0; k < 9; ++k) {
+        cjk_sentence += U"\u6f22\u5b57\u3068Debian\u3001\u30ab\u30fc\u30c9\uac00";
+        ascii_word += U"Abcdefgh";
+    }
+    pieces.insert(pieces.end() - 1, {cjk_sentence + U"\u00e9", cjk_sentence, ascii_word});
     const std::u32string mix =
         U"abcxyzABXZ'-9.\u00e9\u00c9\u00df\u00ff\u00d7\u0436\u0416\u0401\u03b1\u0391\u03a3\u03c2"
         U"\u4e2d\u30fc\u2019\u00ab";
