@@ -573,7 +573,7 @@ class KeywordCounter {
                 table_.add_stop_word(stop_word);
             }
         }
-        word_.resize(256);
+        word_.resize(3 * 64 + WORD_MARGIN);
         chunk_ = std::make_unique<Chunk>();
     }
 
@@ -761,6 +761,15 @@ class KeywordCounter {
                 const std::uint64_t inside = low_bits(piece);
                 if (ahead == 0 || (special & ~two & inside) != 0 ||
                     (start + piece == length && !last)) [[unlikely]] {
+                    if constexpr (sizeof(Unit) >= 2) {
+                        // Most pieces of CJK text: shorter than a block,
+                        // their letters of three bytes and ASCII.
+                        if (ahead != 0 && found_three_ && (two & inside) == 0 &&
+                            start + piece != length &&
+                            three_piece(b, offset, piece, special & inside)) {
+                            continue;
+                        }
+                    }
                     const std::size_t next =
                         other_pieces(units, size, base, length, start, ahead == 0);
                     if (next > base + length) {
@@ -777,6 +786,34 @@ class KeywordCounter {
             }
         }
         return base + length;
+    }
+
+    // Counts the piece of `piece` units at `offset` of block b of the chunk,
+    // which has no letters of two bytes and its units beyond ASCII at
+    // `special` (from its start), if all are letters of three bytes or
+    // skipped; returns whether it did.
+    bool three_piece(std::size_t b, unsigned offset, unsigned piece, std::uint64_t special) {
+        const ThreeChunk& wide = *three_;
+        const bool across = offset + piece > 64;
+        const std::uint64_t blocks = across ? 3 : 1;
+        if ((wide.classified >> b & blocks) != blocks) {
+            return false;
+        }
+        std::uint64_t known = (wide.three[b] | wide.skip[b]) >> offset;
+        if (across) {
+            known |= (wide.three[b + 1] | wide.skip[b + 1]) << (64 - offset);
+        }
+        if ((special & ~known) != 0) {
+            return false;
+        }
+        const std::size_t start = 64 * b + offset;
+        char* out = word_.data();  // room for 3 * 64 bytes and more
+        for (std::size_t k = start; k < start + piece; ++k) {
+            std::memcpy(out, wide.form3 + k, 4);
+            out += wide.size3[k];
+        }
+        count_gathered(static_cast<std::size_t>(out - word_.data()));
+        return true;
     }
 
     // Counts the piece at `start` of the chunk at `base`, which the walk

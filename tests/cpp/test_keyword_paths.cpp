@@ -156,6 +156,9 @@ void check_random_texts() {
     const std::u32string mix =
         U"abcxyzABXZ'-9.\u00e9\u00c9\u00df\u00ff\u00d7\u0436\u0416\u0401\u03b1\u0391\u03a3\u03c2"
         U"\u4e2d\u30fc\u2019\u00ab";
+    const std::u32string cjk_mix =
+        U"abcXYZ'-9.\u4e2d\u6587\u3042\u30fc\u3005\uac00\u3001\u300c\u2019\uff08";
+    const std::u32string rare = U"\u03a3\u0101\u00e9\u0416\u00ab\u3000";
     const std::u32string spaces =
         U"\t\n\v\f\r \u0085\u00a0\u1680\u2000\u200a\u2028\u2029\u202f\u205f\u3000";
     const std::vector<std::string> stop_words = {"the", "abcdefghijklmnopq",
@@ -167,7 +170,19 @@ void check_random_texts() {
         text += U' ';
         const std::size_t count = 200 + rng() % 2000;
         for (std::size_t k = 0; k < count; ++k) {
-            if (k % 2 == 0) {
+            if (k % 2 == 0 && round % 4 == 2) {
+                // CJK, ASCII and what words drop, up to a block and more
+                // long, now and then with one letter the masks do not know.
+                const std::size_t length = 1 + rng() % 70;
+                std::u32string piece;
+                for (std::size_t i = 0; i < length; ++i) {
+                    piece += cjk_mix[rng() % cjk_mix.size()];
+                }
+                if (rng() % 4 == 0) {
+                    piece[rng() % length] = rare[rng() % rare.size()];
+                }
+                text += piece;
+            } else if (k % 2 == 0) {
                 // A piece of 1-24 characters drawn from a mix, so that each
                 // kind of letter comes at every position of a piece.
                 const std::size_t length = 1 + rng() % 24;
