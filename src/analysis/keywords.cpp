@@ -395,59 +395,104 @@ PARVENKEL_AVX2 std::uint64_t classify_two_avx2(const Unit* units, std::uint16_t*
 #endif
 
 #if defined(PARVENKEL_AVX2_TARGET)
-// classify_three_scalar for 64 units of two or four bytes, 16 at a time.
-// Units of four bytes are narrowed with saturation: those past U+FFFF become
-// U+FFFF, which is in neither class.
+PARVENKEL_AVX2 inline __m256i bytes8(int value) noexcept {
+    return _mm256_set1_epi8(static_cast<char>(value));
+}
+
+// Bytes with lo <= x <= hi, as unsigned values.
+PARVENKEL_AVX2 inline __m256i in8(__m256i bytes, int lo, int hi) noexcept {
+    return in_range32(bytes, static_cast<char>(lo), static_cast<char>(hi - lo));
+}
+
+PARVENKEL_AVX2 inline __m256i is8(__m256i bytes, int value) noexcept {
+    return _mm256_cmpeq_epi8(bytes, bytes8(value));
+}
+
+// classify_three_scalar for 64 units of two or four bytes, 32 at a time as
+// their high and low bytes: the ranges of the classes are nearly all whole
+// pages of 256 code points, told apart by the high byte alone. Units of four
+// bytes are narrowed with saturation: those past U+FFFF become U+FFFF, which
+// is in neither class.
 template <class Unit>
 PARVENKEL_AVX2 ThreeMasks classify_three_avx2(const Unit* units, std::uint32_t* form3,
                                               std::uint8_t* size3) noexcept {
     static_assert(sizeof(Unit) >= 2);
+    const __m256i zero = _mm256_setzero_si256();
     ThreeMasks masks{0, 0};
-    for (unsigned part = 0; part < 4; ++part) {
-        __m256i v;
+    for (unsigned part = 0; part < 2; ++part) {
+        __m256i a;  // units 0-15 of the part, 16 bits a lane
+        __m256i b;  // units 16-31
+        const auto* p = reinterpret_cast<const __m256i*>(units + 32 * part);
         if constexpr (sizeof(Unit) == 2) {
-            v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + 16 * part));
+            a = _mm256_loadu_si256(p);
+            b = _mm256_loadu_si256(p + 1);
         } else {
-            const auto* p = reinterpret_cast<const __m256i*>(units + 16 * part);
-            v = _mm256_permute4x64_epi64(
+            a = _mm256_permute4x64_epi64(
                 _mm256_packus_epi32(_mm256_loadu_si256(p), _mm256_loadu_si256(p + 1)), 0xD8);
+            b = _mm256_permute4x64_epi64(
+                _mm256_packus_epi32(_mm256_loadu_si256(p + 2), _mm256_loadu_si256(p + 3)), 0xD8);
         }
-        const __m256i three = or16(or16(or16(in16(v, 0x3041, 0x3096), in16(v, 0x309D, 0x309F)),
-                                        or16(in16(v, 0x30A1, 0x30FA), in16(v, 0x30FC, 0x30FF))),
-                                   or16(or16(in16(v, 0x3005, 0x3007), in16(v, 0x3400, 0x4DBF)),
-                                        or16(in16(v, 0x4E00, 0x9FFF), in16(v, 0xAC00, 0xD7A3))));
-        const __m256i skip =
-            or16(or16(in16(v, 0x2010, 0x2027), in16(v, 0x3001, 0x3004)),
-                 or16(or16(in16(v, 0x3008, 0x301F), is16(v, 0x30FB)), in16(v, 0xFF01, 0xFF20)));
-        const __m256i folded = or16(v, lanes16(0x20));
-        const __m256i ascii_letter = in16(folded, 'a', 'z');
-        // The forms as 32-bit lanes: the lead and middle bytes, then the
-        // last, interleaved; unpacking works within each half, so the
-        // halves are put back in order before the stores.
-        const __m256i lead = or16(_mm256_srli_epi16(v, 12), lanes16(0xE0));
-        const __m256i middle =
-            or16(_mm256_and_si256(_mm256_srli_epi16(v, 6), lanes16(0x3F)), lanes16(0x80));
-        const __m256i last = or16(_mm256_and_si256(v, lanes16(0x3F)), lanes16(0x80));
-        const __m256i first_two =
-            or16(_mm256_and_si256(three, or16(lead, _mm256_slli_epi16(middle, 8))),
-                 _mm256_and_si256(ascii_letter, folded));
-        const __m256i low = _mm256_unpacklo_epi16(first_two, last);
-        const __m256i high = _mm256_unpackhi_epi16(first_two, last);
-        auto* out = reinterpret_cast<__m256i*>(form3 + 16 * part);
-        _mm256_storeu_si256(out, _mm256_permute2x128_si256(low, high, 0x20));
-        _mm256_storeu_si256(out + 1, _mm256_permute2x128_si256(low, high, 0x31));
-        const __m256i sizes =
-            or16(_mm256_and_si256(three, lanes16(3)), _mm256_and_si256(ascii_letter, lanes16(1)));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(size3 + 16 * part),
-                         _mm256_castsi256_si128(_mm256_permute4x64_epi64(
-                             _mm256_packus_epi16(sizes, _mm256_setzero_si256()), 0xD8)));
-        const auto bits = [](__m256i lanes) PARVENKEL_AVX2 {
-            const auto bytes = static_cast<std::uint32_t>(
-                _mm256_movemask_epi8(_mm256_packs_epi16(lanes, _mm256_setzero_si256())));
-            return std::uint64_t{(bytes & 0xFF) | (bytes >> 8 & 0xFF00)};
-        };
-        masks.three |= bits(three) << (16 * part);
-        masks.skip |= bits(skip) << (16 * part);
+        const __m256i high = _mm256_permute4x64_epi64(
+            _mm256_packus_epi16(_mm256_srli_epi16(a, 8), _mm256_srli_epi16(b, 8)), 0xD8);
+        const __m256i low =
+            _mm256_permute4x64_epi64(_mm256_packus_epi16(_mm256_and_si256(a, lanes16(0xFF)),
+                                                         _mm256_and_si256(b, lanes16(0xFF))),
+                                     0xD8);
+        // Ideographs (U+3400-U+9FFF but U+4DC0-U+4DFF), Hangul syllables
+        // (U+AC00-U+D7A3), and on page U+30xx kana and marks.
+        const __m256i page30 = is8(high, 0x30);
+        const __m256i kana = _mm256_or_si256(
+            _mm256_andnot_si256(_mm256_or_si256(in8(low, 0x97, 0x9C),
+                                                _mm256_or_si256(is8(low, 0xA0), is8(low, 0xFB))),
+                                in8(low, 0x41, 0xFF)),
+            in8(low, 0x05, 0x07));
+        const __m256i three = _mm256_or_si256(
+            _mm256_or_si256(
+                _mm256_andnot_si256(_mm256_and_si256(is8(high, 0x4D), in8(low, 0xC0, 0xFF)),
+                                    in8(high, 0x34, 0x9F)),
+                _mm256_andnot_si256(_mm256_and_si256(is8(high, 0xD7), in8(low, 0xA4, 0xFF)),
+                                    in8(high, 0xAC, 0xD7))),
+            _mm256_and_si256(page30, kana));
+        const __m256i skip = _mm256_or_si256(
+            _mm256_and_si256(
+                page30, _mm256_or_si256(_mm256_or_si256(in8(low, 0x01, 0x04), in8(low, 0x08, 0x1F)),
+                                        is8(low, 0xFB))),
+            _mm256_or_si256(_mm256_and_si256(is8(high, 0x20), in8(low, 0x10, 0x27)),
+                            _mm256_and_si256(is8(high, 0xFF), in8(low, 0x01, 0x20))));
+        const __m256i folded = _mm256_or_si256(low, bytes8(0x20));
+        const __m256i letter = _mm256_and_si256(is8(high, 0), in8(folded, 'a', 'z'));
+        // The forms' bytes: lead (or the ASCII letter), middle and last,
+        // interleaved into 32-bit lanes; unpacking works within each half,
+        // so the quarters are put back in order before the stores.
+        const __m256i lead = _mm256_or_si256(
+            _mm256_and_si256(_mm256_srli_epi16(high, 4), bytes8(0x0F)), bytes8(0xE0));
+        const __m256i middle = _mm256_or_si256(
+            _mm256_or_si256(_mm256_slli_epi16(_mm256_and_si256(high, bytes8(0x0F)), 2),
+                            _mm256_and_si256(_mm256_srli_epi16(low, 6), bytes8(0x03))),
+            bytes8(0x80));
+        const __m256i last = _mm256_or_si256(_mm256_and_si256(low, bytes8(0x3F)), bytes8(0x80));
+        const __m256i first = _mm256_blendv_epi8(folded, lead, three);
+        const __m256i pairs_lo = _mm256_unpacklo_epi8(first, middle);
+        const __m256i pairs_hi = _mm256_unpackhi_epi8(first, middle);
+        const __m256i lasts_lo = _mm256_unpacklo_epi8(last, zero);
+        const __m256i lasts_hi = _mm256_unpackhi_epi8(last, zero);
+        const __m256i q0 = _mm256_unpacklo_epi16(pairs_lo, lasts_lo);  // units 0-3, 16-19
+        const __m256i q1 = _mm256_unpackhi_epi16(pairs_lo, lasts_lo);  // 4-7, 20-23
+        const __m256i q2 = _mm256_unpacklo_epi16(pairs_hi, lasts_hi);  // 8-11, 24-27
+        const __m256i q3 = _mm256_unpackhi_epi16(pairs_hi, lasts_hi);  // 12-15, 28-31
+        auto* out = reinterpret_cast<__m256i*>(form3 + 32 * part);
+        _mm256_storeu_si256(out, _mm256_permute2x128_si256(q0, q1, 0x20));
+        _mm256_storeu_si256(out + 1, _mm256_permute2x128_si256(q2, q3, 0x20));
+        _mm256_storeu_si256(out + 2, _mm256_permute2x128_si256(q0, q1, 0x31));
+        _mm256_storeu_si256(out + 3, _mm256_permute2x128_si256(q2, q3, 0x31));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(size3 + 32 * part),
+                            _mm256_or_si256(_mm256_and_si256(three, bytes8(3)),
+                                            _mm256_and_si256(letter, bytes8(1))));
+        const unsigned shift = 32 * part;
+        masks.three |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(three))}
+                       << shift;
+        masks.skip |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(skip))}
+                      << shift;
     }
     return masks;
 }
