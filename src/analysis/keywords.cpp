@@ -286,6 +286,76 @@ BlockMasks classify_sse2(const Unit* units, unsigned char* low) noexcept {
 }
 #endif
 
+#if defined(PARVENKEL_SSE2)
+// classify_three_scalar for 64 units of two bytes, 16 at a time as their
+// high and low bytes; classify_three_avx2 says how.
+inline ThreeMasks classify_three_sse2(const char16_t* units, std::uint32_t* form3,
+                                      std::uint8_t* size3) noexcept {
+    const auto in8 = [](__m128i bytes, int lo, int hi) {
+        return in_range(bytes, static_cast<char>(lo), static_cast<char>(hi - lo));
+    };
+    const auto is8 = [](__m128i bytes, int value) {
+        return _mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(value)));
+    };
+    const auto set8 = [](int value) { return _mm_set1_epi8(static_cast<char>(value)); };
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i byte = _mm_set1_epi16(0xFF);
+    ThreeMasks masks{0, 0};
+    for (unsigned part = 0; part < 4; ++part) {
+        const auto* p = reinterpret_cast<const __m128i*>(units + 16 * part);
+        const __m128i a = _mm_loadu_si128(p);
+        const __m128i b = _mm_loadu_si128(p + 1);
+        const __m128i high = _mm_packus_epi16(_mm_srli_epi16(a, 8), _mm_srli_epi16(b, 8));
+        const __m128i low = _mm_packus_epi16(_mm_and_si128(a, byte), _mm_and_si128(b, byte));
+        const __m128i page30 = is8(high, 0x30);
+        const __m128i kana = _mm_or_si128(
+            _mm_andnot_si128(
+                _mm_or_si128(in8(low, 0x97, 0x9C), _mm_or_si128(is8(low, 0xA0), is8(low, 0xFB))),
+                in8(low, 0x41, 0xFF)),
+            in8(low, 0x05, 0x07));
+        const __m128i three = _mm_or_si128(
+            _mm_or_si128(_mm_andnot_si128(_mm_and_si128(is8(high, 0x4D), in8(low, 0xC0, 0xFF)),
+                                          in8(high, 0x34, 0x9F)),
+                         _mm_andnot_si128(_mm_and_si128(is8(high, 0xD7), in8(low, 0xA4, 0xFF)),
+                                          in8(high, 0xAC, 0xD7))),
+            _mm_and_si128(page30, kana));
+        const __m128i skip = _mm_or_si128(
+            _mm_and_si128(page30,
+                          _mm_or_si128(_mm_or_si128(in8(low, 0x01, 0x04), in8(low, 0x08, 0x1F)),
+                                       is8(low, 0xFB))),
+            _mm_or_si128(_mm_and_si128(is8(high, 0x20), in8(low, 0x10, 0x27)),
+                         _mm_and_si128(is8(high, 0xFF), in8(low, 0x01, 0x20))));
+        const __m128i folded = _mm_or_si128(low, set8(0x20));
+        const __m128i letter = _mm_and_si128(is8(high, 0), in8(folded, 'a', 'z'));
+        const __m128i lead =
+            _mm_or_si128(_mm_and_si128(_mm_srli_epi16(high, 4), set8(0x0F)), set8(0xE0));
+        const __m128i middle =
+            _mm_or_si128(_mm_or_si128(_mm_slli_epi16(_mm_and_si128(high, set8(0x0F)), 2),
+                                      _mm_and_si128(_mm_srli_epi16(low, 6), set8(0x03))),
+                         set8(0x80));
+        const __m128i last = _mm_or_si128(_mm_and_si128(low, set8(0x3F)), set8(0x80));
+        const __m128i first =
+            _mm_or_si128(_mm_and_si128(three, lead), _mm_andnot_si128(three, folded));
+        const __m128i pairs_lo = _mm_unpacklo_epi8(first, middle);
+        const __m128i pairs_hi = _mm_unpackhi_epi8(first, middle);
+        const __m128i lasts_lo = _mm_unpacklo_epi8(last, zero);
+        const __m128i lasts_hi = _mm_unpackhi_epi8(last, zero);
+        auto* out = reinterpret_cast<__m128i*>(form3 + 16 * part);
+        _mm_storeu_si128(out, _mm_unpacklo_epi16(pairs_lo, lasts_lo));
+        _mm_storeu_si128(out + 1, _mm_unpackhi_epi16(pairs_lo, lasts_lo));
+        _mm_storeu_si128(out + 2, _mm_unpacklo_epi16(pairs_hi, lasts_hi));
+        _mm_storeu_si128(out + 3, _mm_unpackhi_epi16(pairs_hi, lasts_hi));
+        _mm_storeu_si128(
+            reinterpret_cast<__m128i*>(size3 + 16 * part),
+            _mm_or_si128(_mm_and_si128(three, set8(3)), _mm_and_si128(letter, set8(1))));
+        const unsigned shift = 16 * part;
+        masks.three |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(three))} << shift;
+        masks.skip |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(skip))} << shift;
+    }
+    return masks;
+}
+#endif
+
 #if defined(PARVENKEL_AVX2_TARGET)
 #define PARVENKEL_AVX2 __attribute__((target("avx2,bmi,bmi2,popcnt")))
 
@@ -724,6 +794,11 @@ class KeywordCounter {
 #if defined(PARVENKEL_AVX2_TARGET)
         if (isa_ == Isa::AVX2 && count == 64) {
             masks = classify_three_avx2(units, form3, size3);
+        } else
+#endif
+#if defined(PARVENKEL_SSE2)
+            if (std::is_same_v<Unit, char16_t> && isa_ == Isa::SSE2 && count == 64) {
+            masks = classify_three_sse2(reinterpret_cast<const char16_t*>(units), form3, size3);
         } else
 #endif
         {
