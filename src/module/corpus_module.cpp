@@ -269,7 +269,8 @@ bool convert_articles(PyObject* obj, Ref& articles, std::vector<Ref>& keep,
         for (PyObject* part : {title.get(), content.get()}) {
             if (!PyUnicode_Check(part)) {
                 PyErr_Format(PyExc_TypeError,
-                             "the %s of article %zd is a '%.100s' object, not a str",
+                             "argument '%s' of article %zd: '%.100s' object is not an instance "
+                             "of 'str'",
                              part == title.get() ? "title" : "content", k, type_name(part));
                 return false;
             }
