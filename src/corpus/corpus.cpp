@@ -168,6 +168,9 @@ class BlobReader {
             if (shift == 63 && byte > 1) {
                 throw BlobError("number out of range");
             }
+            if (byte == 0 && shift > 0) {
+                throw BlobError("number not in its shortest form");
+            }
             value |= std::uint64_t{byte & 0x7Fu} << shift;
             if ((byte & 0x80) == 0) {
                 return value;
