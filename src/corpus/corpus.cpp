@@ -369,22 +369,6 @@ std::vector<analysis::Keywords> keywords_many(const std::vector<text::TextView>&
     return results;
 }
 
-std::vector<double> score_many(const std::vector<Article>& articles, text::TextView query,
-                               unsigned workers) {
-    constexpr std::size_t BLOCK = 64;  // articles handed to a thread at once
-    const std::string lowered_query = text::to_lowercase(query);
-    std::vector<double> scores(articles.size());
-    const std::size_t blocks = (articles.size() + BLOCK - 1) / BLOCK;
-    parallel_for(blocks, workers, [&](unsigned, std::size_t block) {
-        const std::size_t end = std::min(articles.size(), (block + 1) * BLOCK);
-        for (std::size_t i = block * BLOCK; i < end; ++i) {
-            scores[i] = analysis::score_lowered_query(articles[i].title, articles[i].content,
-                                                      lowered_query);
-        }
-    });
-    return scores;
-}
-
 std::vector<std::size_t> rank_positions(const std::vector<double>& scores, std::uint64_t top_n,
                                         bool include_zero) {
     std::vector<std::size_t> positions;

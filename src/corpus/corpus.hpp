@@ -4,6 +4,8 @@
 // Python layer above holds the texts alive while these run.
 #pragma once
 
+#include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -17,6 +19,7 @@
 #include "analysis/analysis.hpp"
 #include "analysis/word_counting.hpp"
 #include "analysis/word_table.hpp"
+#include "text/lowercase.hpp"
 #include "text/text_view.hpp"
 
 namespace parvenkel::corpus {
@@ -108,8 +111,14 @@ struct Article {
     text::TextView content;
 };
 
-std::vector<double> score_many(const std::vector<Article>& articles, text::TextView query,
-                               unsigned workers);
+// Scores of `count` articles against `query`; read(i, article) gives article
+// i, or false when it cannot be read, which leaves its score 0 and is
+// reported through `unreadable` (the least such i, or count when none).
+// The articles are read by the threads that score them, so that each is
+// read from memory once.
+template <class Read>
+std::vector<double> score_many(std::size_t count, text::TextView query, unsigned workers,
+                               Read&& read, std::size_t& unreadable);
 
 // Positions of the best articles by score, highest first, equal scores in
 // position order; zero scores left out unless include_zero; at most top_n.
@@ -119,3 +128,33 @@ std::vector<std::size_t> rank_positions(const std::vector<double>& scores, std::
 }  // namespace parvenkel::corpus
 
 #include "corpus/parallel_inl.hpp"
+
+namespace parvenkel::corpus {
+
+template <class Read>
+std::vector<double> score_many(std::size_t count, text::TextView query, unsigned workers,
+                               Read&& read, std::size_t& unreadable) {
+    constexpr std::size_t BLOCK = 64;  // articles handed to a thread at once
+    const std::string lowered_query = text::to_lowercase(query);
+    std::vector<double> scores(count);
+    std::atomic<std::size_t> first_unreadable{count};
+    const std::size_t blocks = (count + BLOCK - 1) / BLOCK;
+    parallel_for(blocks, workers, [&](unsigned, std::size_t block) {
+        const std::size_t end = std::min(count, (block + 1) * BLOCK);
+        for (std::size_t i = block * BLOCK; i < end; ++i) {
+            Article article;
+            if (!read(i, article)) {
+                std::size_t seen = first_unreadable.load();
+                while (i < seen && !first_unreadable.compare_exchange_weak(seen, i)) {
+                }
+                continue;
+            }
+            scores[i] =
+                analysis::score_lowered_query(article.title, article.content, lowered_query);
+        }
+    });
+    unreadable = first_unreadable.load();
+    return scores;
+}
+
+}  // namespace parvenkel::corpus

@@ -222,8 +222,7 @@ bool convert_texts(PyObject* obj, Ref& keep, std::vector<text::TextView>& views,
 // The articles of an iterable: (title, content) pairs or mappings with
 // "title" and "content". `keep` holds the input tuple and a reference to
 // each title and content.
-bool convert_articles(PyObject* obj, Ref& articles, std::vector<Ref>& keep,
-                      std::vector<corpus::Article>& out, std::size_t& bytes) {
+bool convert_articles(PyObject* obj, Ref& articles, std::vector<Ref>& keep, std::size_t& bytes) {
     if (!refuse_str(obj, "articles")) {
         return false;
     }
@@ -236,7 +235,6 @@ bool convert_articles(PyObject* obj, Ref& articles, std::vector<Ref>& keep,
         return false;
     }
     const Py_ssize_t count = PyTuple_GET_SIZE(articles.get());
-    out.resize(static_cast<std::size_t>(count));
     keep.reserve(2 * static_cast<std::size_t>(count));
     bytes = 0;
     for (Py_ssize_t k = 0; k < count; ++k) {
@@ -275,16 +273,30 @@ bool convert_articles(PyObject* obj, Ref& articles, std::vector<Ref>& keep,
                 return false;
             }
         }
-        corpus::Article& entry = out[static_cast<std::size_t>(k)];
-        if (!extract_text(title.get(), entry.title) ||
-            !extract_text(content.get(), entry.content)) {
-            return false;
-        }
-        bytes += analysis::estimated_utf8_bytes(entry.content);
+        bytes += static_cast<std::size_t>(PyUnicode_GET_LENGTH(content.get()));
         keep.push_back(std::move(title));
         keep.push_back(std::move(content));
     }
     return true;
+}
+
+// The text of a str where it lies, read from the object's fields alone (no
+// call into the interpreter), so that worker threads may read it: false for
+// a str that holds a surrogate, which has no UTF-8 form.
+bool read_in_place(PyObject* str, text::TextView& out) noexcept {
+    const auto length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(str));
+    const void* data = PyUnicode_DATA(str);
+    switch (PyUnicode_KIND(str)) {
+        case PyUnicode_1BYTE_KIND:
+            out = {data, length, PyUnicode_IS_ASCII(str) ? text::Form::UTF8 : text::Form::LATIN1};
+            return true;
+        case PyUnicode_2BYTE_KIND:
+            out = {data, length, text::Form::UCS2};
+            return text::find_surrogate({static_cast<const char16_t*>(data), length}) == length;
+        default:
+            out = {data, length, text::Form::UCS4};
+            return text::find_surrogate({static_cast<const char32_t*>(data), length}) == length;
+    }
 }
 
 bool convert_query(PyObject* obj, text::TextView& out) {
@@ -721,21 +733,37 @@ PyObject* keywords_many(PyObject*, PyObject* args, PyObject* kwargs) {
 // Scores of every article; false with an exception set.
 bool scores_of(PyObject* articles_arg, PyObject* query_arg, PyObject* workers_arg, Ref& articles,
                std::vector<double>& scores) {
-    std::vector<Ref> keep;
-    std::vector<corpus::Article> views;
+    std::vector<Ref> keep;  // title and content of each article, in turn
     std::size_t bytes = 0;
     text::TextView query;
     unsigned workers = 1;
-    if (!convert_articles(articles_arg, articles, keep, views, bytes) ||
+    if (!convert_articles(articles_arg, articles, keep, bytes) ||
         !convert_query(query_arg, query) || !convert_workers(workers_arg, workers)) {
         return false;
     }
+    // Each article is read where it is scored; one that cannot be read (a
+    // surrogate) makes the call fail as if it had been checked first.
+    std::size_t unreadable = 0;
     const std::exception_ptr error = run_work(bytes >= RELEASE_BYTES || workers > 1, [&] {
-        scores = corpus::score_many(views, query, workers);
+        scores = corpus::score_many(
+            keep.size() / 2, query, workers,
+            [&](std::size_t i, corpus::Article& article) {
+                return read_in_place(keep[2 * i].get(), article.title) &&
+                       read_in_place(keep[2 * i + 1].get(), article.content);
+            },
+            unreadable);
     });
     if (error) {
         set_from_exception(error);
         return false;
+    }
+    if (unreadable < keep.size() / 2) {
+        for (std::size_t part = 2 * unreadable; part < 2 * unreadable + 2; ++part) {
+            text::TextView view;
+            if (!extract_text(keep[part].get(), view)) {
+                return false;  // the interpreter's own UnicodeEncodeError
+            }
+        }
     }
     return true;
 }
