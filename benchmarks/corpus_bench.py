@@ -40,10 +40,10 @@ sys.path.insert(0, str(HERE))
 
 import corpora  # noqa: E402
 
-import parvenkel  # noqa: E402
+from parvenkel import stoplists  # noqa: E402
 from parvenkel import WordCounter, rank_articles, score_article  # noqa: E402
 
-STOP = parvenkel.stoplists.load("english")
+STOP = stoplists.load("english")
 
 
 def prose_texts(count: int, megabytes: float) -> list[str]:

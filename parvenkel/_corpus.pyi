@@ -7,7 +7,7 @@ from typing import SupportsIndex, final
 class WordCounter:
     """Counts of normalised words, as extract_keywords counts them, kept across calls."""
 
-    def __init__(self, stop_words: Iterable[str] = ...) -> None: ...
+    def __new__(cls, stop_words: Iterable[str] = ()) -> WordCounter: ...
     def update(self, texts: str | Iterable[str] | WordCounter, *, workers: SupportsIndex = 1) -> None:
         """Count the words of a str or of an iterable of str, or add the counts of
         another WordCounter."""

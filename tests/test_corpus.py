@@ -120,6 +120,7 @@ ERRORS = [
     (lambda: score_many([("t",)], "q"), TypeError, "article 0 is a 'tuple' object"),
     (lambda: score_many([("t", None)], "q"), TypeError, "argument 'content' of article 0"),
     (lambda: score_many([{"title": "t"}], "q"), KeyError, "content"),
+    (lambda: score_many([("t", "x" * 99_999 + "\ud800")] * 2, "q"), UnicodeEncodeError, "surrogates"),
     (lambda: rank_articles([], 3), TypeError, "query must be a str, not 'int'"),
     (lambda: _from_blob(b"PVWC\x01\x00\x01\x03abc\x00"), ValueError, "count out of range"),
     (lambda: _from_blob(b"PVWC\x01\x00\x02\x03abc\x01\x03abc\x01"), ValueError, "out of order"),
