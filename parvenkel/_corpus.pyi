@@ -1,7 +1,7 @@
 """Types of the compiled module parvenkel._corpus."""
 
 from collections.abc import Iterable
-from typing import SupportsIndex, final
+from typing import SupportsIndex, TypeVar, final, overload
 
 @final
 class WordCounter:
@@ -33,6 +33,9 @@ def keywords_many(
 def score_many(articles: Iterable[object], query: str, *, workers: SupportsIndex = 1) -> list[float]:
     """score_article of every (title, content) article against query."""
 
+_Row = TypeVar("_Row", bound=tuple[float, int, object])
+
+@overload
 def rank_rows(
     articles: Iterable[object],
     query: str,
@@ -40,8 +43,20 @@ def rank_rows(
     *,
     workers: SupportsIndex = 1,
     include_zero: bool = False,
+    row_type: None = None,
 ) -> list[tuple[float, int, object]]:
-    """The best articles as (score, position, article) tuples, best first."""
+    """The best articles as (score, position, article) rows, best first."""
+
+@overload
+def rank_rows(
+    articles: Iterable[object],
+    query: str,
+    top_n: SupportsIndex | None = None,
+    *,
+    workers: SupportsIndex = 1,
+    include_zero: bool = False,
+    row_type: type[_Row],
+) -> list[_Row]: ...
 
 def _from_blob(data: bytes, /) -> WordCounter:
     """A WordCounter from its pickled form."""

@@ -54,5 +54,6 @@ def rank_articles(
     is a ``(title, content)`` pair of ``str`` or a mapping with ``"title"``
     and ``"content"``. Articles scoring 0 are left out unless
     ``include_zero`` is true."""
-    rows = rank_rows(articles, query, top_n, workers=workers, include_zero=include_zero)
-    return list(map(RankedArticle._make, rows))
+    return rank_rows(
+        articles, query, top_n, workers=workers, include_zero=include_zero, row_type=RankedArticle
+    )

@@ -19,7 +19,7 @@ from parvenkel import (
     score_many,
     stoplists,
 )
-from parvenkel._corpus import _from_blob
+from parvenkel._corpus import _from_blob, rank_rows
 
 ALL = 2**64 - 1
 STOPS = ["the", "and", "\u4e2d", "STRASSE", "strasse"]
@@ -122,6 +122,7 @@ ERRORS = [
     (lambda: score_many([{"title": "t"}], "q"), KeyError, "content"),
     (lambda: score_many([("t", "x" * 99_999 + "\ud800")] * 2, "q"), UnicodeEncodeError, "surrogates"),
     (lambda: rank_articles([], 3), TypeError, "query must be a str, not 'int'"),
+    (lambda: rank_rows([], "q", row_type=list), TypeError, "row_type must be a tuple subclass"),
     (lambda: _from_blob(b"PVWC\x01\x00\x01\x03abc\x00"), ValueError, "count out of range"),
     (lambda: _from_blob(b"PVWC\x01\x00\x02\x03abc\x01\x03abc\x01"), ValueError, "out of order"),
     (lambda: _from_blob(b"PVWC\x01\x01\x03abc\x01\x03abc\x01"), ValueError, "is a stop word"),

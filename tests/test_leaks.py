@@ -15,7 +15,7 @@ import sys
 import pytest
 
 from hardening import HAVE_BLOCK_COUNT, HAVE_TOTAL_REFCOUNT, HasIndex, assert_no_leak, new_str
-from parvenkel import _core, _corpus
+from parvenkel import RankedArticle, _core, _corpus
 
 score_article = _core.score_article
 extract_keywords = _core.extract_keywords
@@ -129,7 +129,7 @@ def counter_calls(text, stop_words, blob=None):
 
 def batch_calls(texts, articles, query):
     _corpus.keywords_many(texts, [], 3, workers=2)
-    _corpus.rank_rows(articles, query, 1, workers=2)
+    _corpus.rank_rows(articles, query, 1, workers=2, row_type=RankedArticle)
 
 
 # name: (function, expected exception or None, () -> (args, kwargs))

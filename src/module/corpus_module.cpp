@@ -22,6 +22,8 @@ namespace {
 // Below this many bytes of text in a call, the interpreter is kept: the
 // work is too short for releasing it to pay.
 constexpr std::size_t RELEASE_BYTES = 64 * 1024;
+// The same for articles, whose bodies are not measured before they are read.
+constexpr std::size_t RELEASE_ARTICLES = 64;
 
 struct ModuleState {
     PyObject* counter_type;
@@ -220,9 +222,13 @@ bool convert_texts(PyObject* obj, Ref& keep, std::vector<text::TextView>& views,
 }
 
 // The articles of an iterable: (title, content) pairs or mappings with
-// "title" and "content". `keep` holds the input tuple and a reference to
-// each title and content.
-bool convert_articles(PyObject* obj, Ref& articles, std::vector<Ref>& keep, std::size_t& bytes) {
+// "title" and "content". `parts` gets the title and the content of each, in
+// turn: borrowed from a tuple (which the tuple copy `articles` keeps, and
+// which cannot change), or owned through `owned` (from a list, which could,
+// or a mapping). Whether they are str is checked where they are read (see
+// scores_of): the strs are touched once, by the thread that scores them.
+bool convert_articles(PyObject* obj, Ref& articles, std::vector<PyObject*>& parts,
+                      std::vector<Ref>& owned) {
     if (!refuse_str(obj, "articles")) {
         return false;
     }
@@ -235,19 +241,23 @@ bool convert_articles(PyObject* obj, Ref& articles, std::vector<Ref>& keep, std:
         return false;
     }
     const Py_ssize_t count = PyTuple_GET_SIZE(articles.get());
-    keep.reserve(2 * static_cast<std::size_t>(count));
-    bytes = 0;
+    parts.reserve(2 * static_cast<std::size_t>(count));
     for (Py_ssize_t k = 0; k < count; ++k) {
         PyObject* article = PyTuple_GET_ITEM(articles.get(), k);
+        if (PyTuple_Check(article) && PyTuple_GET_SIZE(article) == 2) {
+            parts.push_back(PyTuple_GET_ITEM(article, 0));
+            parts.push_back(PyTuple_GET_ITEM(article, 1));
+            continue;
+        }
         Ref title;
         Ref content;
-        if (PyTuple_Check(article) || PyList_Check(article)) {
-            if (PySequence_Fast_GET_SIZE(article) == 2) {
-                title = Ref(Py_NewRef(PySequence_Fast_GET_ITEM(article, 0)));
-                content = Ref(Py_NewRef(PySequence_Fast_GET_ITEM(article, 1)));
+        if (PyList_Check(article)) {
+            if (PyList_GET_SIZE(article) == 2) {
+                title = Ref(Py_NewRef(PyList_GET_ITEM(article, 0)));
+                content = Ref(Py_NewRef(PyList_GET_ITEM(article, 1)));
             }
-        } else if (PyMapping_Check(article) && !PyUnicode_Check(article) &&
-                   !PyBytes_Check(article)) {
+        } else if (!PyTuple_Check(article) && PyMapping_Check(article) &&
+                   !PyUnicode_Check(article) && !PyBytes_Check(article)) {
             title = Ref(PyMapping_GetItemString(article, "title"));
             if (!title) {
                 return false;
@@ -264,20 +274,34 @@ bool convert_articles(PyObject* obj, Ref& articles, std::vector<Ref>& keep, std:
                          k, type_name(article));
             return false;
         }
-        for (PyObject* part : {title.get(), content.get()}) {
-            if (!PyUnicode_Check(part)) {
-                PyErr_Format(PyExc_TypeError,
-                             "argument '%s' of article %zd: '%.100s' object is not an instance "
-                             "of 'str'",
-                             part == title.get() ? "title" : "content", k, type_name(part));
-                return false;
-            }
-        }
-        bytes += static_cast<std::size_t>(PyUnicode_GET_LENGTH(content.get()));
-        keep.push_back(std::move(title));
-        keep.push_back(std::move(content));
+        parts.push_back(title.get());
+        parts.push_back(content.get());
+        owned.push_back(std::move(title));
+        owned.push_back(std::move(content));
     }
     return true;
+}
+
+// Raises the error for the title and content of article k, one of which
+// could not be read; false with the exception set.
+bool raise_for_article(PyObject* const parts[2], std::size_t k) {
+    for (int i = 0; i < 2; ++i) {
+        if (!PyUnicode_Check(parts[i])) {
+            PyErr_Format(PyExc_TypeError,
+                         "argument '%s' of article %zu: '%.100s' object is not an instance "
+                         "of 'str'",
+                         i == 0 ? "title" : "content", k, type_name(parts[i]));
+            return false;
+        }
+    }
+    for (int i = 0; i < 2; ++i) {
+        text::TextView view;
+        if (!extract_text(parts[i], view)) {
+            return false;  // the interpreter's own UnicodeEncodeError
+        }
+    }
+    raise_internal_fault("an article could not be read", false);
+    return false;
 }
 
 // The text of a str where it lies, read from the object's fields alone (no
@@ -733,23 +757,28 @@ PyObject* keywords_many(PyObject*, PyObject* args, PyObject* kwargs) {
 // Scores of every article; false with an exception set.
 bool scores_of(PyObject* articles_arg, PyObject* query_arg, PyObject* workers_arg, Ref& articles,
                std::vector<double>& scores) {
-    std::vector<Ref> keep;  // title and content of each article, in turn
-    std::size_t bytes = 0;
+    std::vector<PyObject*> parts;  // title and content of each article, in turn
+    std::vector<Ref> owned;
     text::TextView query;
     unsigned workers = 1;
-    if (!convert_articles(articles_arg, articles, keep, bytes) ||
+    if (!convert_articles(articles_arg, articles, parts, owned) ||
         !convert_query(query_arg, query) || !convert_workers(workers_arg, workers)) {
         return false;
     }
-    // Each article is read where it is scored; one that cannot be read (a
-    // surrogate) makes the call fail as if it had been checked first.
+    // Each article is read where it is scored; one that cannot be read (not
+    // a str, or a str with a surrogate) makes the call fail as if it had been
+    // checked first: the scores are pure, nothing else has changed.
+    const std::size_t count = parts.size() / 2;
     std::size_t unreadable = 0;
-    const std::exception_ptr error = run_work(bytes >= RELEASE_BYTES || workers > 1, [&] {
+    const std::exception_ptr error = run_work(count >= RELEASE_ARTICLES || workers > 1, [&] {
         scores = corpus::score_many(
-            keep.size() / 2, query, workers,
+            count, query, workers,
             [&](std::size_t i, corpus::Article& article) {
-                return read_in_place(keep[2 * i].get(), article.title) &&
-                       read_in_place(keep[2 * i + 1].get(), article.content);
+                PyObject* title = parts[2 * i];
+                PyObject* content = parts[2 * i + 1];
+                return PyUnicode_Check(title) && PyUnicode_Check(content) &&
+                       read_in_place(title, article.title) &&
+                       read_in_place(content, article.content);
             },
             unreadable);
     });
@@ -757,13 +786,8 @@ bool scores_of(PyObject* articles_arg, PyObject* query_arg, PyObject* workers_ar
         set_from_exception(error);
         return false;
     }
-    if (unreadable < keep.size() / 2) {
-        for (std::size_t part = 2 * unreadable; part < 2 * unreadable + 2; ++part) {
-            text::TextView view;
-            if (!extract_text(keep[part].get(), view)) {
-                return false;  // the interpreter's own UnicodeEncodeError
-            }
-        }
+    if (unreadable < count) {
+        return raise_for_article(&parts[2 * unreadable], unreadable);
     }
     return true;
 }
@@ -801,20 +825,45 @@ PyObject* score_many(PyObject*, PyObject* args, PyObject* kwargs) {
     }
 }
 
-// The best articles as (score, position, article) tuples, best first.
+// A new row of three items, of `row_type`: a tuple subclass that adds no
+// fields of its own (a NamedTuple), made as tuple.__new__ makes one.
+PyObject* new_row(PyTypeObject* row_type, PyObject* score, PyObject* position, PyObject* article) {
+    PyObject* row = row_type->tp_alloc(row_type, 3);
+    if (row == nullptr) {
+        return nullptr;
+    }
+    PyTuple_SET_ITEM(row, 0, Py_NewRef(score));
+    PyTuple_SET_ITEM(row, 1, Py_NewRef(position));
+    PyTuple_SET_ITEM(row, 2, Py_NewRef(article));
+    return row;
+}
+
+// The best articles as (score, position, article) rows, best first.
 PyObject* rank_rows(PyObject*, PyObject* args, PyObject* kwargs) {
     try {
-        static const char* keywords[] = {"articles", "query",        "top_n",
-                                         "workers",  "include_zero", nullptr};
+        static const char* keywords[] = {"articles",     "query",    "top_n", "workers",
+                                         "include_zero", "row_type", nullptr};
         PyObject* articles_arg = nullptr;
         PyObject* query_arg = nullptr;
         PyObject* top_n_arg = nullptr;
         PyObject* workers_arg = nullptr;
         int include_zero = 0;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|O$Op:rank_articles",
+        PyObject* row_type_arg = nullptr;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|O$OpO:rank_articles",
                                          const_cast<char**>(keywords), &articles_arg, &query_arg,
-                                         &top_n_arg, &workers_arg, &include_zero)) {
+                                         &top_n_arg, &workers_arg, &include_zero, &row_type_arg)) {
             return nullptr;
+        }
+        auto* row_type = &PyTuple_Type;
+        if (row_type_arg != nullptr && row_type_arg != Py_None) {
+            row_type = reinterpret_cast<PyTypeObject*>(row_type_arg);
+            if (!PyType_Check(row_type_arg) || !PyType_IsSubtype(row_type, &PyTuple_Type) ||
+                row_type->tp_basicsize != PyTuple_Type.tp_basicsize ||
+                row_type->tp_itemsize != PyTuple_Type.tp_itemsize) {
+                PyErr_SetString(PyExc_TypeError,
+                                "row_type must be a tuple subclass without fields of its own");
+                return nullptr;
+            }
         }
         std::uint64_t top_n = 0;
         if (top_n_arg != nullptr && top_n_arg != Py_None) {
@@ -836,9 +885,13 @@ PyObject* rank_rows(PyObject*, PyObject* args, PyObject* kwargs) {
             return nullptr;
         }
         for (std::size_t k = 0; k < best.size(); ++k) {
-            PyObject* row =
-                Py_BuildValue("(dnO)", scores[best[k]], static_cast<Py_ssize_t>(best[k]),
-                              PyTuple_GET_ITEM(articles.get(), best[k]));
+            Ref score(PyFloat_FromDouble(scores[best[k]]));
+            Ref position(PyLong_FromSize_t(best[k]));
+            if (!score || !position) {
+                return nullptr;
+            }
+            PyObject* row = new_row(row_type, score.get(), position.get(),
+                                    PyTuple_GET_ITEM(articles.get(), best[k]));
             if (row == nullptr) {
                 return nullptr;
             }
@@ -862,8 +915,10 @@ PyMethodDef module_methods[] = {
      "score_article of every (title, content) article against query."},
     {"rank_rows", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(rank_rows)),
      METH_VARARGS | METH_KEYWORDS,
-     "rank_rows(articles, query, top_n=None, *, workers=1, include_zero=False)\n--\n\n"
-     "The best articles as (score, position, article) tuples, best first."},
+     "rank_rows(articles, query, top_n=None, *, workers=1, include_zero=False, "
+     "row_type=None)\n--\n\n"
+     "The best articles as (score, position, article) rows of row_type (a\n"
+     "tuple subclass without fields of its own; tuple when None), best first."},
     {"_from_blob", from_blob, METH_O,
      "_from_blob(data, /)\n--\n\nA WordCounter from its pickled form."},
     {nullptr, nullptr, 0, nullptr},
