@@ -15,8 +15,9 @@ timed once per round, in turn) and the median over the rounds:
   them), ``workers=1`` against a Python loop of ``score_article`` and
   ``sorted``, and ``workers=2`` against ``workers=1``.
 * ``dask`` (with ``--dask``): ``dask_support.corpus_keywords`` on a bag of
-  the eight texts, a ``LocalCluster`` of one worker process with two threads
-  against one with one thread.
+  32 such texts (``--dask-texts``), four a partition, made on the worker, a
+  ``LocalCluster`` of one worker process with two threads against one with
+  one thread.
 
 Each line gives the median time, the ratio and the cores used (CPU seconds
 of this process, or of the workers, per second of wall time): on a machine
@@ -30,6 +31,7 @@ used, and the ratio says so.
 from __future__ import annotations
 
 import argparse
+import functools
 import os
 import statistics
 import sys
@@ -48,16 +50,19 @@ from parvenkel import WordCounter, rank_articles, score_article  # noqa: E402
 STOP = stoplists.load("english")
 
 
-def prose_texts(count: int, megabytes: float) -> list[str]:
+@functools.cache
+def prose_text(k: int, megabytes: float = 5) -> str:
+    """Text k: about `megabytes` MB of the six corpora, starting with the
+    k-th (modulo six)."""
     texts = list(corpora.load_corpora().values())
-    out = []
-    for k in range(count):
-        # Each text starts in another language and holds all six.
-        parts = texts[k % len(texts) :] + texts[: k % len(texts)]
-        mixed = "\n".join(parts)
-        chars = int(megabytes * 1e6 * len(mixed) / len(mixed.encode()))
-        out.append((mixed * (chars // len(mixed) + 1))[:chars])
-    return out
+    parts = texts[k % len(texts) :] + texts[: k % len(texts)]
+    mixed = "\n".join(parts)
+    chars = int(megabytes * 1e6 * len(mixed) / len(mixed.encode()))
+    return (mixed * (chars // len(mixed) + 1))[:chars]
+
+
+def prose_texts(count: int, megabytes: float) -> list[str]:
+    return [prose_text(k, megabytes) for k in range(count)]
 
 
 def short_articles(count: int, ascii_only: bool) -> tuple[list[tuple[str, str]], str]:
@@ -161,49 +166,60 @@ def bench_rank(rounds: int, ascii_only: bool) -> None:
     )
 
 
-def bench_dask(texts: list[str], rounds: int) -> None:
+def bench_dask(count: int, rounds: int) -> None:
+    # Each worker makes the texts itself (prose_text, cached there after a
+    # first untimed run): the data are not sent from this process, and the
+    # time is that of counting, merging and the scheduling around them.
+    os.environ["PYTHONPATH"] = os.pathsep.join([str(HERE), os.environ.get("PYTHONPATH", "")])
     import dask.bag as db
     from distributed import Client, LocalCluster
 
     from parvenkel.dask_support import corpus_keywords
 
     expected = WordCounter(STOP)
-    expected.update(texts)
-    results = {}
+    expected.update([prose_text(k) for k in range(count)])
     samples: dict[str, list[tuple[float, float]]] = {}
     clusters = {}
     for threads in (1, 2):
-        cluster = LocalCluster(n_workers=1, threads_per_worker=threads, processes=True, dashboard_address=None)
+        cluster = LocalCluster(n_workers=1, threads_per_worker=threads, processes=True, dashboard_address=":0")
         clusters[threads] = (cluster, Client(cluster))
+
+    # By reference to this file as a module, so that the workers keep one
+    # cache (a function of __main__ would travel by value, its cache empty).
+    import corpus_bench
+
+    def keywords(client):
+        bag = db.from_sequence(range(count), npartitions=count // 4).map(corpus_bench.prose_text)
+        return client.compute(corpus_keywords(bag, STOP, 20)).result()
+
     try:
+        for _, client in clusters.values():
+            assert keywords(client) == expected.most_common(20)
         for r in range(rounds):
-            for threads in ((1, 2) if r % 2 == 0 else (2, 1)):
+            for threads in (1, 2) if r % 2 == 0 else (2, 1):
                 client = clusters[threads][1]
-                bag = db.from_sequence(texts, npartitions=len(texts))
-
-                def cpu_of_workers(client=client) -> float:
-                    return sum(client.run(time.process_time).values())
-
-                before = cpu_of_workers()
+                before = sum(client.run(time.process_time).values())
                 wall = time.perf_counter()
-                got = client.compute(corpus_keywords(bag, STOP, 20)).result()
+                keywords(client)
                 wall = time.perf_counter() - wall
-                cpu = cpu_of_workers() - before
-                assert got == expected.most_common(20)
+                cpu = sum(client.run(time.process_time).values()) - before
                 samples.setdefault(f"{threads} thread(s)", []).append((wall, cpu))
     finally:
         for cluster, client in clusters.values():
             client.close()
             cluster.close()
-    for name, s in samples.items():
-        results[name] = (statistics.median(w for w, _ in s), statistics.median(c / w for w, c in s))
-    show("Dask LocalCluster, one worker process", results, [("2 thread(s)", "1 thread(s)", 1.7)])
+    results = {
+        name: (statistics.median(w for w, _ in s), statistics.median(c / w for w, c in s))
+        for name, s in samples.items()
+    }
+    show(f"Dask LocalCluster, one worker process, {count} texts of 5 MB", results, [("2 thread(s)", "1 thread(s)", 1.7)])
 
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--rounds", type=int, default=5, help="rounds per measure (default 5)")
     parser.add_argument("--dask", action="store_true", help="also time a Dask LocalCluster")
+    parser.add_argument("--dask-texts", type=int, default=32, help="5 MB texts for Dask (default 32)")
     parser.add_argument("--skip", action="append", default=[], choices=["update", "threads", "rank"])
     args = parser.parse_args()
     print(f"cpus: {os.process_cpu_count()}, load average at start: {os.getloadavg()}")
@@ -216,7 +232,7 @@ def main() -> None:
         bench_rank(args.rounds, ascii_only=False)
         bench_rank(args.rounds, ascii_only=True)
     if args.dask:
-        bench_dask(texts, args.rounds)
+        bench_dask(args.dask_texts, args.rounds)
     print(f"\nload average at end: {os.getloadavg()}")
 
 
