@@ -351,19 +351,27 @@ std::unique_ptr<Counts> Counts::from_blob(std::string_view blob) {
     return owned;
 }
 
-std::vector<analysis::Keywords> keywords_many(const std::vector<text::TextView>& texts,
-                                              const std::vector<std::string>& stop_words,
-                                              std::uint64_t top_n, unsigned workers) {
-    std::vector<analysis::Keywords> results(texts.size());
+std::vector<TextKeywords> keywords_many(const std::vector<text::TextView>& texts,
+                                        const std::vector<std::string>& stop_words,
+                                        std::uint64_t top_n, unsigned workers) {
+    std::vector<TextKeywords> results(texts.size());
     parallel_for(texts.size(), workers, [&](unsigned, std::size_t item) {
         analysis::WordCounting counter(stop_words, analysis::random_hash_seed(),
                                        analysis::estimated_utf8_bytes(texts[item]));
         counter.count(texts[item]);
-        analysis::Keywords& result = results[item];
-        const std::vector<WordCountView> top = most_common(counter.table(), top_n);
-        result.pairs.reserve(top.size());
-        for (const WordCountView& entry : top) {
-            result.pairs.push_back({result.store.add(entry.word), entry.count});
+        // The words are copied out of the table into one string of their
+        // exact size: many results are alive at once.
+        TextKeywords& result = results[item];
+        result.pairs = most_common(counter.table(), top_n);
+        std::size_t bytes = 0;
+        for (const WordCountView& entry : result.pairs) {
+            bytes += entry.word.size();
+        }
+        result.store.reserve(bytes);
+        for (WordCountView& entry : result.pairs) {
+            const std::size_t at = result.store.size();
+            result.store.append(entry.word);
+            entry.word = std::string_view(result.store).substr(at, entry.word.size());
         }
     });
     return results;

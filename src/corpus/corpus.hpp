@@ -101,10 +101,16 @@ class BlobError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// The top words of one text; the views point into `store`.
+struct TextKeywords {
+    std::string store;
+    std::vector<WordCountView> pairs;
+};
+
 // The top_n most common words of each text, ties in word order.
-std::vector<analysis::Keywords> keywords_many(const std::vector<text::TextView>& texts,
-                                              const std::vector<std::string>& stop_words,
-                                              std::uint64_t top_n, unsigned workers);
+std::vector<TextKeywords> keywords_many(const std::vector<text::TextView>& texts,
+                                        const std::vector<std::string>& stop_words,
+                                        std::uint64_t top_n, unsigned workers);
 
 struct Article {
     text::TextView title;

@@ -730,7 +730,7 @@ PyObject* keywords_many(PyObject*, PyObject* args, PyObject* kwargs) {
             !convert_top_n(top_n_arg, top_n, false) || !convert_workers(workers_arg, workers)) {
             return nullptr;
         }
-        std::vector<analysis::Keywords> results;
+        std::vector<corpus::TextKeywords> results;
         const std::exception_ptr error = run_work(bytes >= RELEASE_BYTES || workers > 1, [&] {
             results = corpus::keywords_many(views, stop_words, top_n, workers);
         });
