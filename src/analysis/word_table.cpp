@@ -334,6 +334,72 @@ void WordTable::add_count(std::string_view word, std::uint64_t count) {
     *const_cast<std::uint64_t*>(probe(word)) += count - 1;
 }
 
+std::uint64_t WordTable::merge_from(const WordTable& other) {
+    std::uint64_t added = 0;
+    const ShortSlot* from[BATCH];
+    std::size_t at[BATCH];
+    std::size_t pending = 0;
+    const auto flush = [&] {
+        while (short_.used + pending > short_.capacity / 2 + short_.capacity / 4) {
+            grow_short();
+        }
+        for (std::size_t k = 0; k < pending; ++k) {
+            at[k] = short_.index(hash_short(from[k]->lo, from[k]->hi));
+            __builtin_prefetch(&short_.slots[at[k]]);
+        }
+        for (std::size_t k = 0; k < pending; ++k) {
+            const ShortSlot& source = *from[k];
+            for (std::size_t i = at[k];; i = (i + 1) & short_.mask()) {
+                ShortSlot& slot = short_.slots[i];
+                if (slot.lo == source.lo && slot.hi == source.hi) {
+                    if (!is_stop(slot.count)) {
+                        slot.count += source.count;
+                        added += source.count;
+                    }
+                    break;
+                }
+                if (slot.empty()) {
+                    slot = source;
+                    ++short_.used;
+                    ++words_;
+                    added += source.count;
+                    break;
+                }
+            }
+        }
+        pending = 0;
+    };
+    for (std::size_t i = 0; i < other.short_.capacity; ++i) {
+        const ShortSlot& slot = other.short_.slots[i];
+        if (!slot.empty() && !is_stop(slot.count)) {
+            from[pending++] = &slot;
+            if (pending == BATCH) {
+                flush();
+            }
+        }
+    }
+    flush();
+    const auto add_one = [&](std::string_view word, std::uint64_t count) {
+        if (!is_stop_word(word)) {
+            add_count(word, count);
+            added += count;
+        }
+    };
+    for (std::size_t i = 0; i < other.medium_.capacity; ++i) {
+        const MediumSlot& slot = other.medium_.slots[i];
+        if (!slot.empty() && !is_stop(slot.count)) {
+            add_one(medium_word(slot), slot.count);
+        }
+    }
+    for (std::size_t i = 0; i < other.long_.capacity; ++i) {
+        const LongSlot& slot = other.long_.slots[i];
+        if (!slot.empty() && !is_stop(slot.count)) {
+            add_one(std::string_view(slot.data, slot.size), slot.count);
+        }
+    }
+    return added;
+}
+
 void WordTable::reserve(const std::size_t more[3], std::size_t long_bytes) {
     // Each tier is made large enough to take its share without growing; a
     // tier that grew before a later allocation failed is only larger.

@@ -182,6 +182,11 @@ class WordTable {
     // as for add, unless reserve_for made room first.
     void add_count(std::string_view word, std::uint64_t count);
 
+    // Adds every count of `other` (a table with its own seed); words that
+    // are stop words here are left out. Returns the sum of the counts
+    // added. Short words go in batches, hashed and prefetched first.
+    std::uint64_t merge_from(const WordTable& other);
+
     // Makes room for every word of `others` (a range of WordTable
     // pointers) to be added with add_count without allocating. Either it
     // succeeds or it throws std::bad_alloc with the counts unchanged.

@@ -220,12 +220,7 @@ void Counts::add_tables(const std::vector<const analysis::WordTable*>& tables) {
     }
     table_.reserve_for(tables);  // the last step that may fail
     for (const analysis::WordTable* table : tables) {
-        table->for_each([&](std::string_view word, std::uint64_t count) {
-            if (!table_.is_stop_word(word)) {
-                table_.add_count(word, count);
-                total_ += count;
-            }
-        });
+        total_ += table_.merge_from(*table);
     }
 }
 
