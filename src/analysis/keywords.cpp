@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "analysis/analysis.hpp"
+#include "analysis/word_counting.hpp"
 #include "analysis/word_table.hpp"
 #include "text/char_classes.hpp"
 #include "text/char_info.hpp"
@@ -1617,5 +1618,28 @@ Keywords extract_keywords(std::string_view text, std::vector<std::string> stop_w
                           std::uint64_t top_n) {
     return extract_keywords(text::TextView::utf8(text), std::move(stop_words), top_n);
 }
+
+// ---------------------------------------------------------------------------
+// Counting that outlives one text.
+
+struct WordCounting::Impl {
+    Impl(const std::vector<std::string>& stop_words, std::uint64_t seed, std::size_t text_bytes)
+        : counter(stop_words, seed, text_bytes) {}
+    KeywordCounter counter;
+};
+
+WordCounting::WordCounting(const std::vector<std::string>& stop_words, std::uint64_t seed,
+                           std::size_t text_bytes)
+    : impl_(std::make_unique<Impl>(stop_words, seed, text_bytes)) {}
+
+WordCounting::~WordCounting() = default;
+
+void WordCounting::count(text::TextView text) {
+    text.visit([&]<class View>(View units) { impl_->counter.count(units.data(), units.size()); });
+}
+
+const WordTable& WordCounting::table() const noexcept { return impl_->counter.table(); }
+
+std::size_t estimated_utf8_bytes(text::TextView text) noexcept { return estimated_bytes(text); }
 
 }  // namespace parvenkel::analysis
