@@ -74,9 +74,10 @@ HAT = "The cat and the hat. The END\n"
         ),
         (
             ["keywords", "--format", "json", "--top", "2", "hat.txt"],
-            '[\n  {\n    "word": "the",\n    "count": 3\n  },\n  {\n    "word": "and",\n    "count": 1\n  }\n]\n',
+            '[\n  {\n    "rank": 1,\n    "word": "the",\n    "count": 3\n  },\n'
+            '  {\n    "rank": 2,\n    "word": "and",\n    "count": 1\n  }\n]\n',
         ),
-        (["keywords", "--format", "csv", "--top", "3", "hat.txt"], "word,count\nthe,3\nand,1\ncat,1\n"),
+        (["keywords", "--format", "csv", "--top", "3", "hat.txt"], "rank,word,count\n1,the,3\n2,and,1\n3,cat,1\n"),
         # Two files: counts add up, and a file's end ends its last word.
         (
             ["keywords", "hat.txt", "more.txt"],
@@ -124,7 +125,7 @@ def test_keywords_of_a_folder(cli, tmp_path):
     write(tmp_path / "news" / "deeper" / "c.txt", "gamma beta")
     write(tmp_path / "news" / ".hidden.txt", "hidden hidden hidden")
     write(tmp_path / "news" / ".git" / "x.txt", "hidden hidden hidden")
-    assert cli("keywords", "--format", "csv", "news") == (0, "word,count\nbeta,3\nalpha,1\ngamma,1\n", "")
+    assert cli("keywords", "--format", "csv", "news") == (0, "rank,word,count\n1,beta,3\n2,alpha,1\n3,gamma,1\n", "")
 
 
 def test_keywords_of_an_empty_folder_warns(cli, tmp_path):
@@ -469,7 +470,7 @@ def run_process(args, *, stdin=b"", cwd):
 
 def test_python_m_parvenkel_reads_standard_input(tmp_path):
     got = run_process([sys.executable, "-m", "parvenkel", "keywords", "--format", "csv"], stdin=HAT.encode(), cwd=tmp_path)
-    assert (got.returncode, got.stdout, got.stderr) == (0, b"word,count\nthe,3\nand,1\ncat,1\nend,1\nhat,1\n", b"")
+    assert (got.returncode, got.stdout, got.stderr) == (0, b"rank,word,count\n1,the,3\n2,and,1\n3,cat,1\n4,end,1\n5,hat,1\n", b"")
 
 
 def test_console_script(tmp_path):
