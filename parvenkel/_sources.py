@@ -8,6 +8,7 @@ from __future__ import annotations
 import bz2
 import codecs
 import gzip
+import io
 import json
 import lzma
 import os
@@ -100,7 +101,7 @@ class Source:
             raise BadFile(f"{self.name}: {e.strerror}") from None
 
 
-def _decompressed(kind: str, raw: IO[bytes], name: str) -> IO[bytes]:
+def _decompressed(kind: str, raw: IO[bytes], name: str) -> io.BufferedIOBase:
     """A reader of the decompressed bytes of `raw`, which it reads as needed."""
     if kind == "gzip":
         return gzip.GzipFile(fileobj=raw, mode="rb")
@@ -248,7 +249,7 @@ def decoded_chunks(
     unit = "" if kind is None else " of the decompressed text"
     offset = 0  # bytes handed to the decoder so far
     raw = source.open()
-    stream = raw
+    stream: IO[bytes] | io.BufferedIOBase = raw
     read = 0  # bytes of the file itself read so far, for the meter
     try:
         if kind is not None:
@@ -257,10 +258,10 @@ def decoded_chunks(
             try:
                 data = stream.read(chunk_size)
             except _DAMAGED as e:
-                if kind is None:  # a plain file raises OSError only
+                if kind is None and isinstance(e, OSError):
                     raise BadFile(f"{source.name}: {e.strerror}") from None
                 raise BadFile(
-                    f"{source.name}: damaged {kind} data at byte offset {offset}{unit} ({e})"
+                    f"{source.name}: damaged {kind} data after byte offset {offset}{unit} ({e})"
                 ) from None
             pending = len(decoder.getstate()[0])
             try:
