@@ -410,8 +410,8 @@ def _parser() -> _Parser:
         nargs="*",
         metavar="PATH",
         help="JSON Lines files of articles, or folders where .jsonl and .ndjson files are "
-        "JSON Lines and any other file is one article (first line the title); "
-        "'-' or nothing for JSON Lines on standard input",
+        "JSON Lines and any other file is one article (first line the title); .gz, .bz2, "
+        ".xz and .zst decompressed; '-' or nothing for JSON Lines on standard input",
     )
     sub.add_argument("--top", type=_count, default=10, metavar="N", help="how many articles (default: 10)")
     sub.add_argument("--all", action="store_true", help="list articles that score 0 too")
