@@ -1,16 +1,28 @@
-"""Reading the command line's inputs: files, folders and standard input, as
-UTF-8 text, in chunks, with a progress bar for long inputs and errors that
-name the file and the byte offset."""
+"""Reading the command line's inputs: files (plain or compressed), folders
+and standard input, as UTF-8 text, in chunks, with a progress bar for long
+inputs and errors that name the file and the byte offset; articles of JSON
+Lines or of text files."""
 
 from __future__ import annotations
 
+import bz2
 import codecs
+import gzip
+import io
+import json
+import lzma
 import os
 import sys
+import zlib
 from collections.abc import Callable, Iterator, Sequence
 from dataclasses import dataclass
 from types import TracebackType
 from typing import IO, Any
+
+try:
+    from compression import zstd
+except ImportError:  # an interpreter built without zstd
+    zstd = None  # type: ignore[assignment]
 
 #: Bytes read at a time.
 CHUNK_SIZE = 1 << 20
@@ -21,9 +33,24 @@ ASCII_WHITE_SPACE = " \t\n\r\x0b\x0c"
 
 STDIN_NAME = "<stdin>"
 
+#: Compressed files by the end of their name, and the kind of compression.
+COMPRESSED = {".gz": "gzip", ".bz2": "bzip2", ".xz": "xz", ".zst": "zstd"}
+
+#: Files in a folder that hold articles as JSON Lines (compressed or not);
+#: any other file in a folder is one article.
+JSON_LINES = (".jsonl", ".ndjson")
+
+#: What a decompressor raises on damaged data.
+_DAMAGED = (OSError, EOFError, zlib.error, lzma.LZMAError) + ((zstd.ZstdError,) if zstd else ())
+
 
 class InputError(Exception):
     """A problem with the user's input: reported on one line, exit code 1."""
+
+
+class BadFile(InputError):
+    """A file that cannot be read as UTF-8 text: unreadable, not UTF-8, or a
+    damaged archive. ``--errors skip`` leaves such a file out of the run."""
 
 
 class UsageError(Exception):
@@ -46,13 +73,45 @@ class Source:
     #: True for a file found in a folder given on the command line.
     from_folder: bool = False
 
+    @property
+    def compression(self) -> str | None:
+        """The kind of compression the file's name announces, if any."""
+        if self.path is None:
+            return None
+        return COMPRESSED.get(os.path.splitext(self.name)[1].lower())
+
+    @property
+    def json_lines(self) -> bool:
+        """Whether the source holds articles as JSON Lines: standard input
+        and files named on the command line do; in a folder, files ending in
+        .jsonl or .ndjson (before any compression ending) do."""
+        if not self.from_folder:
+            return True
+        name = self.name.lower()
+        if self.compression is not None:
+            name = os.path.splitext(name)[0]
+        return name.endswith(JSON_LINES)
+
     def open(self) -> IO[bytes]:
         if self.path is None:
             return sys.stdin.buffer
         try:
             return open(self.path, "rb")
         except OSError as e:
-            raise InputError(f"{self.name}: {e.strerror}") from None
+            raise BadFile(f"{self.name}: {e.strerror}") from None
+
+
+def _decompressed(kind: str, raw: IO[bytes], name: str) -> io.BufferedIOBase:
+    """A reader of the decompressed bytes of `raw`, which it reads as needed."""
+    if kind == "gzip":
+        return gzip.GzipFile(fileobj=raw, mode="rb")
+    if kind == "bzip2":
+        return bz2.BZ2File(raw)
+    if kind == "xz":
+        return lzma.LZMAFile(raw)
+    if zstd is None:
+        raise BadFile(f"{name}: cannot read zstd: this Python has no compression.zstd")
+    return zstd.ZstdFile(raw)
 
 
 def _stdin() -> Source:
@@ -163,20 +222,47 @@ def progress(
     return Progress(bar)
 
 
-def decoded_chunks(source: Source, meter: Progress | None = None) -> Iterator[str]:
-    """The text of a source as UTF-8, chunk by chunk (a chunk may be empty).
-    Bytes that are not UTF-8 raise InputError naming the source and the byte
-    offset of the first bad byte."""
+def _position(raw: IO[bytes], otherwise: int) -> int:
+    try:
+        return raw.tell()
+    except OSError:  # a pipe
+        return otherwise
+
+
+def decoded_chunks(
+    source: Source,
+    meter: Progress | None = None,
+    errors: str = "strict",
+    warn: Callable[[str], None] | None = None,
+) -> Iterator[str]:
+    """The text of a source as UTF-8, chunk by chunk (a chunk may be empty);
+    a compressed file is decompressed on the way, in chunks of the same size.
+
+    With `errors` "strict", bytes that are not UTF-8 raise BadFile naming the
+    source and the byte offset of the first bad byte (in the decompressed
+    text, for a compressed file). With "replace" they are read as U+FFFD, and
+    the first of them in the source is named through `warn`. A file that
+    cannot be read, or a damaged archive, raises BadFile either way."""
     chunk_size = CHUNK_SIZE
     decoder = codecs.getincrementaldecoder("utf-8")("strict")
+    kind = source.compression
+    unit = "" if kind is None else " of the decompressed text"
     offset = 0  # bytes handed to the decoder so far
-    stream = source.open()
+    raw = source.open()
+    stream: IO[bytes] | io.BufferedIOBase = raw
+    read = 0  # bytes of the file itself read so far, for the meter
     try:
+        if kind is not None:
+            stream = _decompressed(kind, raw, source.name)
         while True:
             try:
                 data = stream.read(chunk_size)
-            except OSError as e:
-                raise InputError(f"{source.name}: {e.strerror}") from None
+            except _DAMAGED as e:
+                if kind is None and isinstance(e, OSError):
+                    raise BadFile(f"{source.name}: {e.strerror}") from None
+                raise BadFile(
+                    f"{source.name}: damaged {kind} data after byte offset {offset}{unit} ({e})"
+                ) from None
             pending = len(decoder.getstate()[0])
             try:
                 text = decoder.decode(data, final=not data)
@@ -184,24 +270,37 @@ def decoded_chunks(source: Source, meter: Progress | None = None) -> Iterator[st
                 # The decoder works on its pending bytes followed by `data`.
                 at = offset - pending + e.start
                 bad = e.object[e.start : e.end].hex(" ")
-                raise InputError(
-                    f"{source.name}: not valid UTF-8 at byte offset {at} "
-                    f"({e.reason}: {bad})"
-                ) from None
+                message = f"{source.name}: not valid UTF-8 at byte offset {at}{unit} ({e.reason}: {bad})"
+                if errors != "replace":
+                    raise BadFile(message) from None
+                if warn is not None:
+                    warn(f"{message}; bad bytes read as U+FFFD")
+                # A failed call leaves the decoder's state as it was.
+                decoder.errors = "replace"
+                text = decoder.decode(data, final=not data)
             offset += len(data)
             if meter is not None:
-                meter.advance(len(data))
+                # The bar counts the bytes of the file, compressed or not.
+                done = offset if kind is None else _position(raw, read)
+                meter.advance(done - read)
+                read = done
             yield text
             if not data:
                 return
     finally:
         if source.path is not None:
             stream.close()
+            raw.close()
 
 
-def read_text(source: Source, meter: Progress | None = None) -> str:
-    """The whole text of a source."""
-    return "".join(decoded_chunks(source, meter))
+def read_text(
+    source: Source,
+    meter: Progress | None = None,
+    errors: str = "strict",
+    warn: Callable[[str], None] | None = None,
+) -> str:
+    """The whole text of a source (see decoded_chunks)."""
+    return "".join(decoded_chunks(source, meter, errors, warn))
 
 
 def word_runs(chunks: Iterator[str]) -> Iterator[str]:
@@ -239,3 +338,80 @@ def lines(chunks: Iterator[str]) -> Iterator[tuple[int, str]]:
     tail = "".join(pending)
     if tail:
         yield number + 1, tail.removesuffix("\r")
+
+
+@dataclass(frozen=True, slots=True)
+class Fields:
+    """The names of an article's fields in JSON Lines."""
+
+    title: str = "title"
+    content: str = "content"
+    #: The field printed in place of file:line, if any.
+    id: str | None = None
+
+
+def _field(article: object, key: str, where: str, fields: Fields) -> str:
+    if not isinstance(article, dict):
+        raise InputError(f'{where}: expected a JSON object with "{fields.title}" and "{fields.content}"')
+    if key not in article:
+        raise InputError(f'{where}: no "{key}" field')
+    value = article[key]
+    if not isinstance(value, str):
+        raise InputError(f'{where}: "{key}" is not a string')
+    try:
+        value.encode("utf-8")
+    except UnicodeEncodeError as e:
+        raise InputError(
+            f'{where}: "{key}" holds a lone surrogate (U+{ord(value[e.start]):04X}), '
+            "which has no UTF-8 form"
+        ) from None
+    return value
+
+
+def articles(source: Source, chunks: Iterator[str], fields: Fields) -> Iterator[tuple[str, str, str]]:
+    """(where, title, content) of each article in `chunks`, the text of
+    `source`: JSON Lines (see Source.json_lines) give one article per line
+    that is not blank, `where` being the id field or file:line; any other
+    file is one article, its first line the title and the rest the content,
+    `where` being its name."""
+    if not source.json_lines:
+        title, _, content = "".join(chunks).partition("\n")
+        yield source.name, title.removesuffix("\r"), content
+        return
+    for number, line in lines(chunks):
+        if not line.strip():
+            continue
+        where = f"{source.name}:{number}"
+        try:
+            article = json.loads(line)
+        except json.JSONDecodeError as e:
+            raise InputError(f"{where}: not valid JSON: {e.msg} (column {e.colno})") from None
+        title = _field(article, fields.title, where, fields)
+        content = _field(article, fields.content, where, fields)
+        if fields.id is not None:
+            where = _field(article, fields.id, where, fields)
+        yield where, title, content
+
+
+class BadFiles:
+    """What a run does with a file that cannot be read as UTF-8 text, as
+    ``--errors`` asks: "stop" ends the run with the file's error; "skip"
+    names the file in a warning and leaves it out; "replace" reads bad bytes
+    as U+FFFD, saying so once per file, and stops at a file that cannot be
+    read at all (unreadable, or a damaged archive)."""
+
+    def __init__(self, mode: str, warn: Callable[[str], None]) -> None:
+        self.mode = mode
+        self.skipped = 0
+        self._warn = warn
+
+    def chunks(self, source: Source, meter: Progress | None = None) -> Iterator[str]:
+        errors = "replace" if self.mode == "replace" else "strict"
+        return decoded_chunks(source, meter, errors, self._warn)
+
+    def skip(self, error: BadFile) -> None:
+        """Leave the file of `error` out, or raise `error` unless skipping."""
+        if self.mode != "skip":
+            raise error
+        self._warn(f"{error}; skipped")
+        self.skipped += 1

@@ -5,7 +5,8 @@
     parvenkel explain [PATH | -t TEXT] what each piece of a text becomes, and why
 
 Exit codes: 0 success, 1 a problem with the input (a missing file, text that
-is not UTF-8, a bad article), 2 a problem with the command line itself,
+is not UTF-8, a bad article, files left out by --errors skip), 2 a problem
+with the command line itself,
 130 interrupted, 141 standard output closed early (as for a program that
 SIGPIPE ends). Errors and warnings are single lines on standard error; the
 output is UTF-8.
@@ -21,19 +22,21 @@ import json
 import os
 import sys
 import unicodedata
-from collections.abc import Callable, Iterator, Sequence
+from collections.abc import Callable, Iterable, Iterator, Sequence
+from itertools import batched
 from typing import NoReturn
 
 from parvenkel import stoplists
 from parvenkel._corpus import WordCounter, score_many
 from parvenkel._sources import (
+    BadFile,
+    BadFiles,
+    Fields,
     InputError,
-    Progress,
     Source,
     UsageError,
+    articles,
     collect,
-    decoded_chunks,
-    lines,
     progress,
     read_text,
     shown_path,
@@ -45,7 +48,8 @@ __all__ = ["main"]
 
 PROG = "parvenkel"
 
-# top_n that keeps every word.
+#: Articles scored in one call.
+SCORE_BATCH = 4096
 
 
 def _say(kind: str, message: str) -> None:
@@ -190,95 +194,102 @@ def _empty_folder(name: str) -> None:
     _warn(f"{name}: no files in this folder")
 
 
+def _skipped(bad: BadFiles, total: int) -> int:
+    """The exit code of a run that has written its output: 1, with the count
+    on standard error, when files were skipped."""
+    if not bad.skipped:
+        return 0
+    _say("error", f"{bad.skipped} of {total} file{'s' if total != 1 else ''} skipped")
+    return 1
+
+
 # The commands.
 
 
 def _keywords(args: argparse.Namespace) -> int:
     stop_words = _stop_words(args)
     sources = collect(args.paths, _empty_folder)
-    counter = WordCounter(stop_words)
+    bad = BadFiles(args.errors, _warn)
+    total = WordCounter(stop_words)
     # Parts cut at white space: the counts of the parts add up to the counts
     # of the whole text, and no part needs to be held in full. A few parts
-    # at a time go to the counter, which shares them among its workers.
+    # at a time go to a counter, which shares them among its workers. The
+    # parts of a file count only once the file has been read to its end (a
+    # long file counts apart, then adds its counts), so a file skipped
+    # halfway leaves nothing behind.
     batch: list[str] = []
     workers = args.jobs if args.jobs > 0 else os.process_cpu_count() or 1
     with progress(_progress_mode(args), sources, "keywords", _warn) as meter:
         for source in sources:
-            for part in word_runs(decoded_chunks(source, meter)):
-                batch.append(part)
-                if len(batch) >= 4 * workers:
-                    counter.update(batch, workers=args.jobs)
-                    batch.clear()
-        counter.update(batch, workers=args.jobs)
+            parts: list[str] = []
+            own = None
+            try:
+                for part in word_runs(bad.chunks(source, meter)):
+                    parts.append(part)
+                    if len(parts) >= 4 * workers:
+                        if own is None:
+                            own = WordCounter(stop_words)
+                        own.update(parts, workers=args.jobs)
+                        parts.clear()
+            except BadFile as e:
+                bad.skip(e)
+                continue
+            if own is not None:
+                total.update(own)
+            batch.extend(parts)
+            if len(batch) >= 4 * workers:
+                total.update(batch, workers=args.jobs)
+                batch.clear()
+        total.update(batch, workers=args.jobs)
     # Highest count first; words of equal count by word (code point order,
     # which is also UTF-8 byte order), so the output is always the same.
-    ranked = counter.most_common(args.top)
+    ranked = total.most_common(args.top)
     rows = [(rank, count, word) for rank, (word, count) in enumerate(ranked, start=1)]
     if args.format == "table":
         _write("table", ("rank", "count", "word"), rows, frozenset({0, 1}))
     else:
-        _write(args.format, ("word", "count"), [(w, c) for _, c, w in rows], frozenset())
-    return 0
+        _write(args.format, ("rank", "word", "count"), [(r, w, c) for r, c, w in rows], frozenset())
+    return _skipped(bad, len(sources))
 
 
-def _field(article: object, key: str, where: str) -> str:
-    if not isinstance(article, dict):
-        raise InputError(f'{where}: expected a JSON object with "title" and "content"')
-    if key not in article:
-        raise InputError(f'{where}: no "{key}" field')
-    value = article[key]
-    if not isinstance(value, str):
-        raise InputError(f'{where}: "{key}" is not a string')
-    try:
-        value.encode("utf-8")
-    except UnicodeEncodeError as e:
-        raise InputError(
-            f'{where}: "{key}" holds a lone surrogate (U+{ord(value[e.start]):04X}), '
-            "which has no UTF-8 form"
-        ) from None
-    return value
-
-
-def _articles(source: Source, meter: Progress) -> list[tuple[str, str, str]]:
-    """(where, title, content) of each article of a source: a file found in a
-    folder is one article (its first line the title, the rest the content);
-    any other file, and standard input, is JSON Lines."""
-    if source.from_folder:
-        title, _, content = read_text(source, meter).partition("\n")
-        return [(source.name, title.removesuffix("\r"), content)]
-    articles = []
-    for number, line in lines(decoded_chunks(source, meter)):
-        if not line.strip():
-            continue
-        where = f"{source.name}:{number}"
-        try:
-            article = json.loads(line)
-        except json.JSONDecodeError as e:
-            raise InputError(f"{where}: not valid JSON: {e.msg} (column {e.colno})") from None
-        articles.append((where, _field(article, "title", where), _field(article, "content", where)))
-    return articles
+def _scored(
+    found: Iterable[tuple[str, str, str]], query: str, args: argparse.Namespace
+) -> list[tuple[float, str, str]]:
+    """(score, where, title) of the articles `found` that are listed."""
+    scored = []
+    for batch in batched(found, SCORE_BATCH):
+        scores = score_many([(title, content) for _, title, content in batch], query, workers=args.jobs)
+        for (where, title, _), score in zip(batch, scores, strict=True):
+            if score > 0 or args.all:
+                scored.append((score, where, title))
+    return scored
 
 
 def _score(args: argparse.Namespace) -> int:
     query = _utf8_argument("the query", args.query)
+    if not query:
+        raise UsageError("the query is empty, and an empty query scores 0 against every article")
+    fields = Fields(args.title_field, args.content_field, args.id_field)
     sources = collect(args.paths, _empty_folder)
+    bad = BadFiles(args.errors, _warn)
     scored = []
     with progress(_progress_mode(args), sources, "score", _warn) as meter:
         for source in sources:
-            articles = _articles(source, meter)
-            scores = score_many([(title, content) for _, title, content in articles], query, workers=args.jobs)
-            for (where, title, _), score in zip(articles, scores, strict=True):
-                if score > 0 or args.all:
-                    scored.append((score, where, title))
+            try:
+                # All of a file or none of it.
+                scored.extend(_scored(articles(source, bad.chunks(source, meter), fields), query, args))
+            except BadFile as e:
+                bad.skip(e)
     # Highest score first; equal scores in input order (the sort is stable).
     scored.sort(key=lambda item: -item[0])
     rows = [(rank, score, where, title) for rank, (score, where, title) in enumerate(scored[: args.top], start=1)]
     _write(args.format, ("rank", "score", "source", "title"), rows, frozenset({0, 1}))
-    return 0
+    return _skipped(bad, len(sources))
 
 
 def _explain(args: argparse.Namespace) -> int:
     stop_words = _stop_words(args)
+    bad = BadFiles(args.errors, _warn)
     if args.text is not None:
         if args.paths:
             raise UsageError("give either --text or a file, not both")
@@ -288,13 +299,17 @@ def _explain(args: argparse.Namespace) -> int:
         if len(sources) != 1:
             raise UsageError("explain takes one file (or --text, or standard input)")
         with progress(_progress_mode(args), sources, "explain", _warn) as meter:
-            text = read_text(sources[0], meter)
+            try:
+                text = "".join(bad.chunks(sources[0], meter))
+            except BadFile as e:
+                bad.skip(e)
+                text = ""
     rows = [
         (e.piece, e.word, e.word_bytes, e.removed, e.verdict.value)
         for e in explain(text, stop_words)
     ]
     _write(args.format, ("piece", "word", "bytes", "removed", "verdict"), rows, frozenset({2}))
-    return 0
+    return _skipped(bad, 1)
 
 
 def _version() -> str:
@@ -356,6 +371,16 @@ def _parser() -> _Parser:
             help="a built-in stop-word list (repeatable): " + ", ".join(stoplists.names()),
         )
 
+    def errors(sub: _Parser) -> None:
+        sub.add_argument(
+            "--errors",
+            choices=("stop", "skip", "replace"),
+            default="stop",
+            help="a file that is not UTF-8, cannot be read or is a damaged archive: "
+            "stop (the default) ends the run; skip names it and leaves it out "
+            "(exit code 1 at the end); replace reads bad bytes as U+FFFD",
+        )
+
     def jobs(sub: _Parser) -> None:
         sub.add_argument(
             "--jobs",
@@ -365,12 +390,16 @@ def _parser() -> _Parser:
             help="worker threads (default: 1; -1: one per core)",
         )
 
-    paths_help = "files, or folders of files; '-' or nothing for standard input"
+    paths_help = (
+        "files, or folders of files (.gz, .bz2, .xz and .zst decompressed); "
+        "'-' or nothing for standard input"
+    )
 
     sub = command("keywords", "the most frequent words of a text", _keywords)
     sub.add_argument("paths", nargs="*", metavar="PATH", help=paths_help)
     sub.add_argument("--top", type=_count, default=10, metavar="N", help="how many words (default: 10)")
     jobs(sub)
+    errors(sub)
     stops(sub)
     output(sub)
 
@@ -380,17 +409,27 @@ def _parser() -> _Parser:
         "paths",
         nargs="*",
         metavar="PATH",
-        help="JSON Lines files of articles (fields 'title' and 'content'), or folders "
-        "of text files (first line the title); '-' or nothing for JSON Lines on standard input",
+        help="JSON Lines files of articles, or folders where .jsonl and .ndjson files are "
+        "JSON Lines and any other file is one article (first line the title); .gz, .bz2, "
+        ".xz and .zst decompressed; '-' or nothing for JSON Lines on standard input",
     )
     sub.add_argument("--top", type=_count, default=10, metavar="N", help="how many articles (default: 10)")
     sub.add_argument("--all", action="store_true", help="list articles that score 0 too")
+    sub.add_argument("--title-field", default="title", metavar="NAME", help="JSON field of the title (default: title)")
+    sub.add_argument(
+        "--content-field", default="content", metavar="NAME", help="JSON field of the content (default: content)"
+    )
+    sub.add_argument(
+        "--id-field", metavar="NAME", help="JSON field shown as the source, in place of file:line"
+    )
     jobs(sub)
+    errors(sub)
     output(sub)
 
     sub = command("explain", "what each piece of a text becomes, and why it counts or not", _explain)
     sub.add_argument("paths", nargs="*", metavar="PATH", help="one file; '-' or nothing for standard input")
     sub.add_argument("-t", "--text", help="explain this text instead of a file")
+    errors(sub)
     stops(sub)
     output(sub)
     return parser

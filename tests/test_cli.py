@@ -5,8 +5,11 @@ Most cases run `parvenkel.cli.main` in this process, in a temporary folder
 `python -m parvenkel` and the `parvenkel` script as a user would.
 """
 
+import bz2
 import doctest
+import gzip
 import json
+import lzma
 import os
 import shlex
 import subprocess
@@ -74,9 +77,10 @@ HAT = "The cat and the hat. The END\n"
         ),
         (
             ["keywords", "--format", "json", "--top", "2", "hat.txt"],
-            '[\n  {\n    "word": "the",\n    "count": 3\n  },\n  {\n    "word": "and",\n    "count": 1\n  }\n]\n',
+            '[\n  {\n    "rank": 1,\n    "word": "the",\n    "count": 3\n  },\n'
+            '  {\n    "rank": 2,\n    "word": "and",\n    "count": 1\n  }\n]\n',
         ),
-        (["keywords", "--format", "csv", "--top", "3", "hat.txt"], "word,count\nthe,3\nand,1\ncat,1\n"),
+        (["keywords", "--format", "csv", "--top", "3", "hat.txt"], "rank,word,count\n1,the,3\n2,and,1\n3,cat,1\n"),
         # Two files: counts add up, and a file's end ends its last word.
         (
             ["keywords", "hat.txt", "more.txt"],
@@ -124,7 +128,7 @@ def test_keywords_of_a_folder(cli, tmp_path):
     write(tmp_path / "news" / "deeper" / "c.txt", "gamma beta")
     write(tmp_path / "news" / ".hidden.txt", "hidden hidden hidden")
     write(tmp_path / "news" / ".git" / "x.txt", "hidden hidden hidden")
-    assert cli("keywords", "--format", "csv", "news") == (0, "word,count\nbeta,3\nalpha,1\ngamma,1\n", "")
+    assert cli("keywords", "--format", "csv", "news") == (0, "rank,word,count\n1,beta,3\n2,alpha,1\n3,gamma,1\n", "")
 
 
 def test_keywords_of_an_empty_folder_warns(cli, tmp_path):
@@ -417,6 +421,12 @@ def test_undecodable_input_names_file_and_offset(cli, tmp_path, command, content
             "(see 'parvenkel explain --help')",
         ),
         (
+            ["score", "", "ok.txt"],
+            2,
+            "parvenkel score: error: the query is empty, and an empty query scores 0 against every article "
+            "(see 'parvenkel score --help')",
+        ),
+        (
             ["score", "\udcff", "ok.txt"],
             2,
             "parvenkel score: error: the query is not valid UTF-8 (see 'parvenkel score --help')",
@@ -469,7 +479,7 @@ def run_process(args, *, stdin=b"", cwd):
 
 def test_python_m_parvenkel_reads_standard_input(tmp_path):
     got = run_process([sys.executable, "-m", "parvenkel", "keywords", "--format", "csv"], stdin=HAT.encode(), cwd=tmp_path)
-    assert (got.returncode, got.stdout, got.stderr) == (0, b"word,count\nthe,3\nand,1\ncat,1\nend,1\nhat,1\n", b"")
+    assert (got.returncode, got.stdout, got.stderr) == (0, b"rank,word,count\n1,the,3\n2,and,1\n3,cat,1\n4,end,1\n5,hat,1\n", b"")
 
 
 def test_console_script(tmp_path):
@@ -554,3 +564,96 @@ def test_readme_python_examples():
     runner = doctest.DocTestRunner()
     runner.run(test)
     assert (runner.failures, runner.tries) == (0, len(test.examples))
+
+
+# real folders: bad files, compressed files, field names
+
+
+def compressed(kind, data):
+    if kind == "zst":
+        return pytest.importorskip("compression.zstd").compress(data)
+    return {"gz": gzip, "bz2": bz2, "xz": lzma}[kind].compress(data)
+
+
+@pytest.mark.parametrize(
+    "name, data, error, replaced",
+    [
+        # name, bytes, its error, the text --errors replace reads (None: it stops there too)
+        ("b.txt", b"beta " * 40 + b"\xff beta \xfe", "not valid UTF-8 at byte offset 200 (invalid start byte: ff)",
+         "beta " * 40 + "\ufffd beta \ufffd"),
+        ("b.txt.gz", compressed("gz", b"beta \xc3"),
+         "not valid UTF-8 at byte offset 5 of the decompressed text (unexpected end of data: c3)", "beta \ufffd"),
+        ("b.gz", compressed("gz", b"beta " * 40)[:-9], "damaged gzip data after byte offset 192 of the decompressed "
+         "text (Compressed file ended before the end-of-stream marker was reached)", None),
+        ("b.xz", b"beta", "damaged xz data after byte offset 0 of the decompressed text "
+         "(Input format not supported by decoder)", None),
+    ],
+)
+@pytest.mark.parametrize("command", [["keywords", "--top", "9"], ["score", "beta", "--all"]])
+def test_bad_files(cli, tmp_path, monkeypatch, command, name, data, error, replaced):
+    from parvenkel import _sources
+
+    monkeypatch.setattr(_sources, "CHUNK_SIZE", 16)  # the bad byte comes after counting began
+    write(tmp_path / "d" / "a.txt", "alpha beta\n")
+    write(tmp_path / "d" / "c.txt", "gamma beta beta\n")
+    _, good, _ = cli(*command, "--jobs", "2", "d")
+    write(tmp_path / "d" / name, data)
+    assert cli(*command, "--jobs", "2", "d") == (1, "", f"parvenkel: error: d/{name}: {error}\n")
+    assert cli(*command, "--jobs", "2", "--errors", "skip", "d") == (
+        1, good, f"parvenkel: warning: d/{name}: {error}; skipped\nparvenkel: error: 1 of 3 files skipped\n"
+    )
+    got = cli(*command, "--errors", "replace", "d")
+    if replaced is None:
+        assert got == (1, "", f"parvenkel: error: d/{name}: {error}\n")
+        return
+    assert got[2] == f"parvenkel: warning: d/{name}: {error}; bad bytes read as U+FFFD\n"
+    text = replaced.encode()
+    write(tmp_path / "d" / name, compressed("gz", text) if name.endswith(".gz") else text)
+    assert got[:2] == cli(*command, "d")[:2]
+
+
+@pytest.mark.parametrize("kind", ["gz", "bz2", "xz", "zst"])
+def test_compressed_files(cli, tmp_path, monkeypatch, kind):
+    from parvenkel import _sources
+
+    text = CONSTITUTION.read_bytes()[:3000]
+    write(tmp_path / "t.txt", text)
+    write(tmp_path / "d" / f"t.{kind}", compressed(kind, text[:1000]) + compressed(kind, text[1000:]))
+    write(tmp_path / "d" / "e.jsonl.gz", compressed("gz", b""))
+    write(tmp_path / "n" / f"a.ndjson.{kind}", compressed(kind, json.dumps(ARTICLES[1]).encode()))
+    monkeypatch.setattr(_sources, "CHUNK_SIZE", 100)
+    chunks = list(_sources.decoded_chunks(_sources.collect([f"d/t.{kind}"])[0]))
+    assert "".join(chunks).encode() == text and {len(c) for c in chunks[:-2]} == {100}
+    assert cli("keywords", "--top", "50", "d") == cli("keywords", "--top", "50", "t.txt")
+    assert cli("score", "market", "n", "--format", "csv")[1] == f"rank,score,source,title\n1,600.0,n/a.ndjson.{kind}:1,Stock Market\n"
+    monkeypatch.setattr(_sources, "zstd", None)
+    assert cli("keywords", write(tmp_path / "z.zst", b"").name)[2].endswith("z.zst: cannot read zstd: this Python has no compression.zstd\n")
+
+
+NEWS = [
+    {"id": "n-1", "headline": "Market falls", "body": "the market"},
+    {"id": "n-2", "headline": "Rain", "body": "market day"},
+]
+
+
+@pytest.mark.parametrize(
+    "argv, files, expected",
+    [
+        (["--title-field", "headline", "--content-field", "body", "--id-field", "id", "a.jsonl"], {"a.jsonl": NEWS},
+         (0, "rank,score,source,title\n1,1100.0,n-1,Market falls\n2,100.0,n-2,Rain\n", "")),
+        (["--id-field", "id", "a.jsonl"], {"a.jsonl": [{"title": "market", "content": "", "id": 7}]},
+         (1, "", 'parvenkel: error: a.jsonl:1: "id" is not a string\n')),
+        (["--title-field", "headline", "a.jsonl"], {"a.jsonl": [["market"]]},
+         (1, "", 'parvenkel: error: a.jsonl:1: expected a JSON object with "headline" and "content"\n')),
+        # In a folder: .jsonl and .ndjson files are JSON Lines, other files one article each.
+        (["--title-field", "headline", "--content-field", "body", "d"],
+         {"d/b.ndjson": NEWS[1:], "d/a.JSONL": NEWS[:1], "d/c.json": NEWS[:1], "d/e.txt": "market\nbody"},
+         (0, "rank,score,source,title\n1,1100.0,d/a.JSONL:1,Market falls\n2,1000.0,d/e.txt,market\n"
+             '3,500.0,d/c.json,"{""id"": ""n-1"", ""headline"": ""Market falls"", ""body"": ""the market""}"\n'
+             "4,100.0,d/b.ndjson:1,Rain\n", "")),
+    ],
+)
+def test_field_names(cli, tmp_path, argv, files, expected):
+    for name, content in files.items():
+        write(tmp_path / name, content if isinstance(content, str) else "".join(json.dumps(a) + "\n" for a in content))
+    assert cli("score", "market", "--format", "csv", "--jobs", "2", *argv) == expected
