@@ -13,6 +13,9 @@ built-in stop-word lists, and ``python -m parvenkel`` is the command line.
 from parvenkel._core import extract_keywords, score_article
 from parvenkel.words import Explanation, StopWordProblem, Verdict, check_stop_words, explain
 
+#: The package's version; the build reads its metadata from this line.
+__version__ = "0.1.0"
+
 #: The Unicode version whose character data the functions follow.
 UNICODE_VERSION = "17.0.0"
 
