@@ -31,7 +31,7 @@ triplet=aarch64-linux-gnu
 
 log() { printf 'aarch64: %s\n' "$*" >&2; }
 
-tools/host-packages.sh g++-$triplet qemu-user libxxhash-dev doctest-dev
+tools/host-packages.sh g++-$triplet qemu-user libxxhash-dev doctest-dev file
 export PATH="$venv/bin:$PATH"
 qemu=(qemu-aarch64 -L "$root")
 
