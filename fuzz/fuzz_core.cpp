@@ -37,6 +37,7 @@
 
 #include "analysis/analysis.hpp"
 #include "analysis/word_table.hpp"
+#include "corpus/corpus.hpp"
 #include "model.hpp"
 #include "text/char_classes.hpp"
 #include "text/lowercase.hpp"
@@ -246,6 +247,46 @@ void check_word_table(const std::vector<std::string>& words,
     check(held == expected, "word table differs from the model", words.empty() ? "" : words[0]);
 }
 
+// Counts kept across calls: the text counted into corpus::Counts must give
+// `expected`, survive its serialised form, and double when merged with its
+// copy. Then the input's bytes themselves, as a serialised form behind the
+// right header: the reader must refuse them (BlobError) or load counts that
+// serialise to the same bytes again.
+std::map<std::string, std::uint64_t> counts_of(const corpus::Counts& counts) {
+    std::map<std::string, std::uint64_t> held;
+    counts.table().for_each([&](std::string_view word, std::uint64_t count) {
+        held.emplace(std::string(word), count);
+        check(counts.table().find(word) == count, "counts: find differs from for_each", word);
+    });
+    return held;
+}
+
+void check_counts(std::string_view raw, const std::string& text,
+                  const std::vector<std::string>& stop_words,
+                  const std::map<std::string, std::uint64_t>& expected) {
+    corpus::Counts counts(stop_words);
+    counts.add(corpus::count_texts(counts.stop_words(), {text::TextView::utf8(text)}, 1));
+    check(counts_of(counts) == expected, "counts differ from the model", text);
+    const std::unique_ptr<corpus::Counts> loaded = corpus::Counts::from_blob(counts.to_blob());
+    check(loaded->to_blob() == counts.to_blob(), "counts: serialised form not kept", text);
+    loaded->merge(counts);
+    std::map<std::string, std::uint64_t> doubled = expected;
+    for (auto& entry : doubled) {
+        entry.second *= 2;
+    }
+    check(counts_of(*loaded) == doubled, "counts: merge differs", text);
+
+    std::string blob("PVWC\x01");
+    blob.append(raw);
+    std::unique_ptr<corpus::Counts> hostile;
+    try {
+        hostile = corpus::Counts::from_blob(blob);
+    } catch (const corpus::BlobError&) {
+        return;
+    }
+    check(hostile->to_blob() == blob, "counts: a loaded blob serialises otherwise", "");
+}
+
 // Options byte.
 struct Options {
     unsigned top_n_choice;  // bits 0-2
@@ -346,6 +387,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::map<std::string, std::uint64_t> counts = keyword_counts_model(text_cps, stop_words);
     check_word_table(text_words, stop_words, counts);
+    check_counts(raw, text, stop_words, counts);
     check_keywords(text, stop_words, counts, choose_top_n(options.top_n_choice, counts.size()));
     if (thorough) {
         check_keyword_forms(text, stop_words);

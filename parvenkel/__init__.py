@@ -8,9 +8,13 @@ Around them: ``explain(text, stop_words)`` tells what each piece of a text
 becomes and why it is counted or not, ``check_stop_words(stop_words)`` names
 the stop words that can never match, ``parvenkel.stoplists`` holds small
 built-in stop-word lists, and ``python -m parvenkel`` is the command line.
+
+For many texts at once, on every core: ``WordCounter``, ``keywords_many``,
+``score_many`` and ``rank_articles`` (``parvenkel.corpus``).
 """
 
 from parvenkel._core import extract_keywords, score_article
+from parvenkel.corpus import RankedArticle, WordCounter, keywords_many, rank_articles, score_many
 from parvenkel.words import Explanation, StopWordProblem, Verdict, check_stop_words, explain
 
 #: The package's version; the build reads its metadata from this line.
@@ -22,10 +26,15 @@ UNICODE_VERSION = "17.0.0"
 __all__ = [
     "UNICODE_VERSION",
     "Explanation",
+    "RankedArticle",
     "StopWordProblem",
     "Verdict",
+    "WordCounter",
     "check_stop_words",
     "explain",
     "extract_keywords",
+    "keywords_many",
+    "rank_articles",
     "score_article",
+    "score_many",
 ]

@@ -21,12 +21,11 @@ import json
 import os
 import sys
 import unicodedata
-from collections import Counter
 from collections.abc import Callable, Iterator, Sequence
 from typing import NoReturn
 
 from parvenkel import stoplists
-from parvenkel._core import extract_keywords, score_article
+from parvenkel._corpus import WordCounter, score_many
 from parvenkel._sources import (
     InputError,
     Progress,
@@ -47,7 +46,6 @@ __all__ = ["main"]
 PROG = "parvenkel"
 
 # top_n that keeps every word.
-_ALL_WORDS = (1 << 64) - 1
 
 
 def _say(kind: str, message: str) -> None:
@@ -72,6 +70,16 @@ def _count(text: str) -> int:
         value = -1
     if value < 0:
         raise argparse.ArgumentTypeError(f"must be a whole number from 0 up, not {text!r}")
+    return value
+
+
+def _jobs(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        value = 0
+    if value < 1 and value != -1:
+        raise argparse.ArgumentTypeError(f"must be a whole number from 1 up, or -1 for every core, not {text!r}")
     return value
 
 
@@ -188,16 +196,23 @@ def _empty_folder(name: str) -> None:
 def _keywords(args: argparse.Namespace) -> int:
     stop_words = _stop_words(args)
     sources = collect(args.paths, _empty_folder)
-    counts: Counter[str] = Counter()
+    counter = WordCounter(stop_words)
+    # Parts cut at white space: the counts of the parts add up to the counts
+    # of the whole text, and no part needs to be held in full. A few parts
+    # at a time go to the counter, which shares them among its workers.
+    batch: list[str] = []
+    workers = args.jobs if args.jobs > 0 else os.process_cpu_count() or 1
     with progress(_progress_mode(args), sources, "keywords", _warn) as meter:
         for source in sources:
-            # Parts cut at white space: the counts of the parts add up to the
-            # counts of the whole text, and no part needs to be held in full.
             for part in word_runs(decoded_chunks(source, meter)):
-                counts.update(dict(extract_keywords(part, stop_words, _ALL_WORDS)))
+                batch.append(part)
+                if len(batch) >= 4 * workers:
+                    counter.update(batch, workers=args.jobs)
+                    batch.clear()
+        counter.update(batch, workers=args.jobs)
     # Highest count first; words of equal count by word (code point order,
     # which is also UTF-8 byte order), so the output is always the same.
-    ranked = sorted(counts.items(), key=lambda pair: (-pair[1], pair[0]))[: args.top]
+    ranked = counter.most_common(args.top)
     rows = [(rank, count, word) for rank, (word, count) in enumerate(ranked, start=1)]
     if args.format == "table":
         _write("table", ("rank", "count", "word"), rows, frozenset({0, 1}))
@@ -250,8 +265,9 @@ def _score(args: argparse.Namespace) -> int:
     scored = []
     with progress(_progress_mode(args), sources, "score", _warn) as meter:
         for source in sources:
-            for where, title, content in _articles(source, meter):
-                score = score_article(title, content, query)
+            articles = _articles(source, meter)
+            scores = score_many([(title, content) for _, title, content in articles], query, workers=args.jobs)
+            for (where, title, _), score in zip(articles, scores, strict=True):
                 if score > 0 or args.all:
                     scored.append((score, where, title))
     # Highest score first; equal scores in input order (the sort is stable).
@@ -340,11 +356,21 @@ def _parser() -> _Parser:
             help="a built-in stop-word list (repeatable): " + ", ".join(stoplists.names()),
         )
 
+    def jobs(sub: _Parser) -> None:
+        sub.add_argument(
+            "--jobs",
+            type=_jobs,
+            default=1,
+            metavar="N",
+            help="worker threads (default: 1; -1: one per core)",
+        )
+
     paths_help = "files, or folders of files; '-' or nothing for standard input"
 
     sub = command("keywords", "the most frequent words of a text", _keywords)
     sub.add_argument("paths", nargs="*", metavar="PATH", help=paths_help)
     sub.add_argument("--top", type=_count, default=10, metavar="N", help="how many words (default: 10)")
+    jobs(sub)
     stops(sub)
     output(sub)
 
@@ -359,6 +385,7 @@ def _parser() -> _Parser:
     )
     sub.add_argument("--top", type=_count, default=10, metavar="N", help="how many articles (default: 10)")
     sub.add_argument("--all", action="store_true", help="list articles that score 0 too")
+    jobs(sub)
     output(sub)
 
     sub = command("explain", "what each piece of a text becomes, and why it counts or not", _explain)

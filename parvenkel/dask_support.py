@@ -1,15 +1,17 @@
 """Corpus-wide keywords and article rankings on Dask, with exact counts.
 
-The compiled functions run on the calling thread and keep the interpreter
-for the whole call, so more cores and more machines come from running many
-calls at once in separate processes. This module does that with Dask
-(``pip install 'parvenkel[dask]'``): the same code runs on a laptop's
-``distributed.LocalCluster`` and on a cluster.
+Partitions are counted into ``WordCounter``s and scored with
+``score_many``, which release the interpreter while they work: the threads
+of one worker process run at once, and more processes and machines add
+more. This module spreads that work with Dask (``pip install
+'parvenkel[dask]'``): the same code runs on a laptop's
+``distributed.LocalCluster`` and on a cluster. For a corpus that fits one
+machine, ``parvenkel.corpus`` does the same without Dask.
 
 ``corpus_keywords(texts, stop_words, top_n)``
     The ``top_n`` most frequent words of a whole corpus, with exact counts.
-    Every partition counts all of its words with ``extract_keywords``; the
-    partial counts are summed in a tree reduction on the workers, and the
+    Every partition counts all of its words into a ``WordCounter``; the
+    partial counters are merged in a tree reduction on the workers, and the
     top ``top_n`` are taken at the end. The counts equal, word for word, those
     of ``extract_keywords`` on all texts joined by a space: white space ends
     every word, so no word spans two texts and the counts of separate texts
@@ -35,10 +37,9 @@ Arguments are checked here, before any work is sent out, with the errors of
 the compiled functions: ``stop_words`` and ``top_n`` as ``extract_keywords``
 checks them, ``query`` as ``score_article`` checks it.
 
-On the standard (GIL) build of CPython, give each worker process one thread
-(``LocalCluster(threads_per_worker=1)``, ``dask worker --nthreads 1``) and
-as many processes as cores: a call keeps the interpreter, so a second
-thread in the same process adds no speed. A worker lost in a run (killed,
+Counting and scoring release the interpreter, so a worker process with
+several threads uses them (``LocalCluster(threads_per_worker=N)``); a
+partial counter travels between processes as one compact pickle. A worker lost in a run (killed,
 out of memory) costs only time: Dask computes its parts again elsewhere and
 the answer is the same.
 """
@@ -46,14 +47,15 @@ the answer is the same.
 from __future__ import annotations
 
 import heapq
-import operator
 import sys
 from collections.abc import Iterable, Mapping, Sequence
 from functools import partial
 from itertools import islice
+from operator import index as operator_index
 from typing import TYPE_CHECKING, Any, NamedTuple, SupportsIndex, TypeVar, cast, overload
 
 from parvenkel._core import extract_keywords, score_article
+from parvenkel.corpus import RankedArticle, WordCounter, score_many
 
 if TYPE_CHECKING:
     from dask.bag import Bag, Item
@@ -72,13 +74,8 @@ _PIECE_CHARS = 1 << 24
 # own rather than plain dicts, lists and tuples: distributed sends a plain
 # dict or list between processes one element at a time (a frame each, some
 # 30 microseconds apiece: seconds for the counts of a large vocabulary) but
-# pickles any other object in one piece. A subclass is enough.
-
-
-class _Counts(dict[str, int]):
-    """The counts of a partition, or of several: word -> occurrences."""
-
-    __slots__ = ()
+# pickles any other object in one piece. A WordCounter pickles as one blob;
+# for lists a subclass is enough.
 
 
 _T = TypeVar("_T")
@@ -103,17 +100,6 @@ class _Partial(NamedTuple):
 
     length: int
     best: list[_Scored]
-
-
-class RankedArticle(NamedTuple):
-    """One article of a ranking."""
-
-    #: The article's score, as ``score_article`` gives it.
-    score: float
-    #: Its position in the input, from 0, counted over all partitions in order.
-    position: int
-    #: The article itself, as it was in the input.
-    article: object
 
 
 def _is_bag(obj: object) -> bool:
@@ -142,26 +128,12 @@ def _check_stop_words_and_top_n(stop_words: Sequence[str], top_n: SupportsIndex)
     # The compiled function itself checks the arguments (types, the range of
     # top_n) and raises its own errors; the empty text makes this call free.
     extract_keywords("", stop_words, top_n)
-    return list(stop_words), operator.index(top_n)
+    return list(stop_words), operator_index(top_n)
 
 
-def _add_counts(target: _Counts, pairs: Iterable[tuple[str, int]]) -> None:
-    get = target.get
-    for word, count in pairs:
-        target[word] = get(word, 0) + count
-
-
-def _count_text(counts: _Counts, text: str, stop_words: list[str]) -> None:
-    pairs = extract_keywords(text, stop_words, ALL_WORDS)
-    if counts:
-        _add_counts(counts, pairs)
-    else:
-        counts.update(pairs)
-
-
-def _count_partition(texts: Iterable[str], stop_words: list[str]) -> _Counts:
+def _count_partition(texts: Iterable[str], stop_words: list[str]) -> WordCounter:
     """Every word of a partition's texts with its count."""
-    counts = _Counts()
+    counter = WordCounter(stop_words)
     piece: list[str] = []
     size = 0
     for position, text in enumerate(texts):
@@ -172,38 +144,29 @@ def _count_partition(texts: Iterable[str], stop_words: list[str]) -> _Counts:
         piece.append(text)
         size += len(text)
         if size >= _PIECE_CHARS:
-            _count_text(counts, " ".join(piece), stop_words)
+            counter.update(piece)
             piece.clear()
             size = 0
     if piece:
-        _count_text(counts, " ".join(piece), stop_words)
-    return counts
+        counter.update(piece)
+    return counter
 
 
-def _merge_counts(partials: Iterable[_Counts]) -> _Counts:
-    """The sum of several partial counts, as a new dictionary.
+def _merge_counts(partials: Iterable[WordCounter]) -> WordCounter:
+    """The sum of several partial counters, as a new counter.
 
     The inputs are left as they are (a scheduler may hold on to them and hand
-    them to a retried task), so the largest one is copied and the others are
-    added to the copy.
+    them to a retried task).
     """
-    parts = sorted(partials, key=len, reverse=True)
-    if not parts:
-        return _Counts()
-    merged = _Counts(parts[0])
-    for part in parts[1:]:
-        _add_counts(merged, part.items())
+    merged = WordCounter()
+    for part in partials:
+        merged.update(part)
     return merged
 
 
-def _top_keywords(counts: _Counts, top_n: int) -> list[tuple[str, int]]:
+def _top_keywords(counts: WordCounter, top_n: int) -> list[tuple[str, int]]:
     """The top_n most frequent words, ties in the order of the word."""
-    def key(item: tuple[str, int]) -> tuple[int, str]:
-        return (-item[1], item[0])
-
-    if top_n >= len(counts):
-        return _List(sorted(counts.items(), key=key))
-    return _List(heapq.nsmallest(top_n, counts.items(), key=key))
+    return _List(counts.most_common(top_n))
 
 
 @overload
@@ -241,13 +204,9 @@ def corpus_keywords(
         bag = cast(Any, texts)
         summed = bag.reduction(count, _merge_counts, split_every=split_every, name="parvenkel-keywords")
         return cast("Item", summed.apply(top))
-    counts = _Counts()
+    counts = WordCounter()
     for part in _plain_partitions(cast(Iterable[Iterable[str]], texts), "texts"):
-        part_counts = count(cast(Iterable[str], part))
-        if counts:
-            _add_counts(counts, part_counts.items())
-        else:
-            counts = part_counts
+        counts.update(count(cast(Iterable[str], part)))
     return top(counts)
 
 
@@ -275,18 +234,18 @@ def _scored_key(scored: _Scored) -> tuple[float, int]:
 
 def _rank_partition(articles: Iterable[object], query: str, top_n: int, include_zero: bool) -> _Partial:
     """The best top_n articles of one partition, and its number of articles."""
-    scored: list[_Scored] = []
-    length = 0
-    for position, article in enumerate(articles):
-        length = position + 1
-        title, content = _title_and_content(article)
-        score = score_article(cast(str, title), cast(str, content), query)
-        if score > 0.0 or include_zero:
-            scored.append((-score, position, article))
+    items = list(articles)
+    pairs = [_title_and_content(article) for article in items]
+    scores = score_many(pairs, query)
+    scored: list[_Scored] = [
+        (-score, position, items[position])
+        for position, score in enumerate(scores)
+        if score > 0.0 or include_zero
+    ]
     if top_n < len(scored):
-        return _Partial(length, heapq.nsmallest(top_n, scored, key=_scored_key))
+        return _Partial(len(items), heapq.nsmallest(top_n, scored, key=_scored_key))
     scored.sort(key=_scored_key)
-    return _Partial(length, scored)
+    return _Partial(len(items), scored)
 
 
 def _merge_rankings(partials: Iterable[_Partial], top_n: int) -> _Partial:

@@ -67,6 +67,7 @@ HAT = "The cat and the hat. The END\n"
         ),
         (["keywords", "--top", "2", "hat.txt"], "rank  count  word\n   1      3  the\n   2      1  and\n"),
         (["keywords", "--top", "0", "hat.txt"], "rank  count  word\n"),
+        (["keywords", "--top", "2", "--jobs", "-1", "hat.txt"], "rank  count  word\n   1      3  the\n   2      1  and\n"),
         (
             ["keywords", "--stop-list", "english", "hat.txt"],
             "rank  count  word\n   1      1  cat\n   2      1  end\n   3      1  hat\n",
@@ -221,7 +222,7 @@ def articles(tmp_path):
         ),
         (["score", "nowhere", "a.jsonl"], "rank  score  source  title\n"),
         (
-            ["score", "market", "a.jsonl", "--format", "csv", "--top", "1"],
+            ["score", "market", "a.jsonl", "--format", "csv", "--top", "1", "--jobs", "2"],
             "rank,score,source,title\n1,1100.0,a.jsonl:6,Market\n",
         ),
         (
@@ -374,6 +375,12 @@ def test_undecodable_input_names_file_and_offset(cli, tmp_path, command, content
             2,
             "parvenkel keywords: error: argument --top: must be a whole number from 0 up, not '-1' "
             "(see 'parvenkel keywords --help')",
+        ),
+        (
+            ["score", "q", "--jobs", "0"],
+            2,
+            "parvenkel score: error: argument --jobs: must be a whole number from 1 up, or -1 for every core, "
+            "not '0' (see 'parvenkel score --help')",
         ),
         (
             ["keywords", "--top", "ten"],

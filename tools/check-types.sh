@@ -3,7 +3,8 @@
 #   * mypy --strict over the package's own code and a small typed program
 #     that uses its API (examples/typed_usage.py);
 #   * mypy's stubtest, which imports the installed package and compares its
-#     stubs (parvenkel/_core.pyi for the compiled module) and inline types
+#     stubs (parvenkel/_core.pyi and parvenkel/_corpus.pyi for the compiled
+#     modules) and inline types
 #     with what is really there.
 # Run after tools/setup.sh (mypy comes from requirements-dev.txt).
 set -euo pipefail

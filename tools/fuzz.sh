@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Coverage-guided fuzzing of the core (text primitives, scoring, keyword
-# extraction) with libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer.
+# extraction, the counts of many texts and their serialised form) with libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer.
 #
 #   tools/fuzz.sh [SECONDS]        fuzz for SECONDS (default 60)
 #
@@ -36,9 +36,9 @@ mkdir -p "$out/corpus" "$out/artifacts"
 # first, so that the linker keeps its uninstrumented copies of the standard
 # library's inline code, which the models use most; the core's own code is
 # instrumented wherever it is compiled.
-sources=(fuzz/model.cpp fuzz/fuzz_core.cpp src/text/*.cpp src/analysis/*.cpp)
+sources=(fuzz/model.cpp fuzz/fuzz_core.cpp src/text/*.cpp src/analysis/*.cpp src/corpus/*.cpp)
 inputs=("${sources[@]}" fuzz/*.inc fuzz/*.hpp fuzz/coverage_ignore.txt src/text/*.hpp
-        src/analysis/*.hpp)
+        src/analysis/*.hpp src/corpus/*.hpp)
 stale=0
 [ -x "$target" ] || stale=1
 for f in "${inputs[@]}"; do
@@ -49,7 +49,7 @@ if [ "$stale" -eq 1 ]; then
     clang++-14 -std=c++20 -g -O1 -fno-omit-frame-pointer \
         -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
         -fsanitize-coverage-ignorelist=fuzz/coverage_ignore.txt \
-        -Wall -Wextra -Isrc "${sources[@]}" -o "$target.tmp"
+        -Wall -Wextra -pthread -Isrc "${sources[@]}" -o "$target.tmp"
     mv "$target.tmp" "$target"
 fi
 

@@ -86,31 +86,37 @@ cmake -S . -B "$build/cmake" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DPARVENKEL_BUILD_TESTS=ON -DPARVENKEL_BUILD_MODULE=ON -DPARVENKEL_WERROR=ON \
     -DPython_EXECUTABLE="$python" -DPython_INCLUDE_DIR="$root/usr/include/python3.14" >/dev/null
 cmake --build "$build/cmake"
-module=$build/cmake/_core.so
-file -L "$module" | grep -q 'ARM aarch64' || { log "$module is not an aarch64 library"; exit 1; }
+for module in _core _corpus; do
+    file -L "$build/cmake/$module.so" | grep -q 'ARM aarch64' ||
+        { log "$build/cmake/$module.so is not an aarch64 library"; exit 1; }
+done
 
 log "C++ unit tests under qemu"
 qemu-aarch64 -L /usr/$triplet "$build/cmake/core_tests"
 
-# The package's sources with the aarch64 module, in a folder of their own;
+# The package's sources with the aarch64 modules, in a folder of their own;
 # PYTHONSAFEPATH keeps the source folder parvenkel/, which has no module for
 # this processor, off the path.
 pkg=$build/package
 rm -rf "$pkg"
 mkdir -p "$pkg"
 cp -R parvenkel "$pkg/"
-rm -rf "$pkg"/parvenkel/_core*.so "$pkg"/parvenkel/__pycache__
+rm -rf "$pkg"/parvenkel/_core*.so "$pkg"/parvenkel/_corpus*.so "$pkg"/parvenkel/__pycache__
 # When cross-compiling, CMake does not ask the interpreter for the modules'
-# suffix (cpython-314-aarch64-linux-gnu), so the file is named here.
+# suffix (cpython-314-aarch64-linux-gnu), so the files are named here.
 soabi=$("$python" -c 'import sysconfig; print(sysconfig.get_config_var("SOABI"))')
-cp "$module" "$pkg/parvenkel/_core.$soabi.so"
+for module in _core _corpus; do
+    cp "$build/cmake/$module.so" "$pkg/parvenkel/$module.$soabi.so"
+done
 export PYTHONPATH=$pkg PYTHONSAFEPATH=1
-core=$("$python" -c 'import parvenkel._core as m; print(m.__file__)')
-log "parvenkel._core: $core"
-case "$core" in
-    "$pkg"/parvenkel/_core.cpython-314-aarch64-linux-gnu.so) ;;
-    *) log "the interpreter imports another build of parvenkel._core"; exit 1 ;;
-esac
+"$python" - "$pkg/parvenkel" "$soabi" <<'EOF'
+import sys
+import parvenkel._core, parvenkel._corpus
+for module in (parvenkel._core, parvenkel._corpus):
+    print(f"aarch64: {module.__name__}: {module.__file__}", file=sys.stderr)
+    expected = f"{sys.argv[1]}/{module.__name__.split('.')[1]}.{sys.argv[2]}.so"
+    assert module.__file__ == expected, f"another build of {module.__name__} is imported"
+EOF
 
 [ $# -gt 0 ] || set -- -q -p no:cacheprovider tests/test_module.py tests/test_keywords.py tests/test_score.py
 log "Python tests under qemu: $*"

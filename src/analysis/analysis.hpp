@@ -21,6 +21,10 @@ inline constexpr double CONTENT_CONTAINS_BONUS = 100.0;
 // Relevance of an article to a query: 0, 100, 500, 600, 1000 or 1100.
 double score_article(text::TextView title, text::TextView content, text::TextView query);
 double score_article(std::string_view title, std::string_view content, std::string_view query);
+// The same with the query already lowercased (to_lowercase), for scoring
+// many articles against one query.
+double score_lowered_query(text::TextView title, text::TextView content,
+                           const std::string& lowered_query);
 
 // True when `needle` occurs in `haystack` (byte comparison).
 bool is_contained_in(std::string_view needle, std::string_view haystack) noexcept;
@@ -32,6 +36,9 @@ inline constexpr std::size_t MIN_KEYWORD_BYTES = 3;
 class WordStore {
    public:
     std::string_view add(std::string_view word);
+    // Makes room for `bytes` more bytes, so that adding up to that many
+    // allocates nothing.
+    void reserve(std::size_t bytes);
 
    private:
     static constexpr std::size_t BLOCK_BYTES = 64 * 1024;

@@ -9,20 +9,24 @@
 // letters and the units that are not ASCII, and the units' ASCII lowercase
 // forms are written to a byte buffer; a block that holds units that are not
 // ASCII also gets a bitmap of its simple letters of two UTF-8 bytes (Latin-1,
-// basic Greek and Cyrillic) and their lowercase forms. The pieces between
-// White_Space units are then walked a block at a time, from a mask of their
-// starts, with count-trailing-zeros:
+// basic Greek and Cyrillic) and their lowercase forms and, in text of two or
+// four bytes a unit that has them, bitmaps of its common CJK letters of three
+// bytes (kana, ideographs, Hangul) and of the punctuation beyond ASCII that
+// words drop, with the UTF-8 form of each unit. The pieces between White_Space
+// units are then walked a block at a time, from a mask of their starts, with
+// count-trailing-zeros:
 //
 //   * a piece of ASCII (most pieces of Latin prose) or of simple letters of
 //     two bytes is counted from the bitmaps and the buffers: its letters are
 //     usually one run, which becomes the table's key with two loads and two
 //     masks;
-//   * a piece with any other character, or one longer than 63 units or
-//     running past the chunk, takes the exact path from its first unit to
-//     the White_Space character that ends it (which may be one that is not
-//     ASCII): vector runs of letters of one script where they apply
-//     (letter_runs), otherwise character by character through the Unicode
-//     tables.
+//   * a piece with CJK letters, or one longer than 63 units, is counted from
+//     the bitmaps and forms too (masked_piece) if they cover all it holds;
+//   * a piece with any other character, or one running past the chunk,
+//     takes the exact path from its first unit to the White_Space character
+//     that ends it (which may be one that is not ASCII): vector runs of
+//     letters of one script where they apply (letter_runs), otherwise
+//     character by character through the Unicode tables.
 //
 // Words are counted in a WordTable (word_table.hpp), and the most frequent
 // are selected from it without sorting the rest.
@@ -34,6 +38,7 @@
 #include <vector>
 
 #include "analysis/analysis.hpp"
+#include "analysis/word_counting.hpp"
 #include "analysis/word_table.hpp"
 #include "text/char_classes.hpp"
 #include "text/char_info.hpp"
@@ -80,6 +85,19 @@ struct Chunk {
     alignas(64) std::uint16_t form2[CHUNK + 32];
 };
 
+// What the classification of a chunk of two or four bytes a unit adds, for
+// the letters of three bytes. In the blocks of `classified` (bit b for
+// block b): the lowercase UTF-8 form of each letter of `three` and of ASCII
+// in the low bytes of form3, and how many bytes it has in size3 (0 for
+// every other unit).
+struct ThreeChunk {
+    std::uint64_t three[CHUNK_WORDS + 2];  // letters of three bytes (is_three_byte_letter)
+    std::uint64_t skip[CHUNK_WORDS + 2];   // neither letters nor White_Space (is_skipped)
+    std::uint64_t classified;
+    alignas(64) std::uint32_t form3[CHUNK];
+    alignas(64) std::uint8_t size3[CHUNK];
+};
+
 // The letters of two UTF-8 bytes whose lowercase form is a fixed offset
 // away, which the block scanner takes without the Unicode tables: Latin-1
 // (but U+00D7 and U+00F7), basic Greek (but U+03A2, unassigned, and U+03A3,
@@ -117,6 +135,61 @@ std::uint64_t classify_two_scalar(const Unit* units, std::size_t count,
         }
     }
     return two;
+}
+
+// Letters of three UTF-8 bytes that are their own lowercase form, common
+// enough in CJK text for the block scanner to take them without the Unicode
+// tables: kana (with the prolonged sound and iteration marks), the
+// ideographic iteration and closing marks and number zero, CJK ideographs
+// with extension A, and Hangul syllables.
+constexpr bool is_three_byte_letter(std::uint32_t unit) noexcept {
+    return (unit - 0x3041 <= 0x3096 - 0x3041) || (unit - 0x309D <= 0x309F - 0x309D) ||
+           (unit - 0x30A1 <= 0x30FA - 0x30A1) || (unit - 0x30FC <= 0x30FF - 0x30FC) ||
+           (unit - 0x3005 <= 0x3007 - 0x3005) || (unit - 0x3400 <= 0x4DBF - 0x3400) ||
+           (unit - 0x4E00 <= 0x9FFF - 0x4E00) || (unit - 0xAC00 <= 0xD7A3 - 0xAC00);
+}
+
+// Characters beyond ASCII that are neither Alphabetic nor White_Space, which
+// the block scanner drops: general punctuation up to U+2027, CJK
+// punctuation and brackets, the katakana middle dot and fullwidth ASCII
+// punctuation and digits.
+constexpr bool is_skipped(std::uint32_t unit) noexcept {
+    return (unit - 0x2010 <= 0x2027 - 0x2010) || (unit - 0x3001 <= 0x3004 - 0x3001) ||
+           (unit - 0x3008 <= 0x301F - 0x3008) || unit == 0x30FB ||
+           (unit - 0xFF01 <= 0xFF20 - 0xFF01);
+}
+
+// The UTF-8 form of a unit from U+0800 to U+FFFF, in the low three bytes.
+constexpr std::uint32_t three_byte_form(std::uint32_t unit) noexcept {
+    return (0xE0 | unit >> 12) | (0x80 | (unit >> 6 & 0x3F)) << 8 | (0x80 | (unit & 0x3F)) << 16;
+}
+
+struct ThreeMasks {
+    std::uint64_t three, skip;
+};
+
+// The `three` and `skip` masks of `count` units, and the forms and sizes of
+// the letters of `three` and of ASCII at `form3` and `size3`.
+template <class Unit>
+ThreeMasks classify_three_scalar(const Unit* units, std::size_t count, std::uint32_t* form3,
+                                 std::uint8_t* size3) noexcept {
+    ThreeMasks masks{0, 0};
+    for (std::size_t k = 0; k < count; ++k) {
+        const auto unit = static_cast<std::uint32_t>(units[k]);
+        const std::uint64_t bit = std::uint64_t{1} << k;
+        form3[k] = 0;
+        size3[k] = 0;
+        if (is_three_byte_letter(unit)) {
+            masks.three |= bit;
+            form3[k] = three_byte_form(unit);
+            size3[k] = 3;
+        } else if ((unit | 0x20) - 'a' <= 'z' - 'a') {
+            form3[k] = unit | 0x20;
+            size3[k] = 1;
+        }
+        masks.skip |= is_skipped(unit) ? bit : 0;
+    }
+    return masks;
 }
 
 // What an ASCII byte is to a word.
@@ -209,6 +282,76 @@ BlockMasks classify_sse2(const Unit* units, unsigned char* low) noexcept {
         masks.letter |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(letter))}
                         << shift;
         masks.special |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(v))} << shift;
+    }
+    return masks;
+}
+#endif
+
+#if defined(PARVENKEL_SSE2)
+// classify_three_scalar for 64 units of two bytes, 16 at a time as their
+// high and low bytes; classify_three_avx2 says how.
+inline ThreeMasks classify_three_sse2(const char16_t* units, std::uint32_t* form3,
+                                      std::uint8_t* size3) noexcept {
+    const auto in8 = [](__m128i bytes, int lo, int hi) {
+        return in_range(bytes, static_cast<char>(lo), static_cast<char>(hi - lo));
+    };
+    const auto is8 = [](__m128i bytes, int value) {
+        return _mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(value)));
+    };
+    const auto set8 = [](int value) { return _mm_set1_epi8(static_cast<char>(value)); };
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i byte = _mm_set1_epi16(0xFF);
+    ThreeMasks masks{0, 0};
+    for (unsigned part = 0; part < 4; ++part) {
+        const auto* p = reinterpret_cast<const __m128i*>(units + 16 * part);
+        const __m128i a = _mm_loadu_si128(p);
+        const __m128i b = _mm_loadu_si128(p + 1);
+        const __m128i high = _mm_packus_epi16(_mm_srli_epi16(a, 8), _mm_srli_epi16(b, 8));
+        const __m128i low = _mm_packus_epi16(_mm_and_si128(a, byte), _mm_and_si128(b, byte));
+        const __m128i page30 = is8(high, 0x30);
+        const __m128i kana = _mm_or_si128(
+            _mm_andnot_si128(
+                _mm_or_si128(in8(low, 0x97, 0x9C), _mm_or_si128(is8(low, 0xA0), is8(low, 0xFB))),
+                in8(low, 0x41, 0xFF)),
+            in8(low, 0x05, 0x07));
+        const __m128i three = _mm_or_si128(
+            _mm_or_si128(_mm_andnot_si128(_mm_and_si128(is8(high, 0x4D), in8(low, 0xC0, 0xFF)),
+                                          in8(high, 0x34, 0x9F)),
+                         _mm_andnot_si128(_mm_and_si128(is8(high, 0xD7), in8(low, 0xA4, 0xFF)),
+                                          in8(high, 0xAC, 0xD7))),
+            _mm_and_si128(page30, kana));
+        const __m128i skip = _mm_or_si128(
+            _mm_and_si128(page30,
+                          _mm_or_si128(_mm_or_si128(in8(low, 0x01, 0x04), in8(low, 0x08, 0x1F)),
+                                       is8(low, 0xFB))),
+            _mm_or_si128(_mm_and_si128(is8(high, 0x20), in8(low, 0x10, 0x27)),
+                         _mm_and_si128(is8(high, 0xFF), in8(low, 0x01, 0x20))));
+        const __m128i folded = _mm_or_si128(low, set8(0x20));
+        const __m128i letter = _mm_and_si128(is8(high, 0), in8(folded, 'a', 'z'));
+        const __m128i lead =
+            _mm_or_si128(_mm_and_si128(_mm_srli_epi16(high, 4), set8(0x0F)), set8(0xE0));
+        const __m128i middle =
+            _mm_or_si128(_mm_or_si128(_mm_slli_epi16(_mm_and_si128(high, set8(0x0F)), 2),
+                                      _mm_and_si128(_mm_srli_epi16(low, 6), set8(0x03))),
+                         set8(0x80));
+        const __m128i last = _mm_or_si128(_mm_and_si128(low, set8(0x3F)), set8(0x80));
+        const __m128i first =
+            _mm_or_si128(_mm_and_si128(three, lead), _mm_andnot_si128(three, folded));
+        const __m128i pairs_lo = _mm_unpacklo_epi8(first, middle);
+        const __m128i pairs_hi = _mm_unpackhi_epi8(first, middle);
+        const __m128i lasts_lo = _mm_unpacklo_epi8(last, zero);
+        const __m128i lasts_hi = _mm_unpackhi_epi8(last, zero);
+        auto* out = reinterpret_cast<__m128i*>(form3 + 16 * part);
+        _mm_storeu_si128(out, _mm_unpacklo_epi16(pairs_lo, lasts_lo));
+        _mm_storeu_si128(out + 1, _mm_unpackhi_epi16(pairs_lo, lasts_lo));
+        _mm_storeu_si128(out + 2, _mm_unpacklo_epi16(pairs_hi, lasts_hi));
+        _mm_storeu_si128(out + 3, _mm_unpackhi_epi16(pairs_hi, lasts_hi));
+        _mm_storeu_si128(
+            reinterpret_cast<__m128i*>(size3 + 16 * part),
+            _mm_or_si128(_mm_and_si128(three, set8(3)), _mm_and_si128(letter, set8(1))));
+        const unsigned shift = 16 * part;
+        masks.three |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(three))} << shift;
+        masks.skip |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(skip))} << shift;
     }
     return masks;
 }
@@ -319,6 +462,110 @@ PARVENKEL_AVX2 std::uint64_t classify_two_avx2(const Unit* units, std::uint16_t*
         two |= lanes << (16 * part);
     }
     return two;
+}
+#endif
+
+#if defined(PARVENKEL_AVX2_TARGET)
+PARVENKEL_AVX2 inline __m256i bytes8(int value) noexcept {
+    return _mm256_set1_epi8(static_cast<char>(value));
+}
+
+// Bytes with lo <= x <= hi, as unsigned values.
+PARVENKEL_AVX2 inline __m256i in8(__m256i bytes, int lo, int hi) noexcept {
+    return in_range32(bytes, static_cast<char>(lo), static_cast<char>(hi - lo));
+}
+
+PARVENKEL_AVX2 inline __m256i is8(__m256i bytes, int value) noexcept {
+    return _mm256_cmpeq_epi8(bytes, bytes8(value));
+}
+
+// classify_three_scalar for 64 units of two or four bytes, 32 at a time as
+// their high and low bytes: the ranges of the classes are nearly all whole
+// pages of 256 code points, told apart by the high byte alone. Units of four
+// bytes are narrowed with saturation: those past U+FFFF become U+FFFF, which
+// is in neither class.
+template <class Unit>
+PARVENKEL_AVX2 ThreeMasks classify_three_avx2(const Unit* units, std::uint32_t* form3,
+                                              std::uint8_t* size3) noexcept {
+    static_assert(sizeof(Unit) >= 2);
+    const __m256i zero = _mm256_setzero_si256();
+    ThreeMasks masks{0, 0};
+    for (unsigned part = 0; part < 2; ++part) {
+        __m256i a;  // units 0-15 of the part, 16 bits a lane
+        __m256i b;  // units 16-31
+        const auto* p = reinterpret_cast<const __m256i*>(units + 32 * part);
+        if constexpr (sizeof(Unit) == 2) {
+            a = _mm256_loadu_si256(p);
+            b = _mm256_loadu_si256(p + 1);
+        } else {
+            a = _mm256_permute4x64_epi64(
+                _mm256_packus_epi32(_mm256_loadu_si256(p), _mm256_loadu_si256(p + 1)), 0xD8);
+            b = _mm256_permute4x64_epi64(
+                _mm256_packus_epi32(_mm256_loadu_si256(p + 2), _mm256_loadu_si256(p + 3)), 0xD8);
+        }
+        const __m256i high = _mm256_permute4x64_epi64(
+            _mm256_packus_epi16(_mm256_srli_epi16(a, 8), _mm256_srli_epi16(b, 8)), 0xD8);
+        const __m256i low =
+            _mm256_permute4x64_epi64(_mm256_packus_epi16(_mm256_and_si256(a, lanes16(0xFF)),
+                                                         _mm256_and_si256(b, lanes16(0xFF))),
+                                     0xD8);
+        // Ideographs (U+3400-U+9FFF but U+4DC0-U+4DFF), Hangul syllables
+        // (U+AC00-U+D7A3), and on page U+30xx kana and marks.
+        const __m256i page30 = is8(high, 0x30);
+        const __m256i kana = _mm256_or_si256(
+            _mm256_andnot_si256(_mm256_or_si256(in8(low, 0x97, 0x9C),
+                                                _mm256_or_si256(is8(low, 0xA0), is8(low, 0xFB))),
+                                in8(low, 0x41, 0xFF)),
+            in8(low, 0x05, 0x07));
+        const __m256i three = _mm256_or_si256(
+            _mm256_or_si256(
+                _mm256_andnot_si256(_mm256_and_si256(is8(high, 0x4D), in8(low, 0xC0, 0xFF)),
+                                    in8(high, 0x34, 0x9F)),
+                _mm256_andnot_si256(_mm256_and_si256(is8(high, 0xD7), in8(low, 0xA4, 0xFF)),
+                                    in8(high, 0xAC, 0xD7))),
+            _mm256_and_si256(page30, kana));
+        const __m256i skip = _mm256_or_si256(
+            _mm256_and_si256(
+                page30, _mm256_or_si256(_mm256_or_si256(in8(low, 0x01, 0x04), in8(low, 0x08, 0x1F)),
+                                        is8(low, 0xFB))),
+            _mm256_or_si256(_mm256_and_si256(is8(high, 0x20), in8(low, 0x10, 0x27)),
+                            _mm256_and_si256(is8(high, 0xFF), in8(low, 0x01, 0x20))));
+        const __m256i folded = _mm256_or_si256(low, bytes8(0x20));
+        const __m256i letter = _mm256_and_si256(is8(high, 0), in8(folded, 'a', 'z'));
+        // The forms' bytes: lead (or the ASCII letter), middle and last,
+        // interleaved into 32-bit lanes; unpacking works within each half,
+        // so the quarters are put back in order before the stores.
+        const __m256i lead = _mm256_or_si256(
+            _mm256_and_si256(_mm256_srli_epi16(high, 4), bytes8(0x0F)), bytes8(0xE0));
+        const __m256i middle = _mm256_or_si256(
+            _mm256_or_si256(_mm256_slli_epi16(_mm256_and_si256(high, bytes8(0x0F)), 2),
+                            _mm256_and_si256(_mm256_srli_epi16(low, 6), bytes8(0x03))),
+            bytes8(0x80));
+        const __m256i last = _mm256_or_si256(_mm256_and_si256(low, bytes8(0x3F)), bytes8(0x80));
+        const __m256i first = _mm256_blendv_epi8(folded, lead, three);
+        const __m256i pairs_lo = _mm256_unpacklo_epi8(first, middle);
+        const __m256i pairs_hi = _mm256_unpackhi_epi8(first, middle);
+        const __m256i lasts_lo = _mm256_unpacklo_epi8(last, zero);
+        const __m256i lasts_hi = _mm256_unpackhi_epi8(last, zero);
+        const __m256i q0 = _mm256_unpacklo_epi16(pairs_lo, lasts_lo);  // units 0-3, 16-19
+        const __m256i q1 = _mm256_unpackhi_epi16(pairs_lo, lasts_lo);  // 4-7, 20-23
+        const __m256i q2 = _mm256_unpacklo_epi16(pairs_hi, lasts_hi);  // 8-11, 24-27
+        const __m256i q3 = _mm256_unpackhi_epi16(pairs_hi, lasts_hi);  // 12-15, 28-31
+        auto* out = reinterpret_cast<__m256i*>(form3 + 32 * part);
+        _mm256_storeu_si256(out, _mm256_permute2x128_si256(q0, q1, 0x20));
+        _mm256_storeu_si256(out + 1, _mm256_permute2x128_si256(q2, q3, 0x20));
+        _mm256_storeu_si256(out + 2, _mm256_permute2x128_si256(q0, q1, 0x31));
+        _mm256_storeu_si256(out + 3, _mm256_permute2x128_si256(q2, q3, 0x31));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(size3 + 32 * part),
+                            _mm256_or_si256(_mm256_and_si256(three, bytes8(3)),
+                                            _mm256_and_si256(letter, bytes8(1))));
+        const unsigned shift = 32 * part;
+        masks.three |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(three))}
+                       << shift;
+        masks.skip |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(skip))}
+                      << shift;
+    }
+    return masks;
 }
 #endif
 
@@ -442,7 +689,7 @@ class KeywordCounter {
                 table_.add_stop_word(stop_word);
             }
         }
-        word_.resize(256);
+        word_.resize(3 * 64 + WORD_MARGIN);
         chunk_ = std::make_unique<Chunk>();
     }
 
@@ -457,6 +704,16 @@ class KeywordCounter {
             // all the same.
             look_for_two_ = found_two_ || chunks % 8 == 0;
             found_two_ = false;
+            // The same for letters of three bytes, in text that has them.
+            look_for_three_ = found_three_ || chunks % 8 == 0;
+            found_three_ = false;
+            if constexpr (sizeof(Unit) >= 2) {
+                if (!three_) {
+                    // Every field is written before it is read.
+                    three_ = std::make_unique_for_overwrite<ThreeChunk>();
+                }
+                three_->classified = 0;
+            }
             classify(units + pos, length);
             pos = walk(units, size, pos, length);
         }
@@ -495,6 +752,11 @@ class KeywordCounter {
             chunk.special[b] = masks.special;
             chunk.two[b] =
                 masks.special == 0 || !look_for_two_ ? 0 : classify_two(units + 64 * b, 64, b);
+            if constexpr (sizeof(Unit) >= 2) {
+                if (look_for_three_ && (masks.special & ~chunk.two[b]) != 0) {
+                    classify_three(units + 64 * b, 64, b);
+                }
+            }
         }
         std::size_t b = blocks;
         const std::size_t rest = length % 64;
@@ -506,6 +768,11 @@ class KeywordCounter {
             chunk.special[b] = masks.special;
             chunk.two[b] =
                 masks.special == 0 || !look_for_two_ ? 0 : classify_two(units + 64 * b, rest, b);
+            if constexpr (sizeof(Unit) >= 2) {
+                if (look_for_three_ && (masks.special & ~chunk.two[b]) != 0) {
+                    classify_three(units + 64 * b, rest, b);
+                }
+            }
             ++b;
         }
         for (; b < CHUNK_WORDS + 2; ++b) {
@@ -514,6 +781,34 @@ class KeywordCounter {
             chunk.special[b] = 0;
             chunk.two[b] = 0;
         }
+    }
+
+    // The `three` and `skip` masks of `count` units (of two or four bytes)
+    // of block b, which has units beyond ASCII that are not letters of two
+    // bytes.
+    template <class Unit>
+    void classify_three(const Unit* units, std::size_t count, std::size_t b) noexcept {
+        ThreeChunk& chunk = *three_;
+        ThreeMasks masks;
+        std::uint32_t* form3 = chunk.form3 + 64 * b;
+        std::uint8_t* size3 = chunk.size3 + 64 * b;
+#if defined(PARVENKEL_AVX2_TARGET)
+        if (isa_ == Isa::AVX2 && count == 64) {
+            masks = classify_three_avx2(units, form3, size3);
+        } else
+#endif
+#if defined(PARVENKEL_SSE2)
+            if (std::is_same_v<Unit, char16_t> && isa_ == Isa::SSE2 && count == 64) {
+            masks = classify_three_sse2(reinterpret_cast<const char16_t*>(units), form3, size3);
+        } else
+#endif
+        {
+            masks = classify_three_scalar(units, count, form3, size3);
+        }
+        found_three_ |= masks.three != 0;
+        chunk.classified |= std::uint64_t{1} << b;
+        chunk.three[b] = masks.three;
+        chunk.skip[b] = masks.skip;
     }
 
     // The letters of two bytes among `count` units of block b, with their
@@ -587,8 +882,17 @@ class KeywordCounter {
                 const std::uint64_t inside = low_bits(piece);
                 if (ahead == 0 || (special & ~two & inside) != 0 ||
                     (start + piece == length && !last)) [[unlikely]] {
-                    // The exact path, which ends at the piece's real end.
-                    const std::size_t next = exact_pieces(units, size, base, length, start);
+                    if constexpr (sizeof(Unit) >= 2) {
+                        // Most pieces of CJK text: shorter than a block,
+                        // their letters of three bytes and ASCII.
+                        if (ahead != 0 && found_three_ && (two & inside) == 0 &&
+                            start + piece != length &&
+                            three_piece(b, offset, piece, special & inside)) {
+                            continue;
+                        }
+                    }
+                    const std::size_t next =
+                        other_pieces(units, size, base, length, start, ahead == 0);
                     if (next > base + length) {
                         return next;
                     }
@@ -603,6 +907,151 @@ class KeywordCounter {
             }
         }
         return base + length;
+    }
+
+    // Counts the piece of `piece` units at `offset` of block b of the chunk,
+    // which has no letters of two bytes and its units beyond ASCII at
+    // `special` (from its start), if all are letters of three bytes or
+    // skipped; returns whether it did.
+    bool three_piece(std::size_t b, unsigned offset, unsigned piece, std::uint64_t special) {
+        const ThreeChunk& wide = *three_;
+        const bool across = offset + piece > 64;
+        const std::uint64_t blocks = across ? 3 : 1;
+        if ((wide.classified >> b & blocks) != blocks) {
+            return false;
+        }
+        std::uint64_t known = (wide.three[b] | wide.skip[b]) >> offset;
+        if (across) {
+            known |= (wide.three[b + 1] | wide.skip[b + 1]) << (64 - offset);
+        }
+        if ((special & ~known) != 0) {
+            return false;
+        }
+        const std::size_t start = 64 * b + offset;
+        char* out = word_.data();  // room for 3 * 64 bytes and more
+        for (std::size_t k = start; k < start + piece; ++k) {
+            std::memcpy(out, wide.form3 + k, 4);
+            out += wide.size3[k];
+        }
+        count_gathered(static_cast<std::size_t>(out - word_.data()));
+        return true;
+    }
+
+    // Counts the piece at `start` of the chunk at `base`, which the walk
+    // does not take: a long piece, or one with letters of three bytes, may
+    // still be one the masks can take; any other takes the exact path, which
+    // ends at the piece's real end. Returns where the pieces of the masks
+    // take over again (in the text).
+    template <class Unit>
+    std::size_t other_pieces(const Unit* units, std::size_t size, std::size_t base,
+                             std::size_t length, std::size_t start, bool long_piece) {
+        if (long_piece || found_three_) {
+            const std::size_t end = masked_piece(start, length, base + length == size);
+            if (end != 0) {
+                return base + end;
+            }
+        }
+        return exact_pieces(units, size, base, length, start);
+    }
+
+    // Counts the piece at `start` of the chunk, of any length, from the
+    // chunk's masks and forms, if it ends in the chunk (or the text) and
+    // holds nothing that is not ASCII but letters of `two` and `three` and
+    // characters of `skip`; returns where it ends, or 0 if it does not
+    // qualify.
+    std::size_t masked_piece(std::size_t start, std::size_t length, bool last) {
+        const Chunk& chunk = *chunk_;
+        const std::size_t first = start / 64;
+        std::size_t b = first;
+        std::uint64_t spaces = chunk.space[b] & ~low_bits(static_cast<unsigned>(start % 64));
+        while (spaces == 0) {
+            spaces = chunk.space[++b];  // the blocks past the chunk are White_Space
+        }
+        const std::size_t end = 64 * b + static_cast<std::size_t>(__builtin_ctzll(spaces));
+        if (end >= length && !last) {
+            return 0;  // it may go on in the next chunk
+        }
+        const std::size_t final = (end - 1) / 64;
+        // Texts of one byte a unit, and UTF-8, have no ThreeChunk; the
+        // masks of three are those of the blocks classified.
+        const ThreeChunk* wide = three_.get();
+        const std::uint64_t classified = wide != nullptr ? wide->classified : 0;
+        const auto three_of = [wide, classified](std::size_t block) {
+            return (classified >> block & 1) != 0 ? wide->three[block] : 0;
+        };
+        std::uint64_t other = 0;
+        bool has_two = false;
+        for (b = first; b <= final; ++b) {
+            const std::uint64_t inside = piece_bits(b, start, end);
+            const std::uint64_t skip = (classified >> b & 1) != 0 ? wide->skip[b] : 0;
+            other |= chunk.special[b] & ~(chunk.two[b] | three_of(b) | skip) & inside;
+            has_two |= (chunk.two[b] & inside) != 0;
+        }
+        if (other != 0) {
+            return 0;
+        }
+        const std::size_t room = 3 * (end - start) + WORD_MARGIN;
+        if (word_.size() < room) {
+            word_.resize(std::max(room, 2 * word_.size()));
+        }
+        char* out = word_.data();
+        const std::uint64_t blocks = low_bits(static_cast<unsigned>(final - first + 1));
+        if ((classified >> first & blocks) == blocks && !has_two) {
+            // Every unit has its form, of 0 to 3 bytes: one store each.
+            for (std::size_t k = start; k < end; ++k) {
+                std::memcpy(out, wide->form3 + k, 4);
+                out += wide->size3[k];
+            }
+            count_gathered(static_cast<std::size_t>(out - word_.data()));
+            return end;
+        }
+        for (b = first; b <= final; ++b) {
+            const std::uint64_t inside = piece_bits(b, start, end);
+            const std::uint64_t letters = chunk.letter[b] & inside;
+            const std::uint64_t two = chunk.two[b] & inside;
+            const std::uint64_t three = three_of(b) & inside;
+            // Runs of one kind at a time: ASCII and letters of two bytes
+            // are copied as they lie, letters of three bytes in steps of 4
+            // bytes from their forms.
+            for (std::uint64_t rest = letters | two | three; rest != 0;) {
+                const auto k = static_cast<unsigned>(__builtin_ctzll(rest));
+                const std::uint64_t kind = (three >> k & 1) != 0 ? three
+                                           : (two >> k & 1) != 0 ? two
+                                                                 : letters;
+                const std::uint64_t after = ~(kind >> k);
+                const unsigned n = after == 0 ? 64 : static_cast<unsigned>(__builtin_ctzll(after));
+                rest &= ~(low_bits(n) << k);
+                const std::size_t at = 64 * b + k;
+                if (kind == three) {
+                    for (unsigned j = 0; j < n; ++j) {
+                        std::memcpy(out + 3 * j, wide->form3 + at + j, 4);
+                    }
+                    out += 3 * n;
+                } else if (kind == two) {
+                    copy_run(out, chunk.form2 + at, 2 * n);
+                } else {
+                    copy_run(out, chunk.low + at, n);
+                }
+            }
+        }
+        count_gathered(static_cast<std::size_t>(out - word_.data()));
+        return end;
+    }
+
+    // The bits of block b inside the piece [start, end) of the chunk.
+    static std::uint64_t piece_bits(std::size_t b, std::size_t start, std::size_t end) noexcept {
+        const std::size_t from = std::max(start, 64 * b) - 64 * b;
+        const std::size_t to = std::min(end, 64 * b + 64) - 64 * b;
+        return low_bits(static_cast<unsigned>(to)) & ~low_bits(static_cast<unsigned>(from));
+    }
+
+    // Copies `n` bytes from `from`, 16 at a time: both sides have room.
+    static void copy_run(char*& out, const void* from, std::size_t n) noexcept {
+        const auto* bytes = static_cast<const unsigned char*>(from);
+        for (std::size_t j = 0; j < n; j += 16) {
+            std::memcpy(out + j, bytes + j, 16);
+        }
+        out += n;
     }
 
     // A piece at `start` of the chunk of ASCII and letters of two bytes
@@ -1073,12 +1522,15 @@ class KeywordCounter {
     WordTable table_;
     bool look_for_two_ = true;
     bool found_two_ = false;
+    bool look_for_three_ = true;
+    bool found_three_ = false;
     ShortKey batch_[WordTable::BATCH];
     std::size_t batched_ = 0;
     MediumKey medium_batch_[WordTable::BATCH];
     std::size_t medium_batched_ = 0;
     Isa isa_;
     std::unique_ptr<Chunk> chunk_;
+    std::unique_ptr<ThreeChunk> three_;  // for texts of two or four bytes a unit
     std::string word_;
     std::string letters_;
     std::string lowered_;
@@ -1166,5 +1618,28 @@ Keywords extract_keywords(std::string_view text, std::vector<std::string> stop_w
                           std::uint64_t top_n) {
     return extract_keywords(text::TextView::utf8(text), std::move(stop_words), top_n);
 }
+
+// ---------------------------------------------------------------------------
+// Counting that outlives one text.
+
+struct WordCounting::Impl {
+    Impl(const std::vector<std::string>& stop_words, std::uint64_t seed, std::size_t text_bytes)
+        : counter(stop_words, seed, text_bytes) {}
+    KeywordCounter counter;
+};
+
+WordCounting::WordCounting(const std::vector<std::string>& stop_words, std::uint64_t seed,
+                           std::size_t text_bytes)
+    : impl_(std::make_unique<Impl>(stop_words, seed, text_bytes)) {}
+
+WordCounting::~WordCounting() = default;
+
+void WordCounting::count(text::TextView text) {
+    text.visit([&]<class View>(View units) { impl_->counter.count(units.data(), units.size()); });
+}
+
+const WordTable& WordCounting::table() const noexcept { return impl_->counter.table(); }
+
+std::size_t estimated_utf8_bytes(text::TextView text) noexcept { return estimated_bytes(text); }
 
 }  // namespace parvenkel::analysis

@@ -564,7 +564,11 @@ bool lowercase_contains(std::string_view lowered_needle, text::TextView text) {
 }  // namespace
 
 double score_article(text::TextView title, text::TextView content, text::TextView query) {
-    const std::string lowered_query = text::to_lowercase(query);
+    return score_lowered_query(title, content, text::to_lowercase(query));
+}
+
+double score_lowered_query(text::TextView title, text::TextView content,
+                           const std::string& lowered_query) {
     if (lowered_query.empty()) {
         return 0.0;
     }

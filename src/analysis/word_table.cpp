@@ -194,6 +194,7 @@ void WordTable::insert_long(std::string_view word, std::uint64_t initial) {
         if (slot.data == nullptr) {
             const std::string_view stored = store_.add(word);
             slot = {hash, stored.data(), stored.size(), initial};
+            long_bytes_ += word.size();
             words_ += initial == 1;
             ++long_.used;
             if (long_.full()) {
@@ -214,20 +215,23 @@ void WordTable::insert_long(std::string_view word, std::uint64_t initial) {
 template <class Slot>
 template <class Hash>
 void WordTable::Tier<Slot>::grow(Hash hash_of) {
-    Tier old = std::move(*this);
-    allocate(2 * old.capacity);
-    for (std::size_t k = 0; k < old.capacity; ++k) {
-        const Slot& slot = old.slots[k];
+    // The new slots are had before anything moves: a failed allocation
+    // leaves the tier as it was.
+    Tier bigger;
+    bigger.allocate(2 * capacity);
+    for (std::size_t k = 0; k < capacity; ++k) {
+        const Slot& slot = slots[k];
         if (slot.empty()) {
             continue;
         }
-        std::size_t i = index(hash_of(slot));
-        while (!slots[i].empty()) {
-            i = (i + 1) & mask();
+        std::size_t i = bigger.index(hash_of(slot));
+        while (!bigger.slots[i].empty()) {
+            i = (i + 1) & bigger.mask();
         }
-        slots[i] = slot;
+        bigger.slots[i] = slot;
     }
-    used = old.used;
+    bigger.used = used;
+    *this = std::move(bigger);
 }
 
 void WordTable::grow_short() {
@@ -240,6 +244,177 @@ void WordTable::grow_medium() {
 
 void WordTable::grow_long() {
     long_.grow([](const LongSlot& slot) { return slot.hash; });
+}
+
+// ---------------------------------------------------------------------------
+// Look-ups and merging, for counts kept from one call to the next. None of
+// this is on the counting path.
+
+void WordStore::reserve(std::size_t bytes) {
+    if (bytes > left_) {
+        const std::size_t size = std::max(BLOCK_BYTES, bytes);
+        blocks_.push_back(std::make_unique_for_overwrite<char[]>(size));
+        free_ = blocks_.back().get();
+        left_ = size;
+    }
+}
+
+const std::uint64_t* WordTable::probe(std::string_view word) const noexcept {
+    if (word.empty() || word.find('\0') != std::string_view::npos) {
+        return nullptr;
+    }
+    if (word.size() <= SHORT_BYTES) {
+        std::uint64_t lo = 0;
+        std::uint64_t hi = 0;
+        detail::load_up_to_16(word.data(), word.size(), lo, hi);
+        for (std::size_t i = short_.index(hash_short(lo, hi));; i = (i + 1) & short_.mask()) {
+            const ShortSlot& slot = short_.slots[i];
+            if (slot.lo == lo && slot.hi == hi) {
+                return &slot.count;
+            }
+            if (slot.empty()) {
+                return nullptr;
+            }
+        }
+    }
+    if (word.size() <= MEDIUM_BYTES) {
+        const MediumKey key = MediumKey::of(word);
+        for (std::size_t i = medium_.index(hash_medium(key.key));; i = (i + 1) & medium_.mask()) {
+            const MediumSlot& slot = medium_.slots[i];
+            if (std::equal(key.key, key.key + 4, slot.key)) {
+                return &slot.count;
+            }
+            if (slot.empty()) {
+                return nullptr;
+            }
+        }
+    }
+    const std::uint64_t hash = hash_long(word);
+    for (std::size_t i = long_.index(hash);; i = (i + 1) & long_.mask()) {
+        const LongSlot& slot = long_.slots[i];
+        if (slot.empty()) {
+            return nullptr;
+        }
+        if (slot.hash == hash && std::string_view(slot.data, slot.size) == word) {
+            return &slot.count;
+        }
+    }
+}
+
+std::uint64_t WordTable::find(std::string_view word) const noexcept {
+    const std::uint64_t* count = probe(word);
+    return count == nullptr || is_stop(*count) ? 0 : *count;
+}
+
+bool WordTable::is_stop_word(std::string_view word) const noexcept {
+    const std::uint64_t* count = probe(word);
+    return count != nullptr && is_stop(*count);
+}
+
+void WordTable::add_count(std::string_view word, std::uint64_t count) {
+    if (const std::uint64_t* found = probe(word)) {
+        if (!is_stop(*found)) {
+            *const_cast<std::uint64_t*>(found) += count;
+        }
+        return;
+    }
+    // A new word: inserted with one occurrence by the usual path, which
+    // grows the tier when it must, then given the rest.
+    if (word.size() <= SHORT_BYTES) {
+        std::uint64_t lo = 0;
+        std::uint64_t hi = 0;
+        detail::load_up_to_16(word.data(), word.size(), lo, hi);
+        if (short_.used + 1 > short_.capacity / 2 + short_.capacity / 4) {
+            grow_short();
+        }
+        insert_short(lo, hi, hash_short(lo, hi), 1);
+    } else {
+        add_long(word, 1);
+    }
+    *const_cast<std::uint64_t*>(probe(word)) += count - 1;
+}
+
+std::uint64_t WordTable::merge_from(const WordTable& other) {
+    std::uint64_t added = 0;
+    const ShortSlot* from[BATCH];
+    std::size_t at[BATCH];
+    std::size_t pending = 0;
+    const auto flush = [&] {
+        while (short_.used + pending > short_.capacity / 2 + short_.capacity / 4) {
+            grow_short();
+        }
+        for (std::size_t k = 0; k < pending; ++k) {
+            at[k] = short_.index(hash_short(from[k]->lo, from[k]->hi));
+            __builtin_prefetch(&short_.slots[at[k]]);
+        }
+        for (std::size_t k = 0; k < pending; ++k) {
+            const ShortSlot& source = *from[k];
+            for (std::size_t i = at[k];; i = (i + 1) & short_.mask()) {
+                ShortSlot& slot = short_.slots[i];
+                if (slot.lo == source.lo && slot.hi == source.hi) {
+                    if (!is_stop(slot.count)) {
+                        slot.count += source.count;
+                        added += source.count;
+                    }
+                    break;
+                }
+                if (slot.empty()) {
+                    slot = source;
+                    ++short_.used;
+                    ++words_;
+                    added += source.count;
+                    break;
+                }
+            }
+        }
+        pending = 0;
+    };
+    for (std::size_t i = 0; i < other.short_.capacity; ++i) {
+        const ShortSlot& slot = other.short_.slots[i];
+        if (!slot.empty() && !is_stop(slot.count)) {
+            from[pending++] = &slot;
+            if (pending == BATCH) {
+                flush();
+            }
+        }
+    }
+    flush();
+    const auto add_one = [&](std::string_view word, std::uint64_t count) {
+        if (!is_stop_word(word)) {
+            add_count(word, count);
+            added += count;
+        }
+    };
+    for (std::size_t i = 0; i < other.medium_.capacity; ++i) {
+        const MediumSlot& slot = other.medium_.slots[i];
+        if (!slot.empty() && !is_stop(slot.count)) {
+            add_one(medium_word(slot), slot.count);
+        }
+    }
+    for (std::size_t i = 0; i < other.long_.capacity; ++i) {
+        const LongSlot& slot = other.long_.slots[i];
+        if (!slot.empty() && !is_stop(slot.count)) {
+            add_one(std::string_view(slot.data, slot.size), slot.count);
+        }
+    }
+    return added;
+}
+
+void WordTable::reserve(const std::size_t more[3], std::size_t long_bytes) {
+    // Each tier is made large enough to take its share without growing; a
+    // tier that grew before a later allocation failed is only larger.
+    while (short_.used + more[0] > short_.capacity / 2 + short_.capacity / 4) {
+        grow_short();
+    }
+    while (medium_.used + more[1] > medium_.capacity / 2 + medium_.capacity / 4) {
+        grow_medium();
+    }
+    // The long tier grows after an insertion that leaves it full, so it
+    // needs one slot more.
+    while (long_.used + more[2] + 1 > long_.capacity / 2 + long_.capacity / 4) {
+        grow_long();
+    }
+    store_.reserve(long_bytes);
 }
 
 }  // namespace parvenkel::analysis

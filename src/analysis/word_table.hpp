@@ -173,6 +173,36 @@ class WordTable {
     // Distinct words counted (stop words not included).
     std::size_t size() const noexcept { return words_; }
 
+    // The count of `word`: 0 when it was never counted or is a stop word.
+    std::uint64_t find(std::string_view word) const noexcept;
+    bool is_stop_word(std::string_view word) const noexcept;
+
+    // Adds `count` (at least 1) occurrences of `word` (a normalised word,
+    // not empty, no zero byte) at once; nothing for a stop word. Growth is
+    // as for add, unless reserve_for made room first.
+    void add_count(std::string_view word, std::uint64_t count);
+
+    // Adds every count of `other` (a table with its own seed); words that
+    // are stop words here are left out. Returns the sum of the counts
+    // added. Short words go in batches, hashed and prefetched first.
+    std::uint64_t merge_from(const WordTable& other);
+
+    // Makes room for every word of `others` (a range of WordTable
+    // pointers) to be added with add_count without allocating. Either it
+    // succeeds or it throws std::bad_alloc with the counts unchanged.
+    template <class Tables>
+    void reserve_for(const Tables& others) {
+        std::size_t more[3] = {};
+        std::size_t long_bytes = 0;
+        for (const WordTable* other : others) {
+            more[0] += other->short_.used;
+            more[1] += other->medium_.used;
+            more[2] += other->long_.used;
+            long_bytes += other->long_bytes_;
+        }
+        reserve(more, long_bytes);
+    }
+
    private:
     static constexpr std::uint64_t STOP = std::uint64_t{1} << 63;
 
@@ -260,12 +290,16 @@ class WordTable {
     void grow_short();
     void grow_medium();
     void grow_long();
+    void reserve(const std::size_t more[3], std::size_t long_bytes);
+    // The slot's count for `word`, or nullptr when it is absent.
+    const std::uint64_t* probe(std::string_view word) const noexcept;
 
     std::uint64_t keys_[4];
     Tier<ShortSlot> short_;
     Tier<MediumSlot> medium_;
     Tier<LongSlot> long_;
     std::size_t words_ = 0;
+    std::size_t long_bytes_ = 0;  // bytes of the words of the long tier
     WordStore store_;
 };
 

@@ -4,6 +4,7 @@
 // program.
 #include <doctest/doctest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <new>
 #include <string>
@@ -14,9 +15,15 @@
 #include "text/lowercase.hpp"
 #include "text_test_util.hpp"
 
+namespace parvenkel::testing {
+// When 0 or more: the number of allocations to let through before one
+// fails with std::bad_alloc (test_corpus.cpp).
+std::atomic<long> allocations_until_failure{-1};
+}  // namespace parvenkel::testing
+
 namespace {
 
-std::size_t allocations = 0;
+std::atomic<std::size_t> allocations{0};
 
 // Allocations made while `f` runs.
 template <class F>
@@ -30,6 +37,10 @@ std::size_t count_allocations(F&& f) {
 
 void* operator new(std::size_t size) {
     ++allocations;
+    auto& until = parvenkel::testing::allocations_until_failure;
+    if (until.load(std::memory_order_relaxed) >= 0 && until.fetch_sub(1) == 0) {
+        throw std::bad_alloc();
+    }
     if (void* p = std::malloc(size == 0 ? 1 : size)) {
         return p;
     }

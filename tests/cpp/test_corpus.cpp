@@ -1,0 +1,85 @@
+// Counts kept across calls: a failed allocation anywhere in counting on
+// threads or merging leaves them exactly as they were (the Python suite
+// checks the counts themselves against extract_keywords).
+#include <doctest/doctest.h>
+
+#include <atomic>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "corpus/corpus.hpp"
+
+namespace parvenkel::testing {
+extern std::atomic<long> allocations_until_failure;
+}
+
+namespace {
+
+using parvenkel::corpus::Counts;
+using parvenkel::text::TextView;
+
+// Text of many distinct words of every tier (short, 17-32 bytes, longer),
+// large enough to be cut into pieces for the threads.
+std::string many_words() {
+    std::string text;
+    for (unsigned k = 0; text.size() < (1u << 21); ++k) {
+        std::string word = "wo";
+        for (unsigned n = k % 5000; n > 0; n /= 26) {
+            word += static_cast<char>('a' + n % 26);
+        }
+        text += word + " ";
+        text += "the ";
+        if (k % 7 == 0) {
+            text += std::string(17 + k % 40, static_cast<char>('a' + k % 26)) + " ";
+        }
+    }
+    return text;
+}
+
+// Runs `change` on counts that already hold `texts`, failing its n-th
+// allocation for n = 0, 1, ... until one run needs no more: each failed run
+// must leave the counts as they were, the run that succeeds must give
+// `expected`.
+template <class Change>
+void check_failures(const std::vector<TextView>& texts, const std::string& expected,
+                    Change&& change) {
+    for (long n = 0;; n += 1 + n / 8) {
+        Counts counts({"the"});
+        counts.add(parvenkel::corpus::count_texts(counts.stop_words(), texts, 1));
+        const std::string before = counts.to_blob();
+        parvenkel::testing::allocations_until_failure = n;
+        bool failed = false;
+        try {
+            change(counts);
+        } catch (const std::bad_alloc&) {
+            failed = true;
+        }
+        parvenkel::testing::allocations_until_failure = -1;
+        CHECK(counts.to_blob() == (failed ? before : expected));
+        if (!failed) {
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+TEST_CASE("a failed allocation leaves the counts as they were") {
+    const std::string text = many_words();
+    const std::vector<TextView> texts{TextView::utf8(text), TextView::utf8("wob tiny")};
+    Counts twice({"the"});
+    for (int k = 0; k < 2; ++k) {
+        twice.add(parvenkel::corpus::count_texts(twice.stop_words(), texts, 1));
+    }
+    const std::string expected = twice.to_blob();
+    CHECK(expected.size() > 5000 * 8);
+    check_failures(texts, expected, [&](Counts& counts) {
+        counts.add(parvenkel::corpus::count_texts(counts.stop_words(), texts, 3));
+    });
+    check_failures(texts, expected, [&](Counts& counts) {
+        Counts other({"other"});
+        other.merge(counts);
+        counts.merge(other);
+    });
+}
