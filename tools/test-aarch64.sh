@@ -5,14 +5,14 @@
 #      g++-aarch64-linux-gnu, run under qemu-aarch64;
 #   2. CPython 3.14 for arm64, unpacked from Debian's unstable suite into a
 #      private root (~/.cache/parvenkel/cpython-3.14-arm64, with apt state
-#      of its own), the extension module cross-compiled against it, and the
+#      of its own), the extension modules cross-compiled against it, and the
 #      Python tests run on that interpreter under qemu.
 #
 #   tools/test-aarch64.sh [PYTEST ARGS...]
 #
-# Without arguments pytest runs the tests of the module, of keyword
-# extraction and of scoring (the whole suite would take too long under
-# emulation). Run after tools/setup.sh: CMake, Ninja and pip come from its
+# Without arguments pytest runs the tests of the modules, of keyword
+# extraction, of scoring and of the corpus functions (about six minutes; the
+# whole suite would take more than twice that under emulation). Run after tools/setup.sh: CMake, Ninja and pip come from its
 # virtual environment.
 #
 # The interpreter runs through a small virtual environment in
@@ -118,6 +118,7 @@ for module in (parvenkel._core, parvenkel._corpus):
     assert module.__file__ == expected, f"another build of {module.__name__} is imported"
 EOF
 
-[ $# -gt 0 ] || set -- -q -p no:cacheprovider tests/test_module.py tests/test_keywords.py tests/test_score.py
+[ $# -gt 0 ] || set -- -q -p no:cacheprovider tests/test_module.py tests/test_keywords.py \
+    tests/test_score.py tests/test_corpus.py
 log "Python tests under qemu: $*"
 "$python" -m pytest "$@"
