@@ -27,7 +27,7 @@ cache=${XDG_CACHE_HOME:-$HOME/.cache}/parvenkel
 functions=("$@")
 [ ${#functions[@]} -gt 0 ] || functions=(extract_keywords score_article)
 
-command -v valgrind >/dev/null || { echo "callgrind.sh: valgrind is not installed (apt-get install valgrind)" >&2; exit 1; }
+command -v valgrind >/dev/null || "$here/tools/host-packages.sh" valgrind
 "$python" -c 'import parvenkel' || { echo "callgrind.sh: parvenkel cannot be imported by $python" >&2; exit 1; }
 
 # The real interpreter binary behind the venv, and its loader.

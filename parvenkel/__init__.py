@@ -17,6 +17,9 @@ from parvenkel._core import extract_keywords, score_article
 from parvenkel.corpus import RankedArticle, WordCounter, keywords_many, rank_articles, score_many
 from parvenkel.words import Explanation, StopWordProblem, Verdict, check_stop_words, explain
 
+#: The package's version; the build reads its metadata from this line.
+__version__ = "0.1.0"
+
 #: The Unicode version whose character data the functions follow.
 UNICODE_VERSION = "17.0.0"
 

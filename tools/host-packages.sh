@@ -10,6 +10,10 @@ for pkg in "$@"; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
 done
 [ ${#missing[@]} -gt 0 ] || exit 0
+command -v apt-get >/dev/null || {
+    printf 'host-packages: no apt-get here; install the equivalents of these Debian packages: %s\n' "${missing[*]}" >&2
+    exit 1
+}
 printf 'host-packages: installing %s\n' "${missing[*]}" >&2
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)

