@@ -2,6 +2,8 @@
 
     parvenkel keywords [PATH ...]      top keywords of files, folders or standard input
     parvenkel score QUERY [PATH ...]   rank articles for a query
+    parvenkel score --index FILE QUERY rank the articles of an index file
+    parvenkel index build OUT PATH ... build an index file of articles
     parvenkel explain [PATH | -t TEXT] what each piece of a text becomes, and why
 
 Exit codes: 0 success, 1 a problem with the input (a missing file, text that
@@ -22,7 +24,7 @@ import os
 import sys
 import unicodedata
 from collections.abc import Callable, Iterator, Sequence
-from typing import NoReturn
+from typing import NoReturn, cast
 
 from parvenkel import stoplists
 from parvenkel._corpus import WordCounter, score_many
@@ -39,6 +41,7 @@ from parvenkel._sources import (
     shown_path,
     word_runs,
 )
+from parvenkel.index import ArticleIndex
 from parvenkel.words import check_stop_words, explain
 
 __all__ = ["main"]
@@ -259,21 +262,53 @@ def _articles(source: Source, meter: Progress) -> list[tuple[str, str, str]]:
     return articles
 
 
+def _load_index(path: str) -> ArticleIndex:
+    try:
+        return ArticleIndex.load(path)
+    except OSError as e:
+        raise InputError(f"{path}: {e.strerror}") from None
+    except ValueError as e:
+        raise InputError(str(e)) from None
+
+
 def _score(args: argparse.Namespace) -> int:
     query = _utf8_argument("the query", args.query)
-    sources = collect(args.paths, _empty_folder)
     scored = []
-    with progress(_progress_mode(args), sources, "score", _warn) as meter:
-        for source in sources:
-            articles = _articles(source, meter)
-            scores = score_many([(title, content) for _, title, content in articles], query, workers=args.jobs)
-            for (where, title, _), score in zip(articles, scores, strict=True):
-                if score > 0 or args.all:
-                    scored.append((score, where, title))
+    if args.index is not None:
+        if args.paths:
+            raise UsageError("give either --index or files of articles, not both")
+        index = _load_index(args.index)
+        # The source of an article is its position in the index.
+        for ranked in index.rank(query, args.top, include_zero=args.all):
+            title, _ = cast(tuple[str, str], ranked.article)
+            scored.append((ranked.score, f"{args.index}#{ranked.position}", title))
+    else:
+        sources = collect(args.paths, _empty_folder)
+        with progress(_progress_mode(args), sources, "score", _warn) as meter:
+            for source in sources:
+                articles = _articles(source, meter)
+                scores = score_many([(title, content) for _, title, content in articles], query, workers=args.jobs)
+                for (where, title, _), score in zip(articles, scores, strict=True):
+                    if score > 0 or args.all:
+                        scored.append((score, where, title))
     # Highest score first; equal scores in input order (the sort is stable).
     scored.sort(key=lambda item: -item[0])
     rows = [(rank, score, where, title) for rank, (score, where, title) in enumerate(scored[: args.top], start=1)]
     _write(args.format, ("rank", "score", "source", "title"), rows, frozenset({0, 1}))
+    return 0
+
+
+def _index_build(args: argparse.Namespace) -> int:
+    sources = collect(args.paths, _empty_folder)
+    index = ArticleIndex()
+    with progress(_progress_mode(args), sources, "index", _warn) as meter:
+        for source in sources:
+            index.add([(title, content) for _, title, content in _articles(source, meter)], workers=args.jobs)
+    try:
+        index.save(args.out)
+    except OSError as e:
+        raise InputError(f"{args.out}: {e.strerror}") from None
+    print(f"{len(index)} articles indexed in {args.out}")
     return 0
 
 
@@ -385,6 +420,7 @@ def _parser() -> _Parser:
     )
     sub.add_argument("--top", type=_count, default=10, metavar="N", help="how many articles (default: 10)")
     sub.add_argument("--all", action="store_true", help="list articles that score 0 too")
+    sub.add_argument("--index", metavar="FILE", help="rank the articles of this index file (see 'index build')")
     jobs(sub)
     output(sub)
 
@@ -393,6 +429,23 @@ def _parser() -> _Parser:
     sub.add_argument("-t", "--text", help="explain this text instead of a file")
     stops(sub)
     output(sub)
+
+    sub = command("index", "article index files, for many queries against one corpus", _index_build)
+    actions = sub.add_subparsers(title="actions", dest="action", required=True)
+    build: _Parser = actions.add_parser(
+        "build",
+        help="build an index file from articles",
+        description="build an index file from articles",
+        suggest_on_error=True,
+    )
+    build.add_argument("out", metavar="OUT", help="the index file to write (replaced once complete)")
+    build.add_argument("paths", nargs="+", metavar="PATH", help="articles, as for 'score'; '-' for standard input")
+    jobs(build)
+    build.add_argument(
+        "--progress",
+        action=argparse.BooleanOptionalAction,
+        help="progress bar on standard error (needs the 'progress' extra)",
+    )
     return parser
 
 
