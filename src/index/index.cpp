@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "analysis/analysis.hpp"
 #include "corpus/corpus.hpp"
@@ -143,6 +144,29 @@ void sort_unique(std::vector<Trigram>& v) {
     v.erase(std::unique(v.begin(), v.end()), v.end());
 }
 
+// Sorts (trigram << 32 | article) pairs by trigram, keeping the order of
+// the articles of each trigram: two stable counting passes of 12 bits.
+void sort_by_trigram(std::vector<std::uint64_t>& pairs) {
+    constexpr unsigned BITS = 12;
+    constexpr std::size_t BUCKETS = std::size_t{1} << BITS;
+    std::vector<std::uint64_t> other(pairs.size());
+    std::vector<std::size_t> start(BUCKETS);
+    for (const unsigned shift : {32u, 32u + BITS}) {
+        std::fill(start.begin(), start.end(), 0);
+        for (const std::uint64_t pair : pairs) {
+            ++start[(pair >> shift) & (BUCKETS - 1)];
+        }
+        std::size_t sum = 0;
+        for (std::size_t& bucket : start) {
+            sum += std::exchange(bucket, sum);
+        }
+        for (const std::uint64_t pair : pairs) {
+            other[start[(pair >> shift) & (BUCKETS - 1)]++] = pair;
+        }
+        pairs.swap(other);
+    }
+}
+
 [[noreturn]] void throw_errno(const std::string& path, const std::string& what) {
     const int error = errno;
     throw IndexIoError(error, path, what + ": " + std::strerror(error));
@@ -224,21 +248,24 @@ struct ArticleIndex::Built {
         return {reinterpret_cast<const unsigned char*>(list.bytes.data()), list.bytes.size(),
                 list.count};
     }
-    void append(Trigram t, std::uint32_t article) {
-        if (slot[t] == 0) {
-            lists.emplace_back();
-            slot[t] = static_cast<std::uint32_t>(lists.size());
-            List& list = lists.back();
-            list.trigram = t;
-            put_varint(list.bytes, article);
-            list.count = 1;
-            list.last = article;
-            return;
+    // Appends sorted (trigram << 32 | article) pairs, whose articles come
+    // after every article already in the lists.
+    void append_pairs(const std::vector<std::uint64_t>& pairs) {
+        for (std::size_t k = 0; k < pairs.size();) {
+            const auto t = static_cast<Trigram>(pairs[k] >> 32);
+            if (slot[t] == 0) {
+                lists.emplace_back();
+                lists.back().trigram = t;
+                slot[t] = static_cast<std::uint32_t>(lists.size());
+            }
+            List& list = lists[slot[t] - 1];
+            for (; k < pairs.size() && (pairs[k] >> 32) == t; ++k) {
+                const auto article = static_cast<std::uint32_t>(pairs[k]);
+                put_varint(list.bytes, list.count == 0 ? article : article - list.last);
+                ++list.count;
+                list.last = article;
+            }
         }
-        List& list = lists[slot[t] - 1];
-        put_varint(list.bytes, article - list.last);
-        ++list.count;
-        list.last = article;
     }
     // Takes out every article from `articles` on, and the lists made since
     // there were `list_count`. Allocates nothing.
@@ -253,12 +280,14 @@ struct ArticleIndex::Built {
             if (list.last < articles) {
                 continue;
             }
-            // Keep the numbers below `articles`: a prefix of the bytes.
+            // Keep the numbers below `articles`: a prefix of the bytes. Only
+            // `count` numbers are read: bytes after them are left over from
+            // an append that failed.
             std::size_t p = 0;
             std::uint32_t kept = 0;
             std::uint32_t current = 0;
             std::uint32_t last = 0;
-            while (p < list.bytes.size()) {
+            for (std::uint32_t n = 0; n < list.count; ++n) {
                 std::uint32_t delta = 0;
                 const std::size_t start = p;
                 for (unsigned shift = 0;; shift += 7) {
@@ -268,7 +297,7 @@ struct ArticleIndex::Built {
                         break;
                     }
                 }
-                current = kept == 0 ? delta : current + delta;
+                current = n == 0 ? delta : current + delta;
                 if (current >= articles) {
                     p = start;
                     break;
@@ -344,11 +373,33 @@ std::string_view field(const std::uint64_t* ends, const char* text, std::size_t 
     return {text + begin, static_cast<std::size_t>(ends[k] - begin)};
 }
 
-double score_stored(std::string_view title, std::string_view content,
-                    const std::string& lowered_query) {
-    return analysis::score_lowered_query(text::TextView::utf8(title), text::TextView::utf8(content),
-                                         lowered_query);
-}
+// score_article of a stored article: the same lowercasing and the same
+// byte tests, with one buffer for the lowercase forms of many articles.
+class Scorer {
+   public:
+    explicit Scorer(const std::string& lowered_query) : query_(lowered_query) {}
+
+    double score(std::string_view title, std::string_view content) {
+        lowered_.clear();
+        text::append_lowercase(lowered_, title);
+        double score = 0.0;
+        if (lowered_.starts_with(query_)) {
+            score = analysis::TITLE_PREFIX_SCORE;
+        } else if (analysis::is_contained_in(query_, lowered_)) {
+            score = analysis::TITLE_CONTAINS_SCORE;
+        }
+        lowered_.clear();
+        text::append_lowercase(lowered_, content);
+        if (analysis::is_contained_in(query_, lowered_)) {
+            score += analysis::CONTENT_CONTAINS_BONUS;
+        }
+        return score;
+    }
+
+   private:
+    const std::string& query_;
+    std::string lowered_;
+};
 
 // Scores above 0 in one segment, numbered from `first`.
 template <class Segment>
@@ -356,9 +407,9 @@ void segment_matches(const Segment& segment, const std::uint64_t* ends, const ch
                      const std::string& lowered_query, std::size_t first,
                      std::vector<Ranked>& out) {
     const std::size_t articles = segment.size();
+    Scorer scorer(lowered_query);
     const auto score_one = [&](std::size_t i) {
-        const double score =
-            score_stored(field(ends, text, i, false), field(ends, text, i, true), lowered_query);
+        const double score = scorer.score(field(ends, text, i, false), field(ends, text, i, true));
         if (score > 0.0) {
             out.push_back({score, first + i});
         }
@@ -499,15 +550,16 @@ void ArticleIndex::add(const std::vector<Article>& articles, unsigned workers) {
     if (articles.size() > MAX_ARTICLES - size()) {
         throw std::length_error("too many articles for one index");
     }
-    // Articles are read and split on the threads a batch at a time, then
-    // appended in order; a batch bounds the memory the threads hold.
-    constexpr std::size_t BATCH = 8192;
-    constexpr std::size_t BLOCK = 128;
+    // Articles are read and split on the threads a block at a time; each
+    // block's (trigram, article) pairs are sorted there, so that appending
+    // them visits each trigram's list once a block rather than once an
+    // article. A batch of blocks bounds the memory the threads hold.
+    constexpr std::size_t BLOCK = 1024;
+    constexpr std::size_t BATCH = 16 * BLOCK;
     struct Prepared {
-        std::string text;                 // UTF-8 title, then content
-        std::vector<std::uint64_t> ends;  // within text
-        std::vector<Trigram> trigrams;    // per article, sorted, distinct
-        std::vector<std::size_t> trigram_ends;
+        std::string text;                  // UTF-8 title, then content
+        std::vector<std::uint64_t> ends;   // within text
+        std::vector<std::uint64_t> pairs;  // trigram << 32 | article, sorted
     };
     std::vector<Prepared> blocks;
     // On a failure (std::bad_alloc) the articles already appended are taken
@@ -515,7 +567,6 @@ void ArticleIndex::add(const std::vector<Article>& articles, unsigned workers) {
     const std::size_t old_articles = built.size();
     const std::size_t old_text = built.text.size();
     const std::size_t old_lists = built.lists.size();
-    auto next = static_cast<std::uint32_t>(old_articles);
     try {
         for (std::size_t start = 0; start < articles.size(); start += BATCH) {
             const std::size_t stop = std::min(articles.size(), start + BATCH);
@@ -524,18 +575,35 @@ void ArticleIndex::add(const std::vector<Article>& articles, unsigned workers) {
             corpus::parallel_for(block_count, workers, [&](unsigned, std::size_t b) {
                 Prepared& out = blocks[b];
                 std::vector<Trigram> own;
+                std::string lowered;
+                std::vector<std::uint64_t> seen(TRIGRAMS / 64);
                 const std::size_t end = std::min(stop, start + (b + 1) * BLOCK);
                 for (std::size_t i = start + b * BLOCK; i < end; ++i) {
                     own.clear();
                     for (const text::TextView part : {articles[i].title, articles[i].content}) {
+                        const std::size_t from = out.text.size();
                         text::append_utf8(out.text, part, 0, part.length);
                         out.ends.push_back(out.text.size());
-                        add_trigrams(text::to_lowercase(part), own);
+                        lowered.clear();
+                        text::append_lowercase(lowered, std::string_view(out.text).substr(from));
+                        add_trigrams(lowered, own);
                     }
-                    sort_unique(own);
-                    out.trigrams.insert(out.trigrams.end(), own.begin(), own.end());
-                    out.trigram_ends.push_back(out.trigrams.size());
+                    // Each distinct trigram once: marked in `seen`, which is
+                    // cleared again through `own`.
+                    const std::uint64_t article = old_articles + i;
+                    for (const Trigram t : own) {
+                        std::uint64_t& word = seen[t >> 6];
+                        const std::uint64_t bit = std::uint64_t{1} << (t & 63);
+                        if ((word & bit) == 0) {
+                            word |= bit;
+                            out.pairs.push_back(std::uint64_t{t} << 32 | article);
+                        }
+                    }
+                    for (const Trigram t : own) {
+                        seen[t >> 6] = 0;
+                    }
                 }
+                sort_by_trigram(out.pairs);
             });
             for (const Prepared& block : blocks) {
                 const std::uint64_t shift = built.text.size();
@@ -544,17 +612,9 @@ void ArticleIndex::add(const std::vector<Article>& articles, unsigned workers) {
                     built.ends.push_back(shift + e);
                 }
             }
-            std::uint32_t article = next;
             for (const Prepared& block : blocks) {
-                std::size_t t = 0;
-                for (const std::size_t t_end : block.trigram_ends) {
-                    for (; t < t_end; ++t) {
-                        built.append(block.trigrams[t], article);
-                    }
-                    ++article;
-                }
+                built.append_pairs(block.pairs);
             }
-            next = article;
         }
     } catch (...) {
         built.roll_back(old_articles, old_text, old_lists);
