@@ -60,6 +60,8 @@ def make_articles(count: int) -> list[tuple[str, str]]:
 
 
 def pick_queries() -> dict[str, list[str]]:
+    """Selective: a word found once in a corpus text (so in the few articles
+    cut from that place); common: a frequent word of six letters or more."""
     corpus = corpora.load_corpora()
     selective = []
     common = []
@@ -68,11 +70,12 @@ def pick_queries() -> dict[str, list[str]]:
         counter.update(corpus[name])
         pairs = counter.most_common()
         common.append(next(w for w, _ in pairs if len(w) >= 6))
-        selective.append(next(w for w, c in reversed(pairs) if c == 1 and len(w) >= 8))
+        once = [w for w, c in pairs if c == 1 and len(w) >= 8 and w.isascii() == (name == "en")]
+        selective.append(once[len(once) // 2])
     return {
         "selective": selective,
         "common": common,
-        "3-byte": ["ing", "\u4e2d", "\u0441\u0442"[:1] + "o"],
+        "3-byte": ["ing", "the", "\u4e2d"],
         "2-byte (scan)": ["\u03c3"],
     }
 

@@ -33,8 +33,8 @@ constexpr std::size_t TRIGRAMS = std::size_t{1} << 24;
 //   header (HEADER_BYTES): magic, version, header size, article count, text
 //     bytes, trigram count, posting bytes, checksum of everything after the
 //     header, checksum of the header's first 56 bytes;
-//   2 * article count u64: the end offset of each title and each content in
-//     the text, in turn;
+//   FIELDS * article count u64: the end offset of each field of each
+//     article in the text, in turn;
 //   the text, padded with zeros to a multiple of 8 bytes;
 //   trigram count directory entries (DirEntry), by increasing trigram;
 //   the posting lists, one after the other.
@@ -62,6 +62,15 @@ struct DirEntry {
     std::uint64_t offset;  // of the list in the posting bytes
 };
 static_assert(sizeof(DirEntry) == 24);
+
+// Each article has four fields in the text, in this order: its title and
+// content as given, and their lowercase forms (to_lowercase), which queries
+// search without lowercasing the article again.
+constexpr std::size_t FIELDS = 4;
+constexpr unsigned TITLE = 0;
+constexpr unsigned CONTENT = 1;
+constexpr unsigned LOWERED_TITLE = 2;
+constexpr unsigned LOWERED_CONTENT = 3;
 
 constexpr std::uint64_t padded8(std::uint64_t n) noexcept { return (n + 7) & ~std::uint64_t{7}; }
 
@@ -239,7 +248,7 @@ struct ArticleIndex::Built {
     Built(const Built&) = delete;
     Built& operator=(const Built&) = delete;
 
-    std::size_t size() const noexcept { return ends.size() / 2; }
+    std::size_t size() const noexcept { return ends.size() / FIELDS; }
     Postings find(Trigram t) const noexcept {
         if (slot[t] == 0) {
             return {};
@@ -273,7 +282,7 @@ struct ArticleIndex::Built {
         for (std::size_t k = list_count; k < lists.size(); ++k) {
             slot[lists[k].trigram] = 0;
         }
-        ends.resize(std::min(ends.size(), 2 * articles));
+        ends.resize(std::min(ends.size(), FIELDS * articles));
         text.resize(std::min(text.size(), text_bytes));
         for (std::size_t k = 0; k < std::min(list_count, lists.size()); ++k) {
             List& list = lists[k];
@@ -367,30 +376,26 @@ struct ArticleIndex::Mapped {
 namespace {
 
 std::string_view field(const std::uint64_t* ends, const char* text, std::size_t i,
-                       bool content) noexcept {
-    const std::size_t k = 2 * i + (content ? 1 : 0);
+                       unsigned which) noexcept {
+    const std::size_t k = FIELDS * i + which;
     const std::uint64_t begin = k == 0 ? 0 : ends[k - 1];
     return {text + begin, static_cast<std::size_t>(ends[k] - begin)};
 }
 
-// score_article of a stored article: the same lowercasing and the same
-// byte tests, with one buffer for the lowercase forms of many articles.
+// score_article of a stored article, from its lowercase fields: the same
+// byte tests on the same lowercase forms.
 class Scorer {
    public:
     explicit Scorer(const std::string& lowered_query) : query_(lowered_query) {}
 
-    double score(std::string_view title, std::string_view content) {
-        lowered_.clear();
-        text::append_lowercase(lowered_, title);
+    double score(std::string_view lowered_title, std::string_view lowered_content) const {
         double score = 0.0;
-        if (lowered_.starts_with(query_)) {
+        if (lowered_title.starts_with(query_)) {
             score = analysis::TITLE_PREFIX_SCORE;
-        } else if (analysis::is_contained_in(query_, lowered_)) {
+        } else if (analysis::is_contained_in(query_, lowered_title)) {
             score = analysis::TITLE_CONTAINS_SCORE;
         }
-        lowered_.clear();
-        text::append_lowercase(lowered_, content);
-        if (analysis::is_contained_in(query_, lowered_)) {
+        if (analysis::is_contained_in(query_, lowered_content)) {
             score += analysis::CONTENT_CONTAINS_BONUS;
         }
         return score;
@@ -398,7 +403,6 @@ class Scorer {
 
    private:
     const std::string& query_;
-    std::string lowered_;
 };
 
 // Scores above 0 in one segment, numbered from `first`.
@@ -409,7 +413,8 @@ void segment_matches(const Segment& segment, const std::uint64_t* ends, const ch
     const std::size_t articles = segment.size();
     Scorer scorer(lowered_query);
     const auto score_one = [&](std::size_t i) {
-        const double score = scorer.score(field(ends, text, i, false), field(ends, text, i, true));
+        const double score = scorer.score(field(ends, text, i, LOWERED_TITLE),
+                                          field(ends, text, i, LOWERED_CONTENT));
         if (score > 0.0) {
             out.push_back({score, first + i});
         }
@@ -442,7 +447,7 @@ void segment_matches(const Segment& segment, const std::uint64_t* ends, const ch
     // Intersecting with a list costs a step per article in it; scoring a
     // candidate costs a search through one article. Lists much longer than
     // the candidates left are not worth reading.
-    constexpr std::size_t LIST_TO_CANDIDATE_COST = 64;
+    constexpr std::size_t LIST_TO_CANDIDATE_COST = 256;
     for (std::size_t k = 1; k < lists.size() && !candidates.empty(); ++k) {
         if (lists[k].count > LIST_TO_CANDIDATE_COST * candidates.size()) {
             break;
@@ -482,17 +487,17 @@ std::size_t ArticleIndex::size() const noexcept {
 std::string_view ArticleIndex::title(std::size_t position) const noexcept {
     const std::size_t based = base_ ? base_->size() : 0;
     if (position < based) {
-        return field(base_->ends, base_->text, position, false);
+        return field(base_->ends, base_->text, position, TITLE);
     }
-    return field(tail_->ends.data(), tail_->text.data(), position - based, false);
+    return field(tail_->ends.data(), tail_->text.data(), position - based, TITLE);
 }
 
 std::string_view ArticleIndex::content(std::size_t position) const noexcept {
     const std::size_t based = base_ ? base_->size() : 0;
     if (position < based) {
-        return field(base_->ends, base_->text, position, true);
+        return field(base_->ends, base_->text, position, CONTENT);
     }
-    return field(tail_->ends.data(), tail_->text.data(), position - based, true);
+    return field(tail_->ends.data(), tail_->text.data(), position - based, CONTENT);
 }
 
 std::vector<Ranked> ArticleIndex::matches(const std::string& lowered_query) const {
@@ -575,19 +580,28 @@ void ArticleIndex::add(const std::vector<Article>& articles, unsigned workers) {
             corpus::parallel_for(block_count, workers, [&](unsigned, std::size_t b) {
                 Prepared& out = blocks[b];
                 std::vector<Trigram> own;
-                std::string lowered;
+                std::string lowered;  // lowercase title, then content
+                std::size_t lowered_ends[2] = {};
                 std::vector<std::uint64_t> seen(TRIGRAMS / 64);
                 const std::size_t end = std::min(stop, start + (b + 1) * BLOCK);
                 for (std::size_t i = start + b * BLOCK; i < end; ++i) {
                     own.clear();
-                    for (const text::TextView part : {articles[i].title, articles[i].content}) {
+                    lowered.clear();
+                    for (std::size_t f = 0; f < 2; ++f) {
+                        const text::TextView part =
+                            f == 0 ? articles[i].title : articles[i].content;
                         const std::size_t from = out.text.size();
                         text::append_utf8(out.text, part, 0, part.length);
                         out.ends.push_back(out.text.size());
-                        lowered.clear();
+                        const std::size_t lowered_from = lowered.size();
                         text::append_lowercase(lowered, std::string_view(out.text).substr(from));
-                        add_trigrams(lowered, own);
+                        lowered_ends[f] = lowered.size();
+                        add_trigrams(std::string_view(lowered).substr(lowered_from), own);
                     }
+                    const std::size_t lowered_from = out.text.size();
+                    out.text += lowered;
+                    out.ends.push_back(lowered_from + lowered_ends[0]);
+                    out.ends.push_back(lowered_from + lowered_ends[1]);
                     // Each distinct trigram once: marked in `seen`, which is
                     // cleared again through `own`.
                     const std::uint64_t article = old_articles + i;
@@ -703,7 +717,7 @@ std::size_t first_varint(const std::string& bytes, std::uint32_t& value) noexcep
 void ArticleIndex::save(const std::string& path) const {
     const Built& built = *tail_;
     const std::size_t based = base_ ? base_->size() : 0;
-    const std::uint64_t base_text = based > 0 ? base_->ends[2 * based - 1] : 0;
+    const std::uint64_t base_text = based > 0 ? base_->ends[FIELDS * based - 1] : 0;
 
     // The directory: the union of both segments' trigrams, in order. A
     // trigram in both has the base's list followed by the built one's, its
@@ -801,7 +815,7 @@ void ArticleIndex::save(const std::string& path) const {
         if (::lseek(fd, static_cast<off_t>(HEADER_BYTES), SEEK_SET) < 0) {
             throw_errno(temporary, "cannot write the index file");
         }
-        for (std::size_t i = 0; i < 2 * based; ++i) {
+        for (std::size_t i = 0; i < FIELDS * based; ++i) {
             out.write_u64(base_->ends[i]);
         }
         for (const std::uint64_t e : built.ends) {
@@ -919,7 +933,7 @@ std::unique_ptr<ArticleIndex> ArticleIndex::load(const std::string& path) {
         header.posting_bytes > LIMIT) {
         throw IndexFileError("damaged header (sizes out of range)");
     }
-    const std::uint64_t expected = HEADER_BYTES + 16 * header.articles +
+    const std::uint64_t expected = HEADER_BYTES + 8 * FIELDS * header.articles +
                                    padded8(header.text_bytes) + sizeof(DirEntry) * header.trigrams +
                                    header.posting_bytes;
     if (file_bytes < expected) {
@@ -935,8 +949,10 @@ std::unique_ptr<ArticleIndex> ArticleIndex::load(const std::string& path) {
     }
     mapped->articles = static_cast<std::size_t>(header.articles);
     mapped->ends = reinterpret_cast<const std::uint64_t*>(bytes + HEADER_BYTES);
-    mapped->text = reinterpret_cast<const char*>(bytes + HEADER_BYTES + 16 * header.articles);
-    mapped->directory = bytes + HEADER_BYTES + 16 * header.articles + padded8(header.text_bytes);
+    mapped->text =
+        reinterpret_cast<const char*>(bytes + HEADER_BYTES + 8 * FIELDS * header.articles);
+    mapped->directory =
+        bytes + HEADER_BYTES + 8 * FIELDS * header.articles + padded8(header.text_bytes);
     mapped->trigrams = static_cast<std::size_t>(header.trigrams);
     mapped->postings = mapped->directory + sizeof(DirEntry) * header.trigrams;
     mapped->posting_bytes = static_cast<std::size_t>(header.posting_bytes);
@@ -945,13 +961,16 @@ std::unique_ptr<ArticleIndex> ArticleIndex::load(const std::string& path) {
     // by this code: checked all the same, so that no offset reaches outside
     // the file and no text is malformed.
     std::uint64_t previous = 0;
-    for (std::size_t k = 0; k < 2 * mapped->articles; ++k) {
+    for (std::size_t k = 0; k < FIELDS * mapped->articles; ++k) {
         const std::uint64_t end = mapped->ends[k];
         if (end < previous || end > header.text_bytes) {
             throw IndexFileError("inconsistent text offsets");
         }
-        if (!is_valid_utf8({mapped->text + previous, static_cast<std::size_t>(end - previous)})) {
-            throw IndexFileError("malformed UTF-8 in article " + std::to_string(k / 2));
+        // The fields given (not the lowercase ones, which are only compared
+        // byte for byte) become str objects: they must be UTF-8.
+        if (k % FIELDS <= CONTENT &&
+            !is_valid_utf8({mapped->text + previous, static_cast<std::size_t>(end - previous)})) {
+            throw IndexFileError("malformed UTF-8 in article " + std::to_string(k / FIELDS));
         }
         previous = end;
     }
