@@ -447,7 +447,7 @@ void segment_matches(const Segment& segment, const std::uint64_t* ends, const ch
     // Intersecting with a list costs a step per article in it; scoring a
     // candidate costs a search through one article. Lists much longer than
     // the candidates left are not worth reading.
-    constexpr std::size_t LIST_TO_CANDIDATE_COST = 256;
+    constexpr std::size_t LIST_TO_CANDIDATE_COST = 32;
     for (std::size_t k = 1; k < lists.size() && !candidates.empty(); ++k) {
         if (lists[k].count > LIST_TO_CANDIDATE_COST * candidates.size()) {
             break;

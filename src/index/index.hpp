@@ -1,12 +1,13 @@
 // An exact trigram index over articles, for many queries against one corpus.
 //
-// Each article keeps its title and content in UTF-8. The index holds, for
+// Each article keeps its title and content in UTF-8, and their lowercase
+// forms (to_lowercase, as score_article makes them). The index holds, for
 // every three-byte sequence (trigram) of the lowercased title or content,
 // the list of articles that have it. A query's lowercase form of at least
 // three bytes can only occur in an article that has all of its trigrams, so
 // intersecting their lists gives a superset of the articles that score
-// above 0; each of those is then scored with score_article's own code.
-// Shorter queries are answered by scoring every article.
+// above 0; each of those is then scored by score_article's byte tests on
+// its lowercase forms. Shorter queries are answered by testing every article.
 //
 // Articles live in up to two segments: one read from a file (memory-mapped,
 // read-only) and one built in memory, which takes articles added later.
