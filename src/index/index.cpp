@@ -155,10 +155,10 @@ void sort_unique(std::vector<Trigram>& v) {
 
 // Sorts (trigram << 32 | article) pairs by trigram, keeping the order of
 // the articles of each trigram: two stable counting passes of 12 bits.
-void sort_by_trigram(std::vector<std::uint64_t>& pairs) {
+void sort_by_trigram(std::vector<std::uint64_t>& pairs, std::vector<std::uint64_t>& other) {
     constexpr unsigned BITS = 12;
     constexpr std::size_t BUCKETS = std::size_t{1} << BITS;
-    std::vector<std::uint64_t> other(pairs.size());
+    other.resize(pairs.size());
     std::vector<std::size_t> start(BUCKETS);
     for (const unsigned shift : {32u, 32u + BITS}) {
         std::fill(start.begin(), start.end(), 0);
@@ -567,6 +567,13 @@ void ArticleIndex::add(const std::vector<Article>& articles, unsigned workers) {
         std::vector<std::uint64_t> pairs;  // trigram << 32 | article, sorted
     };
     std::vector<Prepared> blocks;
+    struct Scratch {
+        std::vector<Trigram> own;
+        std::string lowered;
+        std::vector<std::uint64_t> seen;  // a bit per trigram, all clear between articles
+        std::vector<std::uint64_t> sorted;
+    };
+    std::vector<Scratch> scratches(std::max(1u, workers));
     // On a failure (std::bad_alloc) the articles already appended are taken
     // out again, so the index stays as it was.
     const std::size_t old_articles = built.size();
@@ -576,13 +583,23 @@ void ArticleIndex::add(const std::vector<Article>& articles, unsigned workers) {
         for (std::size_t start = 0; start < articles.size(); start += BATCH) {
             const std::size_t stop = std::min(articles.size(), start + BATCH);
             const std::size_t block_count = (stop - start + BLOCK - 1) / BLOCK;
-            blocks.assign(block_count, Prepared{});
-            corpus::parallel_for(block_count, workers, [&](unsigned, std::size_t b) {
+            // Blocks and scratch space are kept from batch to batch: large
+            // buffers allocated anew would each cost the system's mapping
+            // and zeroing of their pages.
+            blocks.resize(block_count);
+            corpus::parallel_for(block_count, workers, [&](unsigned worker, std::size_t b) {
                 Prepared& out = blocks[b];
-                std::vector<Trigram> own;
-                std::string lowered;  // lowercase title, then content
+                out.text.clear();
+                out.ends.clear();
+                out.pairs.clear();
+                Scratch& scratch = scratches[worker];
+                if (scratch.seen.empty()) {
+                    scratch.seen.resize(TRIGRAMS / 64);
+                }
+                std::vector<Trigram>& own = scratch.own;
+                std::string& lowered = scratch.lowered;  // lowercase title, then content
                 std::size_t lowered_ends[2] = {};
-                std::vector<std::uint64_t> seen(TRIGRAMS / 64);
+                std::vector<std::uint64_t>& seen = scratch.seen;
                 const std::size_t end = std::min(stop, start + (b + 1) * BLOCK);
                 for (std::size_t i = start + b * BLOCK; i < end; ++i) {
                     own.clear();
@@ -617,7 +634,7 @@ void ArticleIndex::add(const std::vector<Article>& articles, unsigned workers) {
                         seen[t >> 6] = 0;
                     }
                 }
-                sort_by_trigram(out.pairs);
+                sort_by_trigram(out.pairs, scratch.sorted);
             });
             for (const Prepared& block : blocks) {
                 const std::uint64_t shift = built.text.size();
