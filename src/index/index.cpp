@@ -559,8 +559,8 @@ void ArticleIndex::add(const std::vector<Article>& articles, unsigned workers) {
     // block's (trigram, article) pairs are sorted there, so that appending
     // them visits each trigram's list once a block rather than once an
     // article. A batch of blocks bounds the memory the threads hold.
-    constexpr std::size_t BLOCK = 1024;
-    constexpr std::size_t BATCH = 16 * BLOCK;
+    constexpr std::size_t BLOCK = 4096;
+    constexpr std::size_t BATCH = 4 * BLOCK;
     struct Prepared {
         std::string text;                  // UTF-8 title, then content
         std::vector<std::uint64_t> ends;   // within text
