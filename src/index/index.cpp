@@ -815,8 +815,13 @@ void ArticleIndex::save(const std::string& path) const {
     header.trigrams = merged.size();
     header.posting_bytes = offset;
 
-    std::string temporary = path + ".tmp-" + std::to_string(getpid());
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // A name of its own for each save of this process, created afresh: two
+    // saves to one path at once each write their own file.
+    static std::atomic<std::uint64_t> saves{0};
+    const std::string temporary =
+        path + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(saves.fetch_add(1));
+    const int fd =
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) {
         throw_errno(temporary, "cannot create the index file");
     }
