@@ -10,11 +10,13 @@ the stop words that can never match, ``parvenkel.stoplists`` holds small
 built-in stop-word lists, and ``python -m parvenkel`` is the command line.
 
 For many texts at once, on every core: ``WordCounter``, ``keywords_many``,
-``score_many`` and ``rank_articles`` (``parvenkel.corpus``).
+``score_many`` and ``rank_articles`` (``parvenkel.corpus``). For many queries
+against one corpus: ``ArticleIndex`` (``parvenkel.index``).
 """
 
 from parvenkel._core import extract_keywords, score_article
 from parvenkel.corpus import RankedArticle, WordCounter, keywords_many, rank_articles, score_many
+from parvenkel.index import ArticleIndex
 from parvenkel.words import Explanation, StopWordProblem, Verdict, check_stop_words, explain
 
 #: The package's version; the build reads its metadata from this line.
@@ -25,6 +27,7 @@ UNICODE_VERSION = "17.0.0"
 
 __all__ = [
     "UNICODE_VERSION",
+    "ArticleIndex",
     "Explanation",
     "RankedArticle",
     "StopWordProblem",

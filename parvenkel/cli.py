@@ -2,6 +2,8 @@
 
     parvenkel keywords [PATH ...]      top keywords of files, folders or standard input
     parvenkel score QUERY [PATH ...]   rank articles for a query
+    parvenkel score --index FILE QUERY rank the articles of an index file
+    parvenkel index build OUT PATH ... build an index file of articles
     parvenkel explain [PATH | -t TEXT] what each piece of a text becomes, and why
 
 Exit codes: 0 success, 1 a problem with the input (a missing file, text that
@@ -24,7 +26,7 @@ import sys
 import unicodedata
 from collections.abc import Callable, Iterable, Iterator, Sequence
 from itertools import batched
-from typing import NoReturn
+from typing import NoReturn, cast
 
 from parvenkel import stoplists
 from parvenkel._corpus import WordCounter, score_many
@@ -42,6 +44,7 @@ from parvenkel._sources import (
     shown_path,
     word_runs,
 )
+from parvenkel.index import ArticleIndex
 from parvenkel.words import check_stop_words, explain
 
 __all__ = ["main"]
@@ -265,25 +268,66 @@ def _scored(
     return scored
 
 
+def _load_index(path: str) -> ArticleIndex:
+    try:
+        return ArticleIndex.load(path)
+    except OSError as e:
+        raise InputError(f"{path}: {e.strerror}") from None
+    except ValueError as e:
+        raise InputError(str(e)) from None
+
+
 def _score(args: argparse.Namespace) -> int:
     query = _utf8_argument("the query", args.query)
     if not query:
         raise UsageError("the query is empty, and an empty query scores 0 against every article")
-    fields = Fields(args.title_field, args.content_field, args.id_field)
-    sources = collect(args.paths, _empty_folder)
-    bad = BadFiles(args.errors, _warn)
     scored = []
-    with progress(_progress_mode(args), sources, "score", _warn) as meter:
-        for source in sources:
-            try:
-                # All of a file or none of it.
-                scored.extend(_scored(articles(source, bad.chunks(source, meter), fields), query, args))
-            except BadFile as e:
-                bad.skip(e)
+    bad = BadFiles(args.errors, _warn)
+    sources: list[Source] = []
+    if args.index is not None:
+        if args.paths:
+            raise UsageError("give either --index or files of articles, not both")
+        index = _load_index(args.index)
+        # The source of an article is its position in the index.
+        for ranked in index.rank(query, args.top, include_zero=args.all):
+            title, _ = cast(tuple[str, str], ranked.article)
+            scored.append((ranked.score, f"{args.index}#{ranked.position}", title))
+    else:
+        fields = Fields(args.title_field, args.content_field, args.id_field)
+        sources = collect(args.paths, _empty_folder)
+        with progress(_progress_mode(args), sources, "score", _warn) as meter:
+            for source in sources:
+                try:
+                    # All of a file or none of it.
+                    scored.extend(_scored(articles(source, bad.chunks(source, meter), fields), query, args))
+                except BadFile as e:
+                    bad.skip(e)
     # Highest score first; equal scores in input order (the sort is stable).
     scored.sort(key=lambda item: -item[0])
     rows = [(rank, score, where, title) for rank, (score, where, title) in enumerate(scored[: args.top], start=1)]
     _write(args.format, ("rank", "score", "source", "title"), rows, frozenset({0, 1}))
+    return _skipped(bad, len(sources))
+
+
+def _index_build(args: argparse.Namespace) -> int:
+    fields = Fields(args.title_field, args.content_field)
+    sources = collect(args.paths, _empty_folder)
+    bad = BadFiles(args.errors, _warn)
+    index = ArticleIndex()
+    with progress(_progress_mode(args), sources, "index", _warn) as meter:
+        for source in sources:
+            try:
+                # All of a file or none of it.
+                found = [(title, content) for _, title, content in articles(source, bad.chunks(source, meter), fields)]
+            except BadFile as e:
+                bad.skip(e)
+                continue
+            index.add(found, workers=args.jobs)
+    try:
+        index.save(args.out)
+    except OSError as e:
+        raise InputError(f"{args.out}: {e.strerror}") from None
+    print(f"{len(index)} articles indexed in {args.out}")
     return _skipped(bad, len(sources))
 
 
@@ -390,6 +434,14 @@ def _parser() -> _Parser:
             help="worker threads (default: 1; -1: one per core)",
         )
 
+    def fields(sub: _Parser) -> None:
+        sub.add_argument(
+            "--title-field", default="title", metavar="NAME", help="JSON field of the title (default: title)"
+        )
+        sub.add_argument(
+            "--content-field", default="content", metavar="NAME", help="JSON field of the content (default: content)"
+        )
+
     paths_help = (
         "files, or folders of files (.gz, .bz2, .xz and .zst decompressed); "
         "'-' or nothing for standard input"
@@ -415,13 +467,11 @@ def _parser() -> _Parser:
     )
     sub.add_argument("--top", type=_count, default=10, metavar="N", help="how many articles (default: 10)")
     sub.add_argument("--all", action="store_true", help="list articles that score 0 too")
-    sub.add_argument("--title-field", default="title", metavar="NAME", help="JSON field of the title (default: title)")
-    sub.add_argument(
-        "--content-field", default="content", metavar="NAME", help="JSON field of the content (default: content)"
-    )
+    fields(sub)
     sub.add_argument(
         "--id-field", metavar="NAME", help="JSON field shown as the source, in place of file:line"
     )
+    sub.add_argument("--index", metavar="FILE", help="rank the articles of this index file (see 'index build')")
     jobs(sub)
     errors(sub)
     output(sub)
@@ -432,6 +482,25 @@ def _parser() -> _Parser:
     errors(sub)
     stops(sub)
     output(sub)
+
+    sub = command("index", "article index files, for many queries against one corpus", _index_build)
+    actions = sub.add_subparsers(title="actions", dest="action", required=True)
+    build: _Parser = actions.add_parser(
+        "build",
+        help="build an index file from articles",
+        description="build an index file from articles",
+        suggest_on_error=True,
+    )
+    build.add_argument("out", metavar="OUT", help="the index file to write (replaced once complete)")
+    build.add_argument("paths", nargs="+", metavar="PATH", help="articles, as for 'score'; '-' for standard input")
+    fields(build)
+    jobs(build)
+    errors(build)
+    build.add_argument(
+        "--progress",
+        action=argparse.BooleanOptionalAction,
+        help="progress bar on standard error (needs the 'progress' extra)",
+    )
     return parser
 
 

@@ -240,6 +240,21 @@ def test_score_output(cli, articles, argv, expected):
     assert cli(*argv) == (0, expected, "")
 
 
+@pytest.mark.parametrize("query", ["MARKET", "οδος", "a", "nowhere"])
+def test_score_from_an_index_file(cli, articles, query):
+    assert cli("index", "build", "a.idx", "a.jsonl", "--jobs", "2") == (0, "6 articles indexed in a.idx\n", "")
+    code, out, err = cli("score", query, "--index", "a.idx", "--all", "--format", "csv")
+    scan = cli("score", query, "a.jsonl", "--all", "--format", "csv")
+    # The same rows; an article's source is its position in the index.
+    lines = [line.split(",") for line in out.splitlines()[1:]]
+    assert (code, err) == (0, "") and [r[:2] + r[3:] for r in lines] == [
+        r[:2] + r[3:] for r in (line.split(",") for line in scan[1].splitlines()[1:])
+    ]
+    assert all(r[2].startswith("a.idx#") for r in lines)
+    assert cli("score", "q", "--index", "a.jsonl")[:2] == (1, "")
+    assert cli("score", "q", "--index", "a.idx", "a.jsonl")[0] == 2
+
+
 def test_score_equal_scores_keep_input_order(cli, tmp_path):
     rows = [{"title": f"t{i}", "content": "match"} for i in (3, 1, 2)]
     write(tmp_path / "a.jsonl", "".join(json.dumps(r) + "\n" for r in rows))
@@ -365,13 +380,13 @@ def test_undecodable_input_names_file_and_offset(cli, tmp_path, command, content
             ["count"],
             2,
             "parvenkel: error: argument command: invalid choice: 'count' "
-            "(choose from 'keywords', 'score', 'explain') (see 'parvenkel --help')",
+            "(choose from 'keywords', 'score', 'explain', 'index') (see 'parvenkel --help')",
         ),
         (
             ["keywrods"],
             2,
             "parvenkel: error: argument command: invalid choice: 'keywrods', maybe you meant "
-            "'keywords'? (choose from 'keywords', 'score', 'explain') (see 'parvenkel --help')",
+            "'keywords'? (choose from 'keywords', 'score', 'explain', 'index') (see 'parvenkel --help')",
         ),
         (["keywords", "--frob"], 2, "parvenkel: error: unrecognized arguments: --frob (see 'parvenkel --help')"),
         (

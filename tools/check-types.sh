@@ -3,7 +3,7 @@
 #   * mypy --strict over the package's own code and a small typed program
 #     that uses its API (examples/typed_usage.py);
 #   * mypy's stubtest, which imports the installed package and compares its
-#     stubs (parvenkel/_core.pyi and parvenkel/_corpus.pyi for the compiled
+#     stubs (parvenkel/_core.pyi, parvenkel/_corpus.pyi and parvenkel/_index.pyi for the compiled
 #     modules) and inline types
 #     with what is really there.
 # Run after tools/setup.sh (mypy comes from requirements-dev.txt).

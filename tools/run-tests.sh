@@ -46,9 +46,9 @@ echo "== Python tests, scalar build (PARVENKEL_SIMD=OFF)"
 scalar_pkg=$(mktemp -d)
 trap 'rm -rf "$scalar_pkg"' EXIT
 cp -R parvenkel "$scalar_pkg/"
-rm -rf "$scalar_pkg"/parvenkel/_core*.so "$scalar_pkg"/parvenkel/_corpus*.so \
+rm -rf "$scalar_pkg"/parvenkel/_core*.so "$scalar_pkg"/parvenkel/_corpus*.so "$scalar_pkg"/parvenkel/_index*.so \
     "$scalar_pkg"/parvenkel/__pycache__
-cp build/scalar/_core*.so build/scalar/_corpus*.so "$scalar_pkg/parvenkel/"
+cp build/scalar/_core*.so build/scalar/_corpus*.so build/scalar/_index*.so "$scalar_pkg/parvenkel/"
 base_python=$(python -c 'import sys; print(sys._base_executable)')
 site_packages=$(python -c 'import sysconfig; print(sysconfig.get_path("purelib"))')
 scalar_env=(env PYTHONPATH="$scalar_pkg:$site_packages" PYTHONSAFEPATH=1 "$base_python")

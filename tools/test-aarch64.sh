@@ -86,7 +86,7 @@ cmake -S . -B "$build/cmake" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DPARVENKEL_BUILD_TESTS=ON -DPARVENKEL_BUILD_MODULE=ON -DPARVENKEL_WERROR=ON \
     -DPython_EXECUTABLE="$python" -DPython_INCLUDE_DIR="$root/usr/include/python3.14" >/dev/null
 cmake --build "$build/cmake"
-for module in _core _corpus; do
+for module in _core _corpus _index; do
     file -L "$build/cmake/$module.so" | grep -q 'ARM aarch64' ||
         { log "$build/cmake/$module.so is not an aarch64 library"; exit 1; }
 done
@@ -101,18 +101,19 @@ pkg=$build/package
 rm -rf "$pkg"
 mkdir -p "$pkg"
 cp -R parvenkel "$pkg/"
-rm -rf "$pkg"/parvenkel/_core*.so "$pkg"/parvenkel/_corpus*.so "$pkg"/parvenkel/__pycache__
+rm -rf "$pkg"/parvenkel/_core*.so "$pkg"/parvenkel/_corpus*.so "$pkg"/parvenkel/_index*.so \
+    "$pkg"/parvenkel/__pycache__
 # When cross-compiling, CMake does not ask the interpreter for the modules'
 # suffix (cpython-314-aarch64-linux-gnu), so the files are named here.
 soabi=$("$python" -c 'import sysconfig; print(sysconfig.get_config_var("SOABI"))')
-for module in _core _corpus; do
+for module in _core _corpus _index; do
     cp "$build/cmake/$module.so" "$pkg/parvenkel/$module.$soabi.so"
 done
 export PYTHONPATH=$pkg PYTHONSAFEPATH=1
 "$python" - "$pkg/parvenkel" "$soabi" <<'EOF'
 import sys
-import parvenkel._core, parvenkel._corpus
-for module in (parvenkel._core, parvenkel._corpus):
+import parvenkel._core, parvenkel._corpus, parvenkel._index
+for module in (parvenkel._core, parvenkel._corpus, parvenkel._index):
     print(f"aarch64: {module.__name__}: {module.__file__}", file=sys.stderr)
     expected = f"{sys.argv[1]}/{module.__name__.split('.')[1]}.{sys.argv[2]}.so"
     assert module.__file__ == expected, f"another build of {module.__name__} is imported"

@@ -30,14 +30,15 @@ log "C++ unit tests"
 pkg=$(mktemp -d)
 trap 'rm -rf "$pkg"' EXIT
 cp -R parvenkel "$pkg/"
-rm -rf "$pkg"/parvenkel/_core*.so "$pkg"/parvenkel/_corpus*.so "$pkg"/parvenkel/__pycache__
-cp "$build"/_core*.so "$build"/_corpus*.so "$pkg/parvenkel/"
+rm -rf "$pkg"/parvenkel/_core*.so "$pkg"/parvenkel/_corpus*.so "$pkg"/parvenkel/_index*.so \
+    "$pkg"/parvenkel/__pycache__
+cp "$build"/_core*.so "$build"/_corpus*.so "$build"/_index*.so "$pkg/parvenkel/"
 base=$("$venv/bin/python" -c 'import sys; print(sys._base_executable)')
 log "the module"
 PYTHONPATH=$pkg PYTHONSAFEPATH=1 "$base" - "$pkg" <<'EOF'
 import sys
-import parvenkel, parvenkel._core, parvenkel._corpus
-for module in (parvenkel._core, parvenkel._corpus):
+import parvenkel, parvenkel._core, parvenkel._corpus, parvenkel._index
+for module in (parvenkel._core, parvenkel._corpus, parvenkel._index):
     assert module.__file__.startswith(sys.argv[1]), module.__file__
     print(module.__file__)
 assert parvenkel.extract_keywords("Straße STRASSE straße Überall überall ÜBERALL", [], 2) == [

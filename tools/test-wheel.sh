@@ -43,11 +43,11 @@ list() { "$python" -m zipfile -l "$1" | awk 'NR > 1 { print $1 }' | grep -v '^pa
 list "$wheel" >"$work/files"
 list "$work"/wheel-from-sdist/parvenkel-*.whl >"$work/files-from-sdist"
 diff -u "$work/files" "$work/files-from-sdist"
-for expected in parvenkel/__init__.py parvenkel/cli.py parvenkel/_core.pyi parvenkel/_corpus.pyi parvenkel/py.typed \
+for expected in parvenkel/__init__.py parvenkel/cli.py parvenkel/_core.pyi parvenkel/_corpus.pyi parvenkel/_index.pyi parvenkel/py.typed \
     parvenkel/stopwords/english.txt parvenkel-0.1.0.dist-info/entry_points.txt; do
     grep -qx "$expected" "$work/files" || { echo "the wheel lacks $expected"; exit 1; }
 done
-for module in _core _corpus; do
+for module in _core _corpus _index; do
     grep -q "^parvenkel/$module\..*\.so$" "$work/files" || { echo "the wheel lacks parvenkel.$module"; exit 1; }
 done
 if grep -q '^tests/' "$work/files"; then echo "the wheel holds the tests"; exit 1; fi
@@ -91,8 +91,8 @@ suite=$(ls -d "$work"/src/parvenkel-*)
 rm -rf "$suite/parvenkel"  # nothing but the installed package can be imported
 cd "$suite"
 "$fresh" - <<'EOF'
-import importlib.metadata, sys, parvenkel, parvenkel._core, parvenkel._corpus
-for module in (parvenkel, parvenkel._core, parvenkel._corpus):
+import importlib.metadata, sys, parvenkel, parvenkel._core, parvenkel._corpus, parvenkel._index
+for module in (parvenkel, parvenkel._core, parvenkel._corpus, parvenkel._index):
     assert module.__file__.startswith(sys.prefix), module.__file__
 assert parvenkel.__version__ == importlib.metadata.version("parvenkel"), parvenkel.__version__
 EOF

@@ -1,0 +1,156 @@
+"""Many queries against one corpus: ArticleIndex against the scan and SQLite.
+
+The corpus is ``--articles`` short articles (default 1,000,000): a title of
+60 characters and a body of 300, cut in turn from the six prose corpora of
+corpora.py (English, French, Russian, Greek, Chinese, Japanese), each
+article from another place. Everything runs on one core (``workers=1``).
+
+Printed:
+
+* the corpus's UTF-8 size, the time to build the index and the size of its
+  file, against one scan (``rank_articles(workers=1)`` of a common query);
+* the time to open the file (``ArticleIndex.load``);
+* for selective queries (words found once in a corpus text), common ones
+  (frequent words) and 3-byte ones (and one of 2 bytes, which the index
+  answers by a scan), the median latency of ``ArticleIndex.rank(q, 10)``,
+  of ``rank_articles(articles, q, 10, workers=1)`` and of an SQLite FTS5
+  ``trigram`` table in memory (``SELECT rowid ... MATCH``, every match; its
+  case folding is SQLite's, not this package's, so its answers differ);
+* whether the index's scores equal ``score_many``'s for every query.
+
+    .venv/bin/python benchmarks/index_bench.py                 # several minutes, ~6 GB
+    .venv/bin/python benchmarks/index_bench.py --articles 200000
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+import resource
+import sqlite3
+import statistics
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE))
+
+import corpora  # noqa: E402
+
+from parvenkel import ArticleIndex, WordCounter, rank_articles, score_many  # noqa: E402
+
+TITLE = 60
+BODY = 300
+
+
+def make_articles(count: int) -> list[tuple[str, str]]:
+    texts = [" ".join(t.split()) for t in corpora.load_corpora().values()]
+    at = [0] * len(texts)
+    articles = []
+    for k in range(count):
+        j = k % len(texts)
+        text = texts[j]
+        if at[j] + TITLE + BODY > len(text):
+            at[j] = (at[j] + TITLE + BODY) % 97  # start again, a little further
+        articles.append((text[at[j] : at[j] + TITLE], text[at[j] + TITLE : at[j] + TITLE + BODY]))
+        at[j] += TITLE + BODY + 13
+    return articles
+
+
+def pick_queries() -> dict[str, list[str]]:
+    """Selective: a word found once in a corpus text (so in the few articles
+    cut from that place); common: a frequent word of six letters or more."""
+    corpus = corpora.load_corpora()
+    selective = []
+    common = []
+    for name in ("en", "ru", "el"):
+        counter = WordCounter()
+        counter.update(corpus[name])
+        pairs = counter.most_common()
+        common.append(next(w for w, _ in pairs if len(w) >= 6))
+        once = [w for w, c in pairs if c == 1 and len(w) >= 8 and w.isascii() == (name == "en")]
+        selective.append(once[len(once) // 2])
+    return {
+        "selective": selective,
+        "common": common,
+        "3-byte": ["ing", "the", "\u4e2d"],
+        "2-byte (scan)": ["\u03c3"],
+    }
+
+
+def median_time(run, rounds: int) -> float:
+    times = []
+    for _ in range(rounds):
+        start = time.perf_counter()
+        run()
+        times.append(time.perf_counter() - start)
+    return statistics.median(times)
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--articles", type=int, default=1_000_000)
+    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--no-sqlite", action="store_true")
+    args = parser.parse_args()
+
+    articles = make_articles(args.articles)
+    queries = pick_queries()
+    corpus_bytes = sum(len(t.encode()) + len(c.encode()) for t, c in articles)
+    print(f"{len(articles):,} articles, {corpus_bytes / 1e6:.1f} MB of UTF-8")
+
+    scan = median_time(lambda: rank_articles(articles, queries["common"][0], 10, workers=1), 3)
+    start = time.perf_counter()
+    index = ArticleIndex(articles, workers=1)
+    build = time.perf_counter() - start
+    with tempfile.TemporaryDirectory() as folder:
+        path = os.path.join(folder, "articles.idx")
+        start = time.perf_counter()
+        index.save(path)
+        save = time.perf_counter() - start
+        size = os.path.getsize(path)
+        del index
+        start = time.perf_counter()
+        index = ArticleIndex.load(path)
+        load = time.perf_counter() - start
+        print(f"build {build:.2f} s = {build / scan:.1f} scans of {scan * 1e3:.0f} ms (target <= 10)")
+        print(f"save {save:.2f} s, load {load:.2f} s (reads and checks the whole file)")
+        print(f"index file {size / 1e6:.1f} MB = {size / corpus_bytes:.2f}x the corpus (target <= 3)")
+
+        database = None
+        if not args.no_sqlite:
+            database = sqlite3.connect(":memory:")
+            database.execute("CREATE VIRTUAL TABLE a USING fts5(title, content, tokenize='trigram')")
+            start = time.perf_counter()
+            database.executemany("INSERT INTO a(title, content) VALUES (?, ?)", articles)
+            database.commit()
+            print(f"SQLite FTS5 trigram build {time.perf_counter() - start:.2f} s (in memory)")
+
+        print(f"\n{'query':<28} {'matches':>8} {'index':>10} {'scan':>10} {'speed-up':>9} {'sqlite':>10} equal")
+        for kind, words in queries.items():
+            for query in words:
+                found = len(index.rank(query))
+                fast = median_time(lambda: index.rank(query, 10), args.rounds)
+                slow = median_time(lambda: rank_articles(articles, query, 10, workers=1), 3)
+                equal = index.scores(query) == score_many(articles, query) and index.rank(
+                    query
+                ) == rank_articles(articles, query)
+                lite = "-"
+                if database is not None:
+                    phrase = '"' + query.replace('"', '""') + '"'
+                    sql = "SELECT rowid FROM a WHERE a MATCH ?"
+                    lite = f"{median_time(lambda: database.execute(sql, (phrase,)).fetchall(), args.rounds) * 1e3:8.2f}ms"
+                label = f"{kind}: {query}"
+                print(
+                    f"{label:<28} {found:>8} {fast * 1e3:8.3f}ms {slow * 1e3:8.1f}ms "
+                    f"{slow / fast:8.0f}x {lite:>10} {equal}"
+                )
+        del index
+    peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1e6
+    print(f"\npeak memory of this process: {peak:.1f} GB")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,1017 @@
+#include "index/index.hpp"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include "analysis/analysis.hpp"
+#include "corpus/corpus.hpp"
+#include "text/lowercase.hpp"
+
+#define XXH_INLINE_ALL
+#include <xxhash.h>
+
+static_assert(std::endian::native == std::endian::little, "the file format is little-endian");
+
+namespace parvenkel::index {
+namespace {
+
+using Trigram = std::uint32_t;  // three bytes, the first in the high bits
+constexpr std::size_t TRIGRAMS = std::size_t{1} << 24;
+
+// File layout, every number little-endian:
+//   header (HEADER_BYTES): magic, version, header size, article count, text
+//     bytes, trigram count, posting bytes, checksum of everything after the
+//     header, checksum of the header's first 56 bytes;
+//   FIELDS * article count u64: the end offset of each field of each
+//     article in the text, in turn;
+//   the text, padded with zeros to a multiple of 8 bytes;
+//   trigram count directory entries (DirEntry), by increasing trigram;
+//   the posting lists, one after the other.
+constexpr char MAGIC[8] = {'P', 'V', 'K', 'I', 'N', 'D', 'E', 'X'};
+constexpr std::size_t HEADER_BYTES = 64;
+
+struct Header {
+    char magic[8];
+    std::uint32_t version;
+    std::uint32_t header_bytes;
+    std::uint64_t articles;
+    std::uint64_t text_bytes;
+    std::uint64_t trigrams;
+    std::uint64_t posting_bytes;
+    std::uint64_t body_checksum;
+    std::uint64_t header_checksum;
+};
+static_assert(sizeof(Header) == HEADER_BYTES);
+
+struct DirEntry {
+    std::uint32_t trigram;
+    std::uint32_t count;  // articles in the list
+    std::uint32_t last;   // the last of them
+    std::uint32_t reserved;
+    std::uint64_t offset;  // of the list in the posting bytes
+};
+static_assert(sizeof(DirEntry) == 24);
+
+// Each article has four fields in the text, in this order: its title and
+// content as given, and their lowercase forms (to_lowercase), which queries
+// search without lowercasing the article again.
+constexpr std::size_t FIELDS = 4;
+constexpr unsigned TITLE = 0;
+constexpr unsigned CONTENT = 1;
+constexpr unsigned LOWERED_TITLE = 2;
+constexpr unsigned LOWERED_CONTENT = 3;
+
+constexpr std::uint64_t padded8(std::uint64_t n) noexcept { return (n + 7) & ~std::uint64_t{7}; }
+
+// The largest number of articles: their numbers are held in 32 bits.
+constexpr std::size_t MAX_ARTICLES = UINT32_MAX;
+
+void put_varint(std::string& out, std::uint32_t value) {
+    while (value >= 0x80) {
+        out.push_back(static_cast<char>((value & 0x7F) | 0x80));
+        value >>= 7;
+    }
+    out.push_back(static_cast<char>(value));
+}
+
+// A posting list as bytes, with its length in articles.
+struct Postings {
+    const unsigned char* data = nullptr;
+    std::size_t size = 0;
+    std::uint32_t count = 0;
+};
+
+// Reads the article numbers of a list, checking every byte it reads: a
+// damaged list (a number past `articles`, not increasing, running over its
+// end) throws IndexFileError rather than giving wrong articles.
+class PostingReader {
+   public:
+    PostingReader(Postings list, std::size_t articles) noexcept
+        : p_(list.data), end_(list.data + list.size), left_(list.count), articles_(articles) {}
+
+    bool next(std::uint32_t& out) {
+        if (left_ == 0) {
+            return false;
+        }
+        std::uint64_t delta = 0;
+        for (unsigned shift = 0;; shift += 7) {
+            if (p_ == end_ || shift > 28) {
+                throw IndexFileError("damaged posting list");
+            }
+            const unsigned char byte = *p_++;
+            delta |= std::uint64_t{byte & 0x7Fu} << shift;
+            if (byte < 0x80) {
+                break;
+            }
+        }
+        const std::uint64_t value = started_ ? std::uint64_t{current_} + delta : delta;
+        if ((started_ && delta == 0) || value >= articles_) {
+            throw IndexFileError("damaged posting list");
+        }
+        started_ = true;
+        current_ = static_cast<std::uint32_t>(value);
+        --left_;
+        out = current_;
+        return true;
+    }
+
+   private:
+    const unsigned char* p_;
+    const unsigned char* end_;
+    std::uint32_t left_;
+    std::size_t articles_;
+    std::uint32_t current_ = 0;
+    bool started_ = false;
+};
+
+// The distinct trigrams of `text`, appended to `out`.
+void add_trigrams(std::string_view text, std::vector<Trigram>& out) {
+    if (text.size() < 3) {
+        return;
+    }
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    Trigram t = Trigram{p[0]} << 8 | p[1];
+    for (std::size_t i = 2; i < text.size(); ++i) {
+        t = (t << 8 | p[i]) & (TRIGRAMS - 1);
+        out.push_back(t);
+    }
+}
+
+void sort_unique(std::vector<Trigram>& v) {
+    std::sort(v.begin(), v.end());
+    v.erase(std::unique(v.begin(), v.end()), v.end());
+}
+
+// Sorts (trigram << 32 | article) pairs by trigram, keeping the order of
+// the articles of each trigram: two stable counting passes of 12 bits.
+void sort_by_trigram(std::vector<std::uint64_t>& pairs, std::vector<std::uint64_t>& other) {
+    constexpr unsigned BITS = 12;
+    constexpr std::size_t BUCKETS = std::size_t{1} << BITS;
+    other.resize(pairs.size());
+    std::vector<std::size_t> start(BUCKETS);
+    for (const unsigned shift : {32u, 32u + BITS}) {
+        std::fill(start.begin(), start.end(), 0);
+        for (const std::uint64_t pair : pairs) {
+            ++start[(pair >> shift) & (BUCKETS - 1)];
+        }
+        std::size_t sum = 0;
+        for (std::size_t& bucket : start) {
+            sum += std::exchange(bucket, sum);
+        }
+        for (const std::uint64_t pair : pairs) {
+            other[start[(pair >> shift) & (BUCKETS - 1)]++] = pair;
+        }
+        pairs.swap(other);
+    }
+}
+
+[[noreturn]] void throw_errno(const std::string& path, const std::string& what) {
+    const int error = errno;
+    throw IndexIoError(error, path, what + ": " + std::strerror(error));
+}
+
+}  // namespace
+
+bool is_valid_utf8(std::string_view bytes) noexcept {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto* end = p + bytes.size();
+    while (p < end) {
+        const unsigned char lead = *p;
+        if (lead < 0x80) {
+            ++p;
+            continue;
+        }
+        std::size_t length = 0;
+        char32_t cp = 0;
+        char32_t least = 0;
+        if (lead >= 0xC2 && lead < 0xE0) {
+            length = 2, cp = lead & 0x1Fu, least = 0x80;
+        } else if (lead >= 0xE0 && lead < 0xF0) {
+            length = 3, cp = lead & 0x0Fu, least = 0x800;
+        } else if (lead >= 0xF0 && lead < 0xF5) {
+            length = 4, cp = lead & 0x07u, least = 0x10000;
+        } else {
+            return false;
+        }
+        if (static_cast<std::size_t>(end - p) < length) {
+            return false;
+        }
+        for (std::size_t i = 1; i < length; ++i) {
+            if ((p[i] & 0xC0) != 0x80) {
+                return false;
+            }
+            cp = cp << 6 | (p[i] & 0x3Fu);
+        }
+        if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) {
+            return false;
+        }
+        p += length;
+    }
+    return true;
+}
+
+// Articles built in memory. A trigram's list grows at its end as articles
+// are added, so it is kept in the file's form all along.
+struct ArticleIndex::Built {
+    struct List {
+        std::string bytes;
+        std::uint32_t count = 0;
+        std::uint32_t last = 0;
+        Trigram trigram = 0;
+    };
+
+    std::string text;
+    std::vector<std::uint64_t> ends;  // title end, content end, per article
+    std::vector<List> lists;
+    // lists[slot[t] - 1] is the list of trigram t; 0: none. Allocated
+    // zeroed by the system, so its untouched pages cost nothing.
+    std::uint32_t* slot = nullptr;
+
+    Built() {
+        slot = static_cast<std::uint32_t*>(std::calloc(TRIGRAMS, sizeof(std::uint32_t)));
+        if (slot == nullptr) {
+            throw std::bad_alloc();
+        }
+    }
+    ~Built() { std::free(slot); }
+    Built(const Built&) = delete;
+    Built& operator=(const Built&) = delete;
+
+    std::size_t size() const noexcept { return ends.size() / FIELDS; }
+    Postings find(Trigram t) const noexcept {
+        if (slot[t] == 0) {
+            return {};
+        }
+        const List& list = lists[slot[t] - 1];
+        return {reinterpret_cast<const unsigned char*>(list.bytes.data()), list.bytes.size(),
+                list.count};
+    }
+    // Appends sorted (trigram << 32 | article) pairs, whose articles come
+    // after every article already in the lists.
+    void append_pairs(const std::vector<std::uint64_t>& pairs) {
+        for (std::size_t k = 0; k < pairs.size();) {
+            const auto t = static_cast<Trigram>(pairs[k] >> 32);
+            if (slot[t] == 0) {
+                lists.emplace_back();
+                lists.back().trigram = t;
+                slot[t] = static_cast<std::uint32_t>(lists.size());
+            }
+            List& list = lists[slot[t] - 1];
+            for (; k < pairs.size() && (pairs[k] >> 32) == t; ++k) {
+                const auto article = static_cast<std::uint32_t>(pairs[k]);
+                put_varint(list.bytes, list.count == 0 ? article : article - list.last);
+                ++list.count;
+                list.last = article;
+            }
+        }
+    }
+    // Takes out every article from `articles` on, and the lists made since
+    // there were `list_count`. Allocates nothing.
+    void roll_back(std::size_t articles, std::size_t text_bytes, std::size_t list_count) noexcept {
+        for (std::size_t k = list_count; k < lists.size(); ++k) {
+            slot[lists[k].trigram] = 0;
+        }
+        ends.resize(std::min(ends.size(), FIELDS * articles));
+        text.resize(std::min(text.size(), text_bytes));
+        for (std::size_t k = 0; k < std::min(list_count, lists.size()); ++k) {
+            List& list = lists[k];
+            if (list.last < articles) {
+                continue;
+            }
+            // Keep the numbers below `articles`: a prefix of the bytes. Only
+            // `count` numbers are read: bytes after them are left over from
+            // an append that failed.
+            std::size_t p = 0;
+            std::uint32_t kept = 0;
+            std::uint32_t current = 0;
+            std::uint32_t last = 0;
+            for (std::uint32_t n = 0; n < list.count; ++n) {
+                std::uint32_t delta = 0;
+                const std::size_t start = p;
+                for (unsigned shift = 0;; shift += 7) {
+                    const auto byte = static_cast<unsigned char>(list.bytes[p++]);
+                    delta |= std::uint32_t{byte & 0x7Fu} << shift;
+                    if (byte < 0x80) {
+                        break;
+                    }
+                }
+                current = n == 0 ? delta : current + delta;
+                if (current >= articles) {
+                    p = start;
+                    break;
+                }
+                last = current;
+                ++kept;
+            }
+            list.bytes.resize(p);
+            list.count = kept;
+            list.last = last;
+        }
+        lists.resize(std::min(lists.size(), list_count));
+    }
+};
+
+// Articles read from a memory-mapped file, checked when it was opened.
+struct ArticleIndex::Mapped {
+    std::string path;
+    void* map = nullptr;
+    std::size_t map_bytes = 0;
+    std::size_t articles = 0;
+    const std::uint64_t* ends = nullptr;
+    const char* text = nullptr;
+    const unsigned char* directory = nullptr;  // DirEntry records
+    std::size_t trigrams = 0;
+    const unsigned char* postings = nullptr;
+    std::size_t posting_bytes = 0;
+
+    ~Mapped() {
+        if (map != nullptr) {
+            munmap(map, map_bytes);
+        }
+    }
+
+    std::size_t size() const noexcept { return articles; }
+    DirEntry entry(std::size_t k) const noexcept {
+        DirEntry e;
+        std::memcpy(&e, directory + k * sizeof(DirEntry), sizeof e);
+        return e;
+    }
+    std::size_t find_entry(Trigram t) const noexcept {
+        std::size_t lo = 0;
+        std::size_t hi = trigrams;
+        while (lo < hi) {
+            const std::size_t mid = lo + (hi - lo) / 2;
+            if (entry(mid).trigram < t) {
+                lo = mid + 1;
+            } else {
+                hi = mid;
+            }
+        }
+        return lo < trigrams && entry(lo).trigram == t ? lo : trigrams;
+    }
+    std::uint64_t list_end(std::size_t k) const noexcept {
+        return k + 1 < trigrams ? entry(k + 1).offset : posting_bytes;
+    }
+    Postings find(Trigram t) const noexcept {
+        const std::size_t k = find_entry(t);
+        if (k == trigrams) {
+            return {};
+        }
+        const DirEntry e = entry(k);
+        return {postings + e.offset, static_cast<std::size_t>(list_end(k) - e.offset), e.count};
+    }
+};
+
+namespace {
+
+std::string_view field(const std::uint64_t* ends, const char* text, std::size_t i,
+                       unsigned which) noexcept {
+    const std::size_t k = FIELDS * i + which;
+    const std::uint64_t begin = k == 0 ? 0 : ends[k - 1];
+    return {text + begin, static_cast<std::size_t>(ends[k] - begin)};
+}
+
+// score_article of a stored article, from its lowercase fields: the same
+// byte tests on the same lowercase forms.
+class Scorer {
+   public:
+    explicit Scorer(const std::string& lowered_query) : query_(lowered_query) {}
+
+    double score(std::string_view lowered_title, std::string_view lowered_content) const {
+        double score = 0.0;
+        if (lowered_title.starts_with(query_)) {
+            score = analysis::TITLE_PREFIX_SCORE;
+        } else if (analysis::is_contained_in(query_, lowered_title)) {
+            score = analysis::TITLE_CONTAINS_SCORE;
+        }
+        if (analysis::is_contained_in(query_, lowered_content)) {
+            score += analysis::CONTENT_CONTAINS_BONUS;
+        }
+        return score;
+    }
+
+   private:
+    const std::string& query_;
+};
+
+// Scores above 0 in one segment, numbered from `first`.
+template <class Segment>
+void segment_matches(const Segment& segment, const std::uint64_t* ends, const char* text,
+                     const std::string& lowered_query, std::size_t first,
+                     std::vector<Ranked>& out) {
+    const std::size_t articles = segment.size();
+    Scorer scorer(lowered_query);
+    const auto score_one = [&](std::size_t i) {
+        const double score = scorer.score(field(ends, text, i, LOWERED_TITLE),
+                                          field(ends, text, i, LOWERED_CONTENT));
+        if (score > 0.0) {
+            out.push_back({score, first + i});
+        }
+    };
+    if (lowered_query.size() < 3) {
+        for (std::size_t i = 0; i < articles; ++i) {
+            score_one(i);
+        }
+        return;
+    }
+    std::vector<Trigram> trigrams;
+    add_trigrams(lowered_query, trigrams);
+    sort_unique(trigrams);
+    std::vector<Postings> lists;
+    for (const Trigram t : trigrams) {
+        const Postings list = segment.find(t);
+        if (list.count == 0) {
+            return;
+        }
+        lists.push_back(list);
+    }
+    std::sort(lists.begin(), lists.end(),
+              [](const Postings& a, const Postings& b) { return a.count < b.count; });
+    std::vector<std::uint32_t> candidates;
+    candidates.reserve(lists[0].count);
+    PostingReader first_list(lists[0], articles);
+    for (std::uint32_t id = 0; first_list.next(id);) {
+        candidates.push_back(id);
+    }
+    // Intersecting with a list costs a step per article in it; scoring a
+    // candidate costs a search through one article. Lists much longer than
+    // the candidates left are not worth reading.
+    constexpr std::size_t LIST_TO_CANDIDATE_COST = 32;
+    for (std::size_t k = 1; k < lists.size() && !candidates.empty(); ++k) {
+        if (lists[k].count > LIST_TO_CANDIDATE_COST * candidates.size()) {
+            break;
+        }
+        PostingReader reader(lists[k], articles);
+        std::size_t kept = 0;
+        std::size_t c = 0;
+        std::uint32_t id = 0;
+        bool more = reader.next(id);
+        while (more && c < candidates.size()) {
+            if (id < candidates[c]) {
+                more = reader.next(id);
+            } else if (candidates[c] < id) {
+                ++c;
+            } else {
+                candidates[kept++] = id;
+                ++c;
+                more = reader.next(id);
+            }
+        }
+        candidates.resize(kept);
+    }
+    for (const std::uint32_t i : candidates) {
+        score_one(i);
+    }
+}
+
+}  // namespace
+
+ArticleIndex::ArticleIndex() : tail_(std::make_unique<Built>()) {}
+ArticleIndex::~ArticleIndex() = default;
+
+std::size_t ArticleIndex::size() const noexcept {
+    return (base_ ? base_->size() : 0) + tail_->size();
+}
+
+std::string_view ArticleIndex::title(std::size_t position) const noexcept {
+    const std::size_t based = base_ ? base_->size() : 0;
+    if (position < based) {
+        return field(base_->ends, base_->text, position, TITLE);
+    }
+    return field(tail_->ends.data(), tail_->text.data(), position - based, TITLE);
+}
+
+std::string_view ArticleIndex::content(std::size_t position) const noexcept {
+    const std::size_t based = base_ ? base_->size() : 0;
+    if (position < based) {
+        return field(base_->ends, base_->text, position, CONTENT);
+    }
+    return field(tail_->ends.data(), tail_->text.data(), position - based, CONTENT);
+}
+
+std::vector<Ranked> ArticleIndex::matches(const std::string& lowered_query) const {
+    std::vector<Ranked> out;
+    if (lowered_query.empty()) {
+        return out;
+    }
+    std::size_t first = 0;
+    if (base_) {
+        segment_matches(*base_, base_->ends, base_->text, lowered_query, 0, out);
+        first = base_->size();
+    }
+    segment_matches(*tail_, tail_->ends.data(), tail_->text.data(), lowered_query, first, out);
+    return out;
+}
+
+std::vector<double> ArticleIndex::scores(text::TextView query) const {
+    std::vector<double> all(size());
+    for (const Ranked& r : matches(text::to_lowercase(query))) {
+        all[r.position] = r.score;
+    }
+    return all;
+}
+
+std::vector<Ranked> ArticleIndex::rank(text::TextView query, std::uint64_t top_n,
+                                       bool include_zero) const {
+    std::vector<Ranked> found = matches(text::to_lowercase(query));
+    const auto better = [](const Ranked& a, const Ranked& b) {
+        return a.score != b.score ? a.score > b.score : a.position < b.position;
+    };
+    if (top_n < found.size()) {
+        const auto cut = found.begin() + static_cast<std::ptrdiff_t>(top_n);
+        std::partial_sort(found.begin(), cut, found.end(), better);
+        found.erase(cut, found.end());
+        return found;
+    }
+    std::stable_sort(found.begin(), found.end(), better);
+    if (include_zero) {
+        // The articles scoring 0, in position order, after the others.
+        std::vector<bool> scored(size());
+        for (const Ranked& r : found) {
+            scored[r.position] = true;
+        }
+        for (std::size_t i = 0; i < scored.size() && found.size() < top_n; ++i) {
+            if (!scored[i]) {
+                found.push_back({0.0, i});
+            }
+        }
+    }
+    return found;
+}
+
+void ArticleIndex::add(const std::vector<Article>& articles, unsigned workers) {
+    Built& built = *tail_;
+    if (articles.size() > MAX_ARTICLES - size()) {
+        throw std::length_error("too many articles for one index");
+    }
+    // Articles are read and split on the threads a block at a time; each
+    // block's (trigram, article) pairs are sorted there, so that appending
+    // them visits each trigram's list once a block rather than once an
+    // article. A batch of blocks bounds the memory the threads hold.
+    constexpr std::size_t BLOCK = 4096;
+    constexpr std::size_t BATCH = 4 * BLOCK;
+    struct Prepared {
+        std::string text;                  // UTF-8 title, then content
+        std::vector<std::uint64_t> ends;   // within text
+        std::vector<std::uint64_t> pairs;  // trigram << 32 | article, sorted
+    };
+    std::vector<Prepared> blocks;
+    struct Scratch {
+        std::vector<Trigram> own;
+        std::string lowered;
+        std::vector<std::uint64_t> seen;  // a bit per trigram, all clear between articles
+        std::vector<std::uint64_t> sorted;
+    };
+    std::vector<Scratch> scratches(std::max(1u, workers));
+    // On a failure (std::bad_alloc) the articles already appended are taken
+    // out again, so the index stays as it was.
+    const std::size_t old_articles = built.size();
+    const std::size_t old_text = built.text.size();
+    const std::size_t old_lists = built.lists.size();
+    try {
+        for (std::size_t start = 0; start < articles.size(); start += BATCH) {
+            const std::size_t stop = std::min(articles.size(), start + BATCH);
+            const std::size_t block_count = (stop - start + BLOCK - 1) / BLOCK;
+            // Blocks and scratch space are kept from batch to batch: large
+            // buffers allocated anew would each cost the system's mapping
+            // and zeroing of their pages.
+            blocks.resize(block_count);
+            corpus::parallel_for(block_count, workers, [&](unsigned worker, std::size_t b) {
+                Prepared& out = blocks[b];
+                out.text.clear();
+                out.ends.clear();
+                out.pairs.clear();
+                Scratch& scratch = scratches[worker];
+                if (scratch.seen.empty()) {
+                    scratch.seen.resize(TRIGRAMS / 64);
+                }
+                std::vector<Trigram>& own = scratch.own;
+                std::string& lowered = scratch.lowered;  // lowercase title, then content
+                std::size_t lowered_ends[2] = {};
+                std::vector<std::uint64_t>& seen = scratch.seen;
+                const std::size_t end = std::min(stop, start + (b + 1) * BLOCK);
+                for (std::size_t i = start + b * BLOCK; i < end; ++i) {
+                    own.clear();
+                    lowered.clear();
+                    for (std::size_t f = 0; f < 2; ++f) {
+                        const text::TextView part =
+                            f == 0 ? articles[i].title : articles[i].content;
+                        const std::size_t from = out.text.size();
+                        text::append_utf8(out.text, part, 0, part.length);
+                        out.ends.push_back(out.text.size());
+                        const std::size_t lowered_from = lowered.size();
+                        text::append_lowercase(lowered, std::string_view(out.text).substr(from));
+                        lowered_ends[f] = lowered.size();
+                        add_trigrams(std::string_view(lowered).substr(lowered_from), own);
+                    }
+                    const std::size_t lowered_from = out.text.size();
+                    out.text += lowered;
+                    out.ends.push_back(lowered_from + lowered_ends[0]);
+                    out.ends.push_back(lowered_from + lowered_ends[1]);
+                    // Each distinct trigram once: marked in `seen`, which is
+                    // cleared again through `own`.
+                    const std::uint64_t article = old_articles + i;
+                    for (const Trigram t : own) {
+                        std::uint64_t& word = seen[t >> 6];
+                        const std::uint64_t bit = std::uint64_t{1} << (t & 63);
+                        if ((word & bit) == 0) {
+                            word |= bit;
+                            out.pairs.push_back(std::uint64_t{t} << 32 | article);
+                        }
+                    }
+                    for (const Trigram t : own) {
+                        seen[t >> 6] = 0;
+                    }
+                }
+                sort_by_trigram(out.pairs, scratch.sorted);
+            });
+            for (const Prepared& block : blocks) {
+                const std::uint64_t shift = built.text.size();
+                built.text += block.text;
+                for (const std::uint64_t e : block.ends) {
+                    built.ends.push_back(shift + e);
+                }
+            }
+            for (const Prepared& block : blocks) {
+                built.append_pairs(block.pairs);
+            }
+        }
+    } catch (...) {
+        built.roll_back(old_articles, old_text, old_lists);
+        throw;
+    }
+}
+
+namespace {
+
+// Writes a file through a buffer, hashing what it writes after the header.
+class FileWriter {
+   public:
+    FileWriter(int fd, std::string path) : fd_(fd), path_(std::move(path)) {
+        state_ = XXH3_createState();
+        if (state_ == nullptr) {
+            throw std::bad_alloc();
+        }
+        XXH3_64bits_reset(state_);
+        buffer_.reserve(BUFFER_BYTES);
+    }
+    ~FileWriter() { XXH3_freeState(state_); }
+    FileWriter(const FileWriter&) = delete;
+    FileWriter& operator=(const FileWriter&) = delete;
+
+    void write(const void* data, std::size_t bytes) {
+        XXH3_64bits_update(state_, data, bytes);
+        const auto* p = static_cast<const char*>(data);
+        while (bytes > 0) {
+            const std::size_t n = std::min(bytes, BUFFER_BYTES - buffer_.size());
+            buffer_.append(p, n);
+            p += n;
+            bytes -= n;
+            if (buffer_.size() == BUFFER_BYTES) {
+                flush();
+            }
+        }
+    }
+    void write_u64(std::uint64_t v) { write(&v, sizeof v); }
+    void flush() {
+        std::size_t done = 0;
+        while (done < buffer_.size()) {
+            const ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
+            if (n < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                throw_errno(path_, "cannot write the index file");
+            }
+            done += static_cast<std::size_t>(n);
+        }
+        buffer_.clear();
+    }
+    std::uint64_t digest() const noexcept { return XXH3_64bits_digest(state_); }
+
+   private:
+    static constexpr std::size_t BUFFER_BYTES = 1 << 20;
+    int fd_;
+    std::string path_;
+    XXH3_state_t* state_;
+    std::string buffer_;
+};
+
+std::string directory_of(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Decodes the first number of a list and gives the offset after it.
+std::size_t first_varint(const std::string& bytes, std::uint32_t& value) noexcept {
+    std::size_t p = 0;
+    value = 0;
+    for (unsigned shift = 0;; shift += 7) {
+        const auto byte = static_cast<unsigned char>(bytes[p++]);
+        value |= std::uint32_t{byte & 0x7Fu} << shift;
+        if (byte < 0x80) {
+            return p;
+        }
+    }
+}
+
+}  // namespace
+
+void ArticleIndex::save(const std::string& path) const {
+    const Built& built = *tail_;
+    const std::size_t based = base_ ? base_->size() : 0;
+    const std::uint64_t base_text = based > 0 ? base_->ends[FIELDS * based - 1] : 0;
+
+    // The directory: the union of both segments' trigrams, in order. A
+    // trigram in both has the base's list followed by the built one's, its
+    // first number rewritten as a difference from the base's last.
+    struct Merged {
+        Trigram trigram;
+        std::size_t base_entry;  // base_->trigrams when none
+        std::size_t list;        // built.lists.size() when none
+    };
+    std::vector<std::size_t> order(built.lists.size());
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        order[k] = k;
+    }
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return built.lists[a].trigram < built.lists[b].trigram;
+    });
+    const std::size_t base_trigrams = base_ ? base_->trigrams : 0;
+    std::vector<Merged> merged;
+    merged.reserve(base_trigrams + order.size());
+    {
+        std::size_t b = 0;
+        std::size_t k = 0;
+        while (b < base_trigrams || k < order.size()) {
+            const Trigram tb = b < base_trigrams ? base_->entry(b).trigram : TRIGRAMS;
+            const Trigram tk = k < order.size() ? built.lists[order[k]].trigram : TRIGRAMS;
+            if (tb < tk) {
+                merged.push_back({tb, b++, built.lists.size()});
+            } else if (tk < tb) {
+                merged.push_back({tk, base_trigrams, order[k++]});
+            } else {
+                merged.push_back({tb, b++, order[k++]});
+            }
+        }
+    }
+    const auto built_list_bytes = [&](const Merged& m, std::string& first, std::size_t& rest) {
+        // The built list's first number, rewritten, and where its rest starts.
+        const Built::List& list = built.lists[m.list];
+        std::uint32_t value = 0;
+        rest = first_varint(list.bytes, value);
+        const std::uint64_t global = based + value;
+        const std::uint64_t previous =
+            m.base_entry < base_trigrams ? base_->entry(m.base_entry).last : 0;
+        first.clear();
+        put_varint(first, static_cast<std::uint32_t>(
+                              m.base_entry < base_trigrams ? global - previous : global));
+    };
+
+    // Offsets of the lists.
+    std::vector<DirEntry> entries(merged.size());
+    std::uint64_t offset = 0;
+    std::string first;
+    for (std::size_t k = 0; k < merged.size(); ++k) {
+        const Merged& m = merged[k];
+        DirEntry& e = entries[k];
+        e = DirEntry{m.trigram, 0, 0, 0, offset};
+        if (m.base_entry < base_trigrams) {
+            const DirEntry b = base_->entry(m.base_entry);
+            e.count = b.count;
+            e.last = b.last;
+            offset += base_->list_end(m.base_entry) - b.offset;
+        }
+        if (m.list < built.lists.size()) {
+            const Built::List& list = built.lists[m.list];
+            std::size_t rest = 0;
+            built_list_bytes(m, first, rest);
+            e.count += list.count;
+            e.last = static_cast<std::uint32_t>(based + list.last);
+            offset += first.size() + list.bytes.size() - rest;
+        }
+    }
+
+    Header header{};
+    std::memcpy(header.magic, MAGIC, sizeof MAGIC);
+    header.version = FILE_VERSION;
+    header.header_bytes = HEADER_BYTES;
+    header.articles = size();
+    header.text_bytes = base_text + built.text.size();
+    header.trigrams = merged.size();
+    header.posting_bytes = offset;
+
+    // A name of its own for each save of this process, created afresh: two
+    // saves to one path at once each write their own file.
+    static std::atomic<std::uint64_t> saves{0};
+    const std::string temporary =
+        path + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(saves.fetch_add(1));
+    const int fd =
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        throw_errno(temporary, "cannot create the index file");
+    }
+    const auto fail = [&] {
+        const int error = errno;
+        ::close(fd);
+        ::unlink(temporary.c_str());
+        errno = error;
+    };
+    try {
+        FileWriter out(fd, temporary);
+        // The header is written last, once the body's checksum is known.
+        if (::lseek(fd, static_cast<off_t>(HEADER_BYTES), SEEK_SET) < 0) {
+            throw_errno(temporary, "cannot write the index file");
+        }
+        for (std::size_t i = 0; i < FIELDS * based; ++i) {
+            out.write_u64(base_->ends[i]);
+        }
+        for (const std::uint64_t e : built.ends) {
+            out.write_u64(base_text + e);
+        }
+        if (base_) {
+            out.write(base_->text, base_text);
+        }
+        out.write(built.text.data(), built.text.size());
+        const char zeros[8] = {};
+        out.write(zeros, padded8(header.text_bytes) - header.text_bytes);
+        out.write(entries.data(), entries.size() * sizeof(DirEntry));
+        for (const Merged& m : merged) {
+            if (m.base_entry < base_trigrams) {
+                const DirEntry b = base_->entry(m.base_entry);
+                out.write(base_->postings + b.offset, base_->list_end(m.base_entry) - b.offset);
+            }
+            if (m.list < built.lists.size()) {
+                std::size_t rest = 0;
+                built_list_bytes(m, first, rest);
+                const std::string& bytes = built.lists[m.list].bytes;
+                out.write(first.data(), first.size());
+                out.write(bytes.data() + rest, bytes.size() - rest);
+            }
+        }
+        out.flush();
+        header.body_checksum = out.digest();
+        header.header_checksum = XXH3_64bits(&header, offsetof(Header, header_checksum));
+        if (::pwrite(fd, &header, sizeof header, 0) != static_cast<ssize_t>(sizeof header)) {
+            throw_errno(temporary, "cannot write the index file");
+        }
+        if (::fsync(fd) != 0) {
+            throw_errno(temporary, "cannot write the index file");
+        }
+    } catch (...) {
+        fail();
+        throw;
+    }
+    if (::close(fd) != 0) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        errno = error;
+        throw_errno(temporary, "cannot write the index file");
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        errno = error;
+        throw_errno(path, "cannot replace the index file");
+    }
+    // The rename itself is made durable by flushing the directory.
+    const int dir = ::open(directory_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+}
+
+std::unique_ptr<ArticleIndex> ArticleIndex::load(const std::string& path) {
+    auto mapped = std::make_unique<Mapped>();
+    mapped->path = path;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        throw_errno(path, "cannot open the index file");
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        throw_errno(path, "cannot open the index file");
+    }
+    const auto file_bytes = static_cast<std::uint64_t>(st.st_size);
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw IndexFileError("not a regular file");
+    }
+    if (file_bytes < sizeof MAGIC) {
+        ::close(fd);
+        throw IndexFileError("not a parvenkel article index (" + std::to_string(file_bytes) +
+                             " bytes)");
+    }
+    void* map = ::mmap(nullptr, file_bytes, PROT_READ, MAP_SHARED, fd, 0);
+    const int map_error = errno;
+    ::close(fd);
+    if (map == MAP_FAILED) {
+        errno = map_error;
+        throw_errno(path, "cannot map the index file");
+    }
+    mapped->map = map;
+    mapped->map_bytes = file_bytes;
+    const auto* bytes = static_cast<const unsigned char*>(map);
+
+    if (std::memcmp(bytes, MAGIC, sizeof MAGIC) != 0) {
+        throw IndexFileError("not a parvenkel article index (wrong magic number)");
+    }
+    if (file_bytes < HEADER_BYTES) {
+        throw IndexFileError("truncated: " + std::to_string(file_bytes) +
+                             " bytes, shorter than the header");
+    }
+    Header header;
+    std::memcpy(&header, bytes, sizeof header);
+    if (header.version != FILE_VERSION) {
+        throw IndexFileError("unsupported format version " + std::to_string(header.version) +
+                             " (this version of parvenkel reads version " +
+                             std::to_string(FILE_VERSION) + ")");
+    }
+    if (header.header_checksum != XXH3_64bits(&header, offsetof(Header, header_checksum)) ||
+        header.header_bytes != HEADER_BYTES) {
+        throw IndexFileError("damaged header (checksum mismatch)");
+    }
+    // The size the header announces, computed without overflow.
+    constexpr std::uint64_t LIMIT = std::uint64_t{1} << 56;
+    if (header.articles > MAX_ARTICLES || header.text_bytes > LIMIT || header.trigrams > TRIGRAMS ||
+        header.posting_bytes > LIMIT) {
+        throw IndexFileError("damaged header (sizes out of range)");
+    }
+    const std::uint64_t expected = HEADER_BYTES + 8 * FIELDS * header.articles +
+                                   padded8(header.text_bytes) + sizeof(DirEntry) * header.trigrams +
+                                   header.posting_bytes;
+    if (file_bytes < expected) {
+        throw IndexFileError("truncated: " + std::to_string(file_bytes) + " bytes of " +
+                             std::to_string(expected));
+    }
+    if (file_bytes > expected) {
+        throw IndexFileError(std::to_string(file_bytes - expected) +
+                             " bytes of unknown data after the index");
+    }
+    if (XXH3_64bits(bytes + HEADER_BYTES, file_bytes - HEADER_BYTES) != header.body_checksum) {
+        throw IndexFileError("damaged (checksum mismatch)");
+    }
+    mapped->articles = static_cast<std::size_t>(header.articles);
+    mapped->ends = reinterpret_cast<const std::uint64_t*>(bytes + HEADER_BYTES);
+    mapped->text =
+        reinterpret_cast<const char*>(bytes + HEADER_BYTES + 8 * FIELDS * header.articles);
+    mapped->directory =
+        bytes + HEADER_BYTES + 8 * FIELDS * header.articles + padded8(header.text_bytes);
+    mapped->trigrams = static_cast<std::size_t>(header.trigrams);
+    mapped->postings = mapped->directory + sizeof(DirEntry) * header.trigrams;
+    mapped->posting_bytes = static_cast<std::size_t>(header.posting_bytes);
+
+    // A file with a good checksum but inconsistent contents was not written
+    // by this code: checked all the same, so that no offset reaches outside
+    // the file and no text is malformed.
+    std::uint64_t previous = 0;
+    for (std::size_t k = 0; k < FIELDS * mapped->articles; ++k) {
+        const std::uint64_t end = mapped->ends[k];
+        if (end < previous || end > header.text_bytes) {
+            throw IndexFileError("inconsistent text offsets");
+        }
+        // The fields given (not the lowercase ones, which are only compared
+        // byte for byte) become str objects: they must be UTF-8.
+        if (k % FIELDS <= CONTENT &&
+            !is_valid_utf8({mapped->text + previous, static_cast<std::size_t>(end - previous)})) {
+            throw IndexFileError("malformed UTF-8 in article " + std::to_string(k / FIELDS));
+        }
+        previous = end;
+    }
+    if (previous != header.text_bytes) {
+        throw IndexFileError("inconsistent text offsets");
+    }
+    for (std::size_t k = 0; k < mapped->trigrams; ++k) {
+        const DirEntry e = mapped->entry(k);
+        const bool ordered = k == 0 ? e.offset == 0
+                                    : e.trigram > mapped->entry(k - 1).trigram &&
+                                          e.offset > mapped->entry(k - 1).offset;
+        if (!ordered || e.trigram >= TRIGRAMS || e.offset >= mapped->posting_bytes ||
+            e.count == 0 || e.last >= mapped->articles) {
+            throw IndexFileError("inconsistent trigram directory");
+        }
+    }
+    auto index = std::make_unique<ArticleIndex>();
+    index->base_ = std::move(mapped);
+    return index;
+}
+
+}  // namespace parvenkel::index

@@ -1,0 +1,106 @@
+// An exact trigram index over articles, for many queries against one corpus.
+//
+// Each article keeps its title and content in UTF-8, and their lowercase
+// forms (to_lowercase, as score_article makes them). The index holds, for
+// every three-byte sequence (trigram) of the lowercased title or content,
+// the list of articles that have it. A query's lowercase form of at least
+// three bytes can only occur in an article that has all of its trigrams, so
+// intersecting their lists gives a superset of the articles that score
+// above 0; each of those is then scored by score_article's byte tests on
+// its lowercase forms. Shorter queries are answered by testing every article.
+//
+// Articles live in up to two segments: one read from a file (memory-mapped,
+// read-only) and one built in memory, which takes articles added later.
+// Posting lists are stored as the differences between successive article
+// numbers in variable-length integers, in memory as in the file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "text/text_view.hpp"
+
+namespace parvenkel::index {
+
+// A file that is not a readable index: truncated, damaged, of another
+// kind or of another version. what() names the problem (not the file).
+class IndexFileError : public std::runtime_error {
+   public:
+    using std::runtime_error::runtime_error;
+};
+
+// A failed system call on `path`, with its errno.
+class IndexIoError : public std::runtime_error {
+   public:
+    IndexIoError(int error, std::string path, const std::string& what)
+        : std::runtime_error(what), error_(error), path_(std::move(path)) {}
+    int error() const noexcept { return error_; }
+    const std::string& path() const noexcept { return path_; }
+
+   private:
+    int error_;
+    std::string path_;
+};
+
+inline constexpr std::uint32_t FILE_VERSION = 1;
+
+struct Article {
+    text::TextView title;
+    text::TextView content;
+};
+
+struct Ranked {
+    double score;
+    std::size_t position;
+};
+
+class ArticleIndex {
+   public:
+    ArticleIndex();
+    ~ArticleIndex();
+    ArticleIndex(const ArticleIndex&) = delete;
+    ArticleIndex& operator=(const ArticleIndex&) = delete;
+
+    // Opens the index file at `path`, memory-mapped; throws IndexFileError
+    // or IndexIoError.
+    static std::unique_ptr<ArticleIndex> load(const std::string& path);
+
+    // Adds articles after those already held, numbering them on; lowercases
+    // and splits them on up to `workers` threads.
+    void add(const std::vector<Article>& articles, unsigned workers);
+
+    std::size_t size() const noexcept;
+    std::string_view title(std::size_t position) const noexcept;
+    std::string_view content(std::size_t position) const noexcept;
+
+    // score_article of every article against `query`.
+    std::vector<double> scores(text::TextView query) const;
+    // The articles by score, highest first, equal scores in position order;
+    // those scoring 0 only when include_zero; at most top_n.
+    std::vector<Ranked> rank(text::TextView query, std::uint64_t top_n, bool include_zero) const;
+
+    // Writes the whole index to `path` through a temporary file in the same
+    // directory, renamed over `path` once complete and flushed to disk.
+    void save(const std::string& path) const;
+
+    struct Mapped;
+    struct Built;
+
+   private:
+    // Scores above 0 of the articles that may match the lowered query, in
+    // position order.
+    std::vector<Ranked> matches(const std::string& lowered_query) const;
+
+    std::unique_ptr<Mapped> base_;  // from a file, or none
+    std::unique_ptr<Built> tail_;   // numbered after base_
+};
+
+// Checks that `bytes` is well-formed UTF-8.
+bool is_valid_utf8(std::string_view bytes) noexcept;
+
+}  // namespace parvenkel::index

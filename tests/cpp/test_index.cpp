@@ -1,0 +1,145 @@
+// The article index: a failed allocation while adding leaves it as it was,
+// and a file whose checksums were made to match contents this code never
+// writes is refused, or its damaged list reported, rather than read out of
+// bounds (the Python suite checks the scores and the damage a checksum
+// finds).
+#include <doctest/doctest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "index/index.hpp"
+
+#define XXH_INLINE_ALL
+#include <xxhash.h>
+
+namespace parvenkel::testing {
+extern std::atomic<long> allocations_until_failure;
+}
+
+namespace {
+
+using parvenkel::index::Article;
+using parvenkel::index::ArticleIndex;
+using parvenkel::index::IndexFileError;
+using parvenkel::text::TextView;
+
+std::vector<Article> as_articles(const std::vector<std::string>& parts) {
+    std::vector<Article> articles;
+    for (std::size_t k = 0; k + 1 < parts.size(); k += 2) {
+        articles.push_back({TextView::utf8(parts[k]), TextView::utf8(parts[k + 1])});
+    }
+    return articles;
+}
+
+const std::vector<std::string> QUERIES = {"market", "ma",  "\xce\xbf\xce\xb4\xce\xbf\xcf\x82",
+                                          "the",    "zzz", "i\xcc\x87"};
+
+std::vector<std::vector<double>> all_scores(const ArticleIndex& index) {
+    std::vector<std::vector<double>> out;
+    for (const std::string& q : QUERIES) {
+        out.push_back(index.scores(TextView::utf8(q)));
+    }
+    return out;
+}
+
+std::string read_file(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Writes `bytes` with both checksums made to match.
+void write_checksummed(const std::filesystem::path& path, std::string bytes) {
+    const std::uint64_t body = XXH3_64bits(bytes.data() + 64, bytes.size() - 64);
+    std::memcpy(bytes.data() + 48, &body, 8);
+    const std::uint64_t header = XXH3_64bits(bytes.data(), 56);
+    std::memcpy(bytes.data() + 56, &header, 8);
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<long>(bytes.size()));
+}
+
+}  // namespace
+
+TEST_CASE("a failed allocation while adding articles leaves the index as it was") {
+    std::vector<std::string> first;
+    std::vector<std::string> more;
+    for (std::size_t k = 0; k < 40; ++k) {
+        first.push_back("Market " + std::to_string(k));
+        first.push_back(k % 3 ? "the market" : "\xce\x9f\xce\x94\xce\x9f\xce\xa3 zzz");
+        more.push_back("\xc4\xb0stanbul " + std::to_string(k) + std::string(k, 'z'));
+        more.push_back(k % 2 ? "ma" : "the end of the market");
+    }
+    ArticleIndex whole;
+    whole.add(as_articles(first), 1);
+    whole.add(as_articles(more), 1);
+    const auto expected_after = all_scores(whole);
+
+    ArticleIndex index;
+    index.add(as_articles(first), 1);
+    const auto expected_before = all_scores(index);
+    for (long n = 0;; ++n) {
+        parvenkel::testing::allocations_until_failure = n;
+        bool failed = false;
+        try {
+            index.add(as_articles(more), 2);
+        } catch (const std::bad_alloc&) {
+            failed = true;
+        }
+        parvenkel::testing::allocations_until_failure = -1;
+        if (!failed) {
+            CHECK(index.size() == 80);
+            CHECK(all_scores(index) == expected_after);
+            break;
+        }
+        REQUIRE(index.size() == 40);
+        REQUIRE(all_scores(index) == expected_before);
+    }
+}
+
+TEST_CASE("a checksummed file with inconsistent contents is refused, a damaged list reported") {
+    const auto folder = std::filesystem::temp_directory_path() /
+                        ("parvenkel-index-test-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    const auto path = folder / "articles.idx";
+    ArticleIndex index;
+    index.add(as_articles({"zzzz", "", "azzz", ""}), 1);
+    index.save(path.string());
+    const std::string good = read_file(path);
+    const auto refused = [&](std::string bytes, const std::string& problem) {
+        write_checksummed(path, std::move(bytes));
+        CHECK_THROWS_WITH_AS(ArticleIndex::load(path.string()), problem.c_str(), IndexFileError);
+    };
+
+    std::string bytes = good;
+    const std::uint64_t too_far = 1000;
+    std::memcpy(bytes.data() + 64, &too_far, 8);  // the first title's end
+    refused(bytes, "inconsistent text offsets");
+
+    bytes = good;
+    const std::size_t text_at = 64 + 8 * 4 * 2;
+    bytes[text_at] = '\xff';  // in the first title
+    refused(bytes, "malformed UTF-8 in article 0");
+
+    bytes = good;
+    bytes[16] = 9;  // nine articles announced
+    refused(bytes, "truncated: " + std::to_string(good.size()) + " bytes of " +
+                       std::to_string(good.size() + 7 * 32));
+
+    // The last list is that of "zzz", the greatest trigram: articles 0 and
+    // 1. A difference of 127 names an article that does not exist.
+    bytes = good;
+    bytes.back() = '\x7f';
+    write_checksummed(path, bytes);
+    const auto loaded = ArticleIndex::load(path.string());
+    CHECK(loaded->scores(TextView::utf8("azz")) == std::vector<double>{0.0, 1000.0});
+    CHECK_THROWS_WITH_AS(loaded->scores(TextView::utf8("zzz")), "damaged posting list",
+                         IndexFileError);
+    std::filesystem::remove_all(folder);
+}

@@ -1,0 +1,110 @@
+"""ArticleIndex against rank_articles and score_many, which define its
+results, and its file: every kind of damage is refused by name."""
+
+import os
+import signal
+import subprocess
+import sys
+
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+from strategies import articles
+
+from parvenkel import ArticleIndex, rank_articles, score_many
+
+
+@settings(max_examples=150, deadline=None)
+@given(
+    items=st.lists(articles(), max_size=25),
+    extra=st.lists(st.integers(0, 24), max_size=5),
+    cut=st.integers(0, 25),
+    top_n=st.sampled_from([None, 0, 1, 3, 40]),
+    workers=st.sampled_from([1, 2]),
+)
+def test_same_results_as_the_scan(tmp_path_factory, items, extra, cut, top_n, workers):
+    pairs = [(title, content) for title, content, _ in items]
+    queries = [query for _, _, query in items] + ["", "\u0130", "\u03a3", "\u03c2 "]
+    queries += [pairs[k % len(pairs)][0][:3] for k in extra if pairs]
+    # Built in two steps, the first saved and loaded again in between.
+    index = ArticleIndex(pairs[:cut], workers=workers)
+    path = tmp_path_factory.mktemp("index") / "articles.idx"
+    index.save(path)
+    loaded = ArticleIndex.load(path)
+    index.add(pairs[cut:])
+    loaded.add([{"title": title, "content": content} for title, content in pairs[cut:]])
+    for built in (index, loaded):
+        assert len(built) == len(pairs)
+        for query in queries:
+            assert built.scores(query) == score_many(pairs, query)
+            for include_zero in (False, True):
+                expected = rank_articles(pairs, query, top_n, include_zero=include_zero)
+                assert built.rank(query, top_n, include_zero=include_zero) == expected
+
+
+def damaged(data, kind):
+    if kind == "truncated":
+        return data[:-5]
+    if kind == "shorter than the header":
+        return data[:20]
+    if kind == "trailing bytes":
+        return data + b"\0"
+    if kind == "body bit":
+        return data[:-3] + bytes([data[-3] ^ 0x10]) + data[-2:]
+    if kind == "header bit":
+        return data[:17] + bytes([data[17] ^ 1]) + data[18:]
+    if kind == "version":
+        return data[:8] + (99).to_bytes(4, "little") + data[12:]
+    if kind == "foreign":
+        return b"SQLite format 3\0" + data[16:]
+    return b""
+
+
+@pytest.mark.parametrize(
+    ("kind", "message"),
+    [
+        ("truncated", r"truncated: \d+ bytes of \d+"),
+        ("shorter than the header", "truncated: 20 bytes, shorter than the header"),
+        ("trailing bytes", "1 bytes of unknown data after the index"),
+        ("body bit", r"damaged \(checksum mismatch\)"),
+        ("header bit", r"damaged header \(checksum mismatch\)"),
+        ("version", r"unsupported format version 99 \(this version of parvenkel reads version 1\)"),
+        ("foreign", r"not a parvenkel article index \(wrong magic number\)"),
+        ("empty", r"not a parvenkel article index \(0 bytes\)"),
+    ],
+)
+def test_a_damaged_file_is_refused_by_name(tmp_path, kind, message):
+    path = tmp_path / "articles.idx"
+    ArticleIndex([("Market news", "the market"), ("\u039f\u0394\u039f\u03a3", "")]).save(path)
+    path.write_bytes(damaged(path.read_bytes(), kind))
+    with pytest.raises(ValueError, match=f"^article index file '{path}': {message}$"):
+        ArticleIndex.load(path)
+
+
+# Python ignores SIGXFSZ: a write past the limit fails with EFBIG. With
+# the default action the process is killed in the middle of the write.
+CRASHING_SAVE = """
+import resource, signal, sys
+signal.signal(signal.SIGXFSZ, getattr(signal, sys.argv[2]))
+from parvenkel import ArticleIndex
+index = ArticleIndex([("t%d" % k, "some text %d" % k) for k in range(20000)])
+resource.setrlimit(resource.RLIMIT_FSIZE, (100_000, 100_000))
+index.save(sys.argv[1])
+"""
+
+
+@pytest.mark.parametrize("killed", [True, False])
+def test_a_save_that_fails_half_way_leaves_the_old_file(tmp_path, killed):
+    path = tmp_path / "articles.idx"
+    old = ArticleIndex([("Market", "old")])
+    old.save(path)
+    before = path.read_bytes()
+    action = "SIG_DFL" if killed else "SIG_IGN"
+    run = subprocess.run([sys.executable, "-c", CRASHING_SAVE, path, action], capture_output=True, text=True)
+    if killed:
+        assert run.returncode == -signal.SIGXFSZ
+    else:
+        assert run.returncode == 1 and "OSError: [Errno 27] File too large" in run.stderr
+        assert os.listdir(tmp_path) == ["articles.idx"]  # the temporary file is gone
+    assert path.read_bytes() == before
+    assert ArticleIndex.load(path).rank("market") == old.rank("market")
