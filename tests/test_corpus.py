@@ -31,10 +31,14 @@ def ordered(pairs):
 
 # Large enough to take the threaded path and be cut into pieces.
 BIG = " ".join(VOCABULARY * 3000) + "\u3000" + "\u039f\u0394\u039f\u03a3 " * 100_000
+# Texts of two forms with words longer than a block, counted one after the
+# other by one table: what the first leaves behind must not leak into the
+# second.
+FORMS = ["\u4e2d\u6587\u300c\u3042\u300d" * 200 + " x", ("\u00ab" + "ab" * 40 + "\u00bb ") * 3]
 
 
 @given(
-    texts=st.lists(documents(), max_size=6),
+    texts=st.lists(st.one_of(documents(), st.sampled_from(FORMS)), max_size=6),
     workers=st.sampled_from([1, 2, 3, -1]),
     big=st.booleans(),
     cut=st.integers(0, 5),

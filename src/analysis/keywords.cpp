@@ -712,6 +712,10 @@ class KeywordCounter {
                     // Every field is written before it is read.
                     three_ = std::make_unique_for_overwrite<ThreeChunk>();
                 }
+            }
+            if (three_) {
+                // Also for a text of another form counted after one that
+                // had them: no block of this chunk is classified yet.
                 three_->classified = 0;
             }
             classify(units + pos, length);
