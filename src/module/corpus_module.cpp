@@ -15,6 +15,7 @@
 
 #include "corpus/corpus.hpp"
 #include "module/call_frame.hpp"
+#include "module/workers.hpp"
 
 namespace parvenkel::module {
 namespace {
@@ -63,56 +64,10 @@ PyObject* set_from_exception(std::exception_ptr error) {
 
 PyObject* translate_exception() { return set_from_exception(std::current_exception()); }
 
-// Runs `work` (which must not touch the interpreter), with the interpreter
-// released when `release` is set; returns the exception it threw, if any.
-template <class Work>
-std::exception_ptr run_work(bool release, Work&& work) {
-    std::exception_ptr error;
-    if (release) {
-        Py_BEGIN_ALLOW_THREADS;
-        try {
-            work();
-        } catch (...) {
-            error = std::current_exception();
-        }
-        Py_END_ALLOW_THREADS;
-    } else {
-        try {
-            work();
-        } catch (...) {
-            error = std::current_exception();
-        }
-    }
-    return error;
-}
-
 const char* type_name(PyObject* obj) { return Py_TYPE(obj)->tp_name; }
 
 // ---------------------------------------------------------------------------
 // Argument conversions. Each returns false with an exception set.
-
-bool convert_workers(PyObject* obj, unsigned& out) {
-    if (obj == nullptr) {
-        out = 1;
-        return true;
-    }
-    Ref index(PyNumber_Index(obj));
-    if (!index) {
-        PyErr_Format(PyExc_TypeError, "workers must be an int, not '%.100s'", type_name(obj));
-        return false;
-    }
-    int overflow = 0;
-    const long long value = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
-    if (value == -1 && PyErr_Occurred()) {
-        return false;
-    }
-    if (overflow < 0 || (overflow == 0 && value < 1 && value != -1)) {
-        PyErr_SetString(PyExc_ValueError, "workers must be a positive int, or -1 for every core");
-        return false;
-    }
-    out = corpus::worker_count(overflow > 0 ? 1024 : value);
-    return true;
-}
 
 // top_n: None (every entry) or an int from 0 up; larger than any count of
 // entries means every entry.

@@ -12,6 +12,7 @@
 #include "corpus/corpus.hpp"
 #include "index/index.hpp"
 #include "module/call_frame.hpp"
+#include "module/workers.hpp"
 
 namespace parvenkel::module {
 namespace {
@@ -57,27 +58,6 @@ PyObject* set_from_exception(std::exception_ptr error, PyObject* path) {
     }
 }
 
-template <class Work>
-std::exception_ptr run_work(bool release, Work&& work) {
-    std::exception_ptr error;
-    if (release) {
-        Py_BEGIN_ALLOW_THREADS;
-        try {
-            work();
-        } catch (...) {
-            error = std::current_exception();
-        }
-        Py_END_ALLOW_THREADS;
-    } else {
-        try {
-            work();
-        } catch (...) {
-            error = std::current_exception();
-        }
-    }
-    return error;
-}
-
 class Locked {
    public:
     explicit Locked(IndexObject* self) : self_(self) { PyMutex_Lock(&self_->lock); }
@@ -88,25 +68,6 @@ class Locked {
    private:
     IndexObject* self_;
 };
-
-bool convert_workers(PyObject* obj, unsigned& out) {
-    Ref index(PyNumber_Index(obj));
-    if (!index) {
-        PyErr_Format(PyExc_TypeError, "workers must be an int, not '%.100s'", type_name(obj));
-        return false;
-    }
-    int overflow = 0;
-    const long long value = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
-    if (value == -1 && PyErr_Occurred()) {
-        return false;
-    }
-    if (overflow < 0 || (overflow == 0 && value < 1 && value != -1)) {
-        PyErr_SetString(PyExc_ValueError, "workers must be a positive int, or -1 for every core");
-        return false;
-    }
-    out = corpus::worker_count(overflow > 0 ? 1024 : value);
-    return true;
-}
 
 bool convert_query(PyObject* obj, text::TextView& out) {
     if (!PyUnicode_Check(obj)) {
