@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,10 +22,33 @@ inline constexpr double CONTENT_CONTAINS_BONUS = 100.0;
 // Relevance of an article to a query: 0, 100, 500, 600, 1000 or 1100.
 double score_article(text::TextView title, text::TextView content, text::TextView query);
 double score_article(std::string_view title, std::string_view content, std::string_view query);
-// The same with the query already lowercased (to_lowercase), for scoring
-// many articles against one query.
-double score_lowered_query(text::TextView title, text::TextView content,
-                           const std::string& lowered_query);
+
+// score_article against one query for many articles: the query is
+// lowercased, and what the searches of a body need is prepared, once.
+// Titles and contents of two or four bytes a unit are taken unchecked: one
+// that holds a surrogate, which has no UTF-8 form, gets no score
+// (std::nullopt). A content is checked as it is searched, in the same pass.
+class QueryScorer {
+   public:
+    // Room for the lowercase form of a title, kept from one article to the
+    // next (one per thread).
+    struct Scratch {
+        std::string utf8;
+        std::string lowered;
+    };
+
+    explicit QueryScorer(text::TextView query);
+    ~QueryScorer();
+    QueryScorer(const QueryScorer&) = delete;
+    QueryScorer& operator=(const QueryScorer&) = delete;
+
+    std::optional<double> score(text::TextView title, text::TextView content,
+                                Scratch& scratch) const;
+
+   private:
+    struct Prepared;
+    std::unique_ptr<const Prepared> prepared_;
+};
 
 // True when `needle` occurs in `haystack` (byte comparison).
 bool is_contained_in(std::string_view needle, std::string_view haystack) noexcept;
@@ -64,10 +88,10 @@ Keywords extract_keywords(text::TextView text, std::vector<std::string> stop_wor
 Keywords extract_keywords(std::string_view text, std::vector<std::string> stop_words,
                           std::uint64_t top_n);
 
-// The vector instructions keyword extraction may use, at most: by default
-// the best the processor has. Tests lower the limit to reach the kernels of
-// every instruction set on one machine.
+// The vector instructions keyword extraction and the searches of scoring
+// may use, at most: by default the best the processor has. Tests lower the
+// limit to reach the kernels of every instruction set on one machine.
 enum class Kernels : std::uint8_t { SCALAR, SSE2, AVX2 };
-void limit_keyword_kernels(Kernels most) noexcept;
+void limit_kernels(Kernels most) noexcept;
 
 }  // namespace parvenkel::analysis

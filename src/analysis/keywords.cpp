@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "analysis/analysis.hpp"
+#include "analysis/kernels.hpp"
 #include "analysis/word_counting.hpp"
 #include "analysis/word_table.hpp"
 #include "text/char_classes.hpp"
@@ -642,22 +643,7 @@ PARVENKEL_AVX2 std::size_t gather_letters(const unsigned char* low, const std::u
 // The instruction sets a kernel can be chosen from.
 using Isa = Kernels;
 
-std::atomic<Isa> kernel_limit{Isa::AVX2};
-
-Isa best_isa() noexcept {
-    [[maybe_unused]] const Isa limit = kernel_limit.load(std::memory_order_relaxed);
-#if defined(PARVENKEL_AVX2_TARGET)
-    if (limit >= Isa::AVX2 && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2")) {
-        return Isa::AVX2;
-    }
-#endif
-#if defined(PARVENKEL_SSE2)
-    if (limit >= Isa::SSE2) {
-        return Isa::SSE2;
-    }
-#endif
-    return Isa::SCALAR;
-}
+Isa best_isa() noexcept { return usable_kernels(); }
 
 inline std::uint64_t low_bits(unsigned count) noexcept {
     return count >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1;
@@ -1612,10 +1598,6 @@ Keywords extract_keywords(text::TextView text, std::vector<std::string> stop_wor
         result.pairs.push_back({result.store.add(entry.word), entry.count});
     }
     return result;
-}
-
-void limit_keyword_kernels(Kernels most) noexcept {
-    kernel_limit.store(most, std::memory_order_relaxed);
 }
 
 Keywords extract_keywords(std::string_view text, std::vector<std::string> stop_words,

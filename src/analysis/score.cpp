@@ -4,9 +4,12 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <type_traits>
 #include <vector>
 
 #include "analysis/analysis.hpp"
+#include "analysis/kernels.hpp"
 #include "text/lanes.hpp"
 #include "text/lowercase.hpp"
 #include "text/simd.hpp"
@@ -34,7 +37,7 @@ constexpr bool is_ascii_lower_letter(unsigned char byte) noexcept {
 }
 #endif
 
-enum class Search { FOUND, ABSENT, UNDECIDED };
+enum class Search { FOUND, ABSENT, UNDECIDED, SURROGATE };
 
 // The quick searches below verify candidate positions one by one, which on
 // a periodic text (where nearly every position is one) costs up to the
@@ -81,13 +84,14 @@ class AsciiSearch {
         std::size_t i = 0;
         if (m_ <= n_) {
             Search found = Search::ABSENT;
+            [[maybe_unused]] const Kernels kernels = usable_kernels();
 #if defined(PARVENKEL_AVX2_TARGET)
-            if (__builtin_cpu_supports("avx2")) {
+            if (kernels == Kernels::AVX2) {
                 found = scan_avx2(i);
             }
 #endif
 #if defined(PARVENKEL_SSE2)
-            if (found == Search::ABSENT) {
+            if (found == Search::ABSENT && kernels >= Kernels::SSE2) {
                 found = scan_sse2(i);
             }
 #endif
@@ -376,24 +380,320 @@ bool lowercase_units_window_contains(std::basic_string_view<Unit> needle,
 // The one character that lowercases to several code points (U+0069 U+0307).
 constexpr char32_t EXPANDS = 0x0130;
 
-// Searches the lowercase form of a fixed-width text for `needle` (lowercase
-// code points, not empty) without building that form. Every character but
-// U+0130 lowercases to one code point, so while the text holds no U+0130 a
-// match starts at a code unit and spans as many units as the needle has
-// code points. Candidates are the positions whose first and last units are
-// among the code points that lowercase to the needle's first and last (a
-// block of units at a time), and each is verified unit by unit. Gives up
-// (UNDECIDED) on a U+0130, and when verification costs too much, so that
-// an adversarial text goes on with a linear search; every position before
-// `stopped` is then ruled out (see resume_at).
 template <class Unit>
-Search search_lowercase_units(std::u32string_view needle, std::basic_string_view<Unit> hay,
-                              std::size_t& stopped) noexcept {
-    constexpr char32_t MAX_UNIT = sizeof(Unit) == 1 ? 0xFF : sizeof(Unit) == 2 ? 0xFFFF : 0x10FFFF;
-    constexpr bool CAN_EXPAND = EXPANDS <= MAX_UNIT;
+constexpr char32_t MAX_UNIT = sizeof(Unit) == 1   ? 0xFF
+                              : sizeof(Unit) == 2 ? 0xFFFF
+                                                  : 0x10FFFF;
+
+// A lowercased query as the body searches take it.
+struct Needle {
+    std::string_view utf8;
+    bool ascii = false;
+    std::u32string cps;  // its code points, once decoded
+    char32_t max_cp = 0;
+
+    explicit Needle(std::string_view lowered) : utf8(lowered), ascii(is_ascii(lowered)) {}
+
+    void decode() {
+        for (std::size_t i = 0; i < utf8.size();) {
+            const text::Utf8Char c = text::decode_utf8(utf8.data() + i);
+            cps.push_back(c.cp);
+            max_cp = std::max(max_cp, c.cp);
+            i += c.length;
+        }
+    }
+};
+
+// How the vector kernels pick candidates for one needle character: units
+// equal to `value` once OR-ed with `fold`, or equal to `other`. A fold of
+// 0x20 takes both members of a pair that differ in that bit alone (A and a,
+// Ж and ж, Å and å) in one comparison; `other` takes one more source.
+struct LaneTest {
+    char32_t fold = 0;
+    char32_t value = 0;
+    char32_t other = 0;
+    bool needs_other = false;
+};
+
+// The candidate filter of a needle in text of one unit width: its first
+// character and the one at `second` (the last that needs the fewest
+// comparisons). Unusable when the first character has more sources than
+// two comparisons take; every position is then verified.
+struct UnitFilter {
+    bool usable = false;
+    std::size_t second = 0;
+    LaneTest first;
+    LaneTest at_second;
+    bool needs_other = false;
+};
+
+// The test for a lowercase code point whose sources (lowercase_sources) fit
+// `max_unit`; false if two comparisons cannot cover them.
+bool make_lane_test(char32_t lowered, char32_t max_unit, LaneTest& test) noexcept {
+    char32_t sources[text::LOWER_SOURCES_MAX];
+    std::size_t count = text::lowercase_sources(lowered, sources);
+    count = static_cast<std::size_t>(
+        std::remove_if(sources, sources + count, [&](char32_t cp) { return cp > max_unit; }) -
+        sources);
+    for (std::size_t a = 0; a < count; ++a) {
+        for (std::size_t b = a + 1; b < count; ++b) {
+            if ((sources[a] ^ sources[b]) != 0x20) {
+                continue;
+            }
+            if (count > 3) {
+                return false;
+            }
+            test.fold = 0x20;
+            test.value = sources[a] | 0x20;
+            const std::size_t rest = 3 - a - b;  // the third index, when there is one
+            test.needs_other = count == 3;
+            test.other = test.needs_other ? sources[rest] : test.value;
+            return true;
+        }
+    }
+    if (count > 2) {
+        return false;
+    }
+    test.fold = 0;
+    test.value = sources[0];
+    test.needs_other = count == 2;
+    test.other = sources[count - 1];
+    return true;
+}
+
+template <class Unit>
+UnitFilter make_unit_filter(std::u32string_view needle) noexcept {
+    UnitFilter filter;
+    if (needle.empty() || !make_lane_test(needle[0], MAX_UNIT<Unit>, filter.first)) {
+        return filter;
+    }
+    filter.usable = true;
+    filter.at_second = filter.first;
+    // The last character that one comparison takes, else the last that two do.
+    bool cheap = false;
+    for (std::size_t k = needle.size() - 1; k > 0 && !cheap; --k) {
+        LaneTest test;
+        if (!make_lane_test(needle[k], MAX_UNIT<Unit>, test) ||
+            (filter.second != 0 && test.needs_other)) {
+            continue;
+        }
+        filter.second = k;
+        filter.at_second = test;
+        cheap = !test.needs_other;
+    }
+    filter.needs_other = filter.first.needs_other || filter.at_second.needs_other;
+    return filter;
+}
+
+// One mask bit per unit of a byte mask: the lowest byte of each lane.
+template <class Unit>
+constexpr std::uint64_t LANE_BITS = sizeof(Unit) == 1   ? ~std::uint64_t{0}
+                                    : sizeof(Unit) == 2 ? 0x5555555555555555
+                                                        : 0x1111111111111111;
+
+// Verifies the candidates of a step that starts at unit `at`, one per lane
+// bit of the byte mask: FOUND or UNDECIDED end the search there.
+template <class Unit, class Verify>
+Search verify_candidates(std::uint64_t mask, std::size_t at, Verify& verify) noexcept {
+    for (mask &= LANE_BITS<Unit>; mask != 0; mask &= mask - 1) {
+        const std::size_t pos = at + static_cast<std::size_t>(__builtin_ctzll(mask)) / sizeof(Unit);
+        if (const Search found = verify(pos); found != Search::ABSENT) {
+            return found;
+        }
+    }
+    return Search::ABSENT;
+}
+
+// A step whose units include U+0130 or, when checked, a surrogate:
+// SURROGATE if there is one (the text has no UTF-8 form), else UNDECIDED.
+template <class Unit, bool CHECK>
+Search troubled(const Unit* units, std::size_t count) noexcept {
+    if constexpr (CHECK && sizeof(Unit) > 1) {
+        for (std::size_t k = 0; k < count; ++k) {
+            if ((static_cast<char32_t>(units[k]) & 0xFFFFF800) == 0xD800) {
+                return Search::SURROGATE;
+            }
+        }
+    }
+    return Search::UNDECIDED;
+}
+
+#if defined(PARVENKEL_SSE2)
+// Sixty-four bytes a step from `next`, with 16-byte vectors: the positions
+// whose first unit and unit at filter.second are candidates are verified.
+// Stops with UNDECIDED at a step that holds U+0130 and, when CHECK, with
+// SURROGATE at one that holds a surrogate; the units before `next` have
+// been seen by both tests.
+template <class Unit, bool CHECK, bool OTHER, class Verify>
+Search scan_units_sse2(const Unit* hay, std::size_t n, std::size_t m, const UnitFilter& filter,
+                       Verify& verify, std::size_t& next) noexcept {
+    constexpr std::size_t LANES = 16 / sizeof(Unit);
+    constexpr std::size_t STEP = 4 * LANES;
+    constexpr bool TROUBLE = sizeof(Unit) > 1;
+    const __m128i fold0 = text::lanes_of<Unit>(filter.first.fold);
+    const __m128i value0 = text::lanes_of<Unit>(filter.first.value);
+    const __m128i other0 = text::lanes_of<Unit>(filter.first.other);
+    const __m128i fold1 = text::lanes_of<Unit>(filter.at_second.fold);
+    const __m128i value1 = text::lanes_of<Unit>(filter.at_second.value);
+    const __m128i other1 = text::lanes_of<Unit>(filter.at_second.other);
+    const __m128i expands = text::lanes_of<Unit>(EXPANDS);
+    const __m128i high = text::lanes_of<Unit>(0xFFFFF800);
+    const __m128i surrogate = text::lanes_of<Unit>(0xD800);
+    const auto candidates = [](__m128i v, __m128i fold, __m128i value, __m128i other) {
+        const __m128i hit = text::lanes_equal<Unit>(_mm_or_si128(v, fold), value);
+        return OTHER ? _mm_or_si128(hit, text::lanes_equal<Unit>(v, other)) : hit;
+    };
+    const std::size_t second = filter.second;
+    std::size_t i = next;
+    for (; i + m - 1 + STEP <= n; i += STEP) {
+        __m128i trouble = _mm_setzero_si128();
+        std::uint64_t mask = 0;
+        for (std::size_t block = 0; block < 4; ++block) {
+            const Unit* at = hay + i + block * LANES;
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + second));
+            if constexpr (TROUBLE) {
+                trouble = _mm_or_si128(trouble, text::lanes_equal<Unit>(a, expands));
+                if constexpr (CHECK) {
+                    trouble = _mm_or_si128(
+                        trouble, text::lanes_equal<Unit>(_mm_and_si128(a, high), surrogate));
+                }
+            }
+            const __m128i hit = _mm_and_si128(candidates(a, fold0, value0, other0),
+                                              candidates(b, fold1, value1, other1));
+            mask |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(hit)))
+                    << (16 * block);
+        }
+        if (TROUBLE && _mm_movemask_epi8(trouble) != 0) {
+            next = i;
+            return troubled<Unit, CHECK>(hay + i, STEP);
+        }
+        if (mask != 0) {
+            if (const Search found = verify_candidates<Unit>(mask, i, verify);
+                found != Search::ABSENT) {
+                next = i;
+                return found;
+            }
+        }
+    }
+    next = i;
+    return Search::ABSENT;
+}
+#endif
+
+#if defined(PARVENKEL_AVX2_TARGET)
+// The same with 32-byte vectors, on processors that have AVX2.
+template <class Unit>
+__attribute__((target("avx2"))) inline __m256i lanes256_of(char32_t value) noexcept {
+    if constexpr (sizeof(Unit) == 1) {
+        return _mm256_set1_epi8(static_cast<char>(value));
+    } else if constexpr (sizeof(Unit) == 2) {
+        return _mm256_set1_epi16(static_cast<short>(value));
+    } else {
+        return _mm256_set1_epi32(static_cast<int>(value));
+    }
+}
+
+template <class Unit>
+__attribute__((target("avx2"))) inline __m256i lanes256_equal(__m256i a, __m256i b) noexcept {
+    if constexpr (sizeof(Unit) == 1) {
+        return _mm256_cmpeq_epi8(a, b);
+    } else if constexpr (sizeof(Unit) == 2) {
+        return _mm256_cmpeq_epi16(a, b);
+    } else {
+        return _mm256_cmpeq_epi32(a, b);
+    }
+}
+
+template <class Unit, bool OTHER>
+__attribute__((target("avx2"))) inline __m256i candidates256(__m256i v, __m256i fold, __m256i value,
+                                                             __m256i other) noexcept {
+    const __m256i hit = lanes256_equal<Unit>(_mm256_or_si256(v, fold), value);
+    return OTHER ? _mm256_or_si256(hit, lanes256_equal<Unit>(v, other)) : hit;
+}
+
+template <class Unit, bool CHECK, bool OTHER, class Verify>
+__attribute__((target("avx2"))) Search scan_units_avx2(const Unit* hay, std::size_t n,
+                                                       std::size_t m, const UnitFilter& filter,
+                                                       Verify& verify, std::size_t& next) noexcept {
+    constexpr std::size_t LANES = 32 / sizeof(Unit);
+    constexpr std::size_t STEP = 2 * LANES;
+    constexpr bool TROUBLE = sizeof(Unit) > 1;
+    const __m256i fold0 = lanes256_of<Unit>(filter.first.fold);
+    const __m256i value0 = lanes256_of<Unit>(filter.first.value);
+    const __m256i other0 = lanes256_of<Unit>(filter.first.other);
+    const __m256i fold1 = lanes256_of<Unit>(filter.at_second.fold);
+    const __m256i value1 = lanes256_of<Unit>(filter.at_second.value);
+    const __m256i other1 = lanes256_of<Unit>(filter.at_second.other);
+    const __m256i expands = lanes256_of<Unit>(EXPANDS);
+    const __m256i high = lanes256_of<Unit>(0xFFFFF800);
+    const __m256i surrogate = lanes256_of<Unit>(0xD800);
+    const std::size_t second = filter.second;
+    std::size_t i = next;
+    for (; i + m - 1 + STEP <= n; i += STEP) {
+        const auto* at = reinterpret_cast<const __m256i*>(hay + i);
+        const auto* shifted = reinterpret_cast<const __m256i*>(hay + i + second);
+        const __m256i a0 = _mm256_loadu_si256(at);
+        const __m256i a1 = _mm256_loadu_si256(at + 1);
+        if constexpr (TROUBLE) {
+            __m256i trouble = _mm256_or_si256(lanes256_equal<Unit>(a0, expands),
+                                              lanes256_equal<Unit>(a1, expands));
+            if constexpr (CHECK) {
+                trouble = _mm256_or_si256(
+                    trouble,
+                    _mm256_or_si256(lanes256_equal<Unit>(_mm256_and_si256(a0, high), surrogate),
+                                    lanes256_equal<Unit>(_mm256_and_si256(a1, high), surrogate)));
+            }
+            if (!_mm256_testz_si256(trouble, trouble)) {
+                next = i;
+                return troubled<Unit, CHECK>(hay + i, STEP);
+            }
+        }
+        const __m256i b0 = _mm256_loadu_si256(shifted);
+        const __m256i b1 = _mm256_loadu_si256(shifted + 1);
+        const __m256i hit0 =
+            _mm256_and_si256(candidates256<Unit, OTHER>(a0, fold0, value0, other0),
+                             candidates256<Unit, OTHER>(b0, fold1, value1, other1));
+        const __m256i hit1 =
+            _mm256_and_si256(candidates256<Unit, OTHER>(a1, fold0, value0, other0),
+                             candidates256<Unit, OTHER>(b1, fold1, value1, other1));
+        const std::uint64_t mask =
+            static_cast<std::uint32_t>(_mm256_movemask_epi8(hit0)) |
+            static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(hit1)))
+                << 32;
+        if (mask != 0) {
+            if (const Search found = verify_candidates<Unit>(mask, i, verify);
+                found != Search::ABSENT) {
+                next = i;
+                return found;
+            }
+        }
+    }
+    next = i;
+    return Search::ABSENT;
+}
+#endif
+
+// Searches the lowercase form of a fixed-width text for `needle` (lowercase
+// code points, not empty, each within the unit's range) without building
+// that form. Every character but U+0130 lowercases to one code point, so
+// while the text holds no U+0130 a match starts at a code unit and spans as
+// many units as the needle has code points. Candidates are the positions
+// whose units pass the filter (a block of units at a time), and each is
+// verified unit by unit. Gives up (UNDECIDED) on a U+0130, and when
+// verification costs too much, so that an adversarial text goes on with a
+// linear search; every position before `stopped` is then ruled out (see
+// resume_at). With CHECK, the units before `checked` have been checked for
+// surrogates, and SURROGATE says one was found.
+template <class Unit, bool CHECK>
+Search search_lowercase_units(std::u32string_view needle, const UnitFilter& filter,
+                              std::basic_string_view<Unit> hay, std::size_t& stopped,
+                              std::size_t& checked) noexcept {
+    constexpr bool CAN_EXPAND = EXPANDS <= MAX_UNIT<Unit>;
     const std::size_t n = hay.size();
     const std::size_t m = needle.size();
     stopped = 0;
+    checked = 0;
     if (m > n) {
         return CAN_EXPAND ? Search::UNDECIDED : Search::ABSENT;
     }
@@ -416,147 +716,133 @@ Search search_lowercase_units(std::u32string_view needle, std::basic_string_view
     };
 
     std::size_t i = 0;
-#if defined(PARVENKEL_SSE2)
-    constexpr std::size_t LANES = 16 / sizeof(Unit);
-    constexpr std::size_t COMPARED = 3;
-    char32_t first[text::LOWER_SOURCES_MAX];
-    char32_t last[text::LOWER_SOURCES_MAX];
-    std::size_t first_count = text::lowercase_sources(needle[0], first);
-    std::size_t last_count = text::lowercase_sources(needle[m - 1], last);
-    // Sources beyond the unit range cannot occur; the others are compared
-    // COMPARED at a time, padded with the needle's own code point.
-    const auto keep = [](char32_t* cps, std::size_t& count) {
-        count = static_cast<std::size_t>(
-            std::remove_if(cps, cps + count, [](char32_t cp) { return cp > MAX_UNIT; }) - cps);
-        for (std::size_t k = count; k < COMPARED; ++k) {
-            cps[k] = cps[0];
-        }
-    };
-    keep(first, first_count);
-    keep(last, last_count);
-    if (first_count <= COMPARED && last_count <= COMPARED) {
-        const __m128i f0 = text::lanes_of<Unit>(first[0]);
-        const __m128i f1 = text::lanes_of<Unit>(first[1]);
-        const __m128i f2 = text::lanes_of<Unit>(first[2]);
-        const __m128i l0 = text::lanes_of<Unit>(last[0]);
-        const __m128i l1 = text::lanes_of<Unit>(last[1]);
-        const __m128i l2 = text::lanes_of<Unit>(last[2]);
-        const __m128i expands = text::lanes_of<Unit>(EXPANDS);
-        // One mask bit per unit: the lowest byte of each lane.
-        constexpr std::uint64_t LANE_BITS = sizeof(Unit) == 1   ? ~std::uint64_t{0}
-                                            : sizeof(Unit) == 2 ? 0x5555555555555555
-                                                                : 0x1111111111111111;
-        constexpr std::size_t STEP = 4 * LANES;
-        for (; i + m - 1 + STEP <= n; i += STEP) {
-            __m128i danger = _mm_setzero_si128();
-            std::uint64_t mask = 0;
-            for (std::size_t block = 0; block < 4; ++block) {
-                const std::size_t at = i + block * LANES;
-                const __m128i a =
-                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay.data() + at));
-                const __m128i b =
-                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay.data() + at + m - 1));
-                if constexpr (CAN_EXPAND) {
-                    danger = _mm_or_si128(danger, text::lanes_equal<Unit>(a, expands));
-                }
-                const __m128i at_first = _mm_or_si128(
-                    _mm_or_si128(text::lanes_equal<Unit>(a, f0), text::lanes_equal<Unit>(a, f1)),
-                    text::lanes_equal<Unit>(a, f2));
-                const __m128i at_last = _mm_or_si128(
-                    _mm_or_si128(text::lanes_equal<Unit>(b, l0), text::lanes_equal<Unit>(b, l1)),
-                    text::lanes_equal<Unit>(b, l2));
-                const auto hits =
-                    static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(at_first, at_last)));
-                mask |= static_cast<std::uint64_t>(hits) << (16 * block);
-            }
-            if (_mm_movemask_epi8(danger) != 0) {
-                stopped = i;
-                return Search::UNDECIDED;
-            }
-            for (mask &= LANE_BITS; mask != 0; mask &= mask - 1) {
-                const std::size_t pos =
-                    i + static_cast<std::size_t>(__builtin_ctzll(mask)) / sizeof(Unit);
-                if (const Search found = verify(pos); found != Search::ABSENT) {
-                    stopped = i;
-                    return found;
-                }
-            }
-        }
-    }
+    Search found = Search::ABSENT;
+    if (filter.usable) {
+        [[maybe_unused]] const auto run = [&]<bool OTHER>() {
+            switch (usable_kernels()) {
+#if defined(PARVENKEL_AVX2_TARGET)
+                case Kernels::AVX2:
+                    return scan_units_avx2<Unit, CHECK, OTHER>(hay.data(), n, m, filter, verify, i);
 #endif
-    // The positions left over, and every unit not yet seen by the block loop.
+#if defined(PARVENKEL_SSE2)
+                case Kernels::SSE2:
+                    return scan_units_sse2<Unit, CHECK, OTHER>(hay.data(), n, m, filter, verify, i);
+#endif
+                default:
+                    return Search::ABSENT;
+            }
+        };
+        found =
+            filter.needs_other ? run.template operator()<true>() : run.template operator()<false>();
+    }
     stopped = i;
+    checked = i;
+    if (found != Search::ABSENT) {
+        return found;
+    }
+    // The positions left over, and every unit not yet seen by the kernels.
     if constexpr (CAN_EXPAND) {
         if (hay.find(static_cast<Unit>(EXPANDS), i) != hay.npos) {
             return Search::UNDECIDED;
         }
     }
     for (; i + m <= n; ++i) {
-        if (const Search found = verify(i); found != Search::ABSENT) {
+        if (const Search result = verify(i); result != Search::ABSENT) {
             stopped = i;
-            return found;
+            return result;
         }
     }
     return Search::ABSENT;
 }
 
-// Whether the lowercase form of a fixed-width text contains `needle`
-// (lowercase code points, not empty).
-template <class Unit>
-bool lowercase_units_contain(std::u32string_view needle, std::basic_string_view<Unit> hay) {
-    constexpr char32_t MAX_UNIT = sizeof(Unit) == 1 ? 0xFF : sizeof(Unit) == 2 ? 0xFFFF : 0x10FFFF;
-    for (const char32_t cp : needle) {
-        if (cp > MAX_UNIT) {
-            // A code point below U+0100, or in plane 0, lowercases to one there.
-            return false;
-        }
-    }
-    std::size_t stopped = 0;
-    switch (search_lowercase_units(needle, hay, stopped)) {
-        case Search::FOUND:
+// Whether the lowercase form of a fixed-width text contains the needle (not
+// empty): FOUND or ABSENT, or with CHECK, SURROGATE for a text that holds
+// a surrogate. `prepared` is the needle's filter for this width, if made.
+template <class Unit, bool CHECK>
+Search lowercase_units_contain(const Needle& needle, const UnitFilter* prepared,
+                               std::basic_string_view<Unit> hay) {
+    const auto clean_from = [&](std::size_t from) {
+        if constexpr (CHECK && sizeof(Unit) > 1) {
+            return text::find_surrogate(hay.substr(from)) == hay.size() - from;
+        } else {
             return true;
-        case Search::ABSENT:
-            return false;
-        case Search::UNDECIDED:
-            break;
+        }
+    };
+    if (needle.max_cp > MAX_UNIT<Unit>) {
+        // A code point below U+0100, or in plane 0, lowercases to one there.
+        return clean_from(0) ? Search::ABSENT : Search::SURROGATE;
     }
-    const std::size_t from = resume_at(hay.data(), hay.size(), needle.size(), stopped,
+    const UnitFilter filter = prepared != nullptr ? *prepared : make_unit_filter<Unit>(needle.cps);
+    std::size_t stopped = 0;
+    std::size_t checked = 0;
+    const Search found =
+        search_lowercase_units<Unit, CHECK>(needle.cps, filter, hay, stopped, checked);
+    if (found == Search::SURROGATE || !clean_from(checked)) {
+        return Search::SURROGATE;
+    }
+    if (found != Search::UNDECIDED) {
+        return found;
+    }
+    const std::size_t from = resume_at(hay.data(), hay.size(), needle.cps.size(), stopped,
                                        [](char32_t unit) { return unit == EXPANDS; });
-    const std::vector<Unit> units(needle.begin(), needle.end());  // each fits, as checked
+    // Each code point fits the unit, as checked.
+    const std::vector<Unit> units(needle.cps.begin(), needle.cps.end());
     return lowercase_units_window_contains(std::basic_string_view<Unit>(units.data(), units.size()),
-                                           hay, from);
+                                           hay, from)
+               ? Search::FOUND
+               : Search::ABSENT;
 }
 
-// Whether the lowercase form of `text` contains `lowered_needle` (not empty).
-bool lowercase_contains(std::string_view lowered_needle, text::TextView text) {
+// Whether the lowercase form of `text` contains the needle (not empty), as
+// lowercase_units_contain; `filters` holds the needle's filters for the
+// widths of one, two and four bytes, if made. The needle is decoded when
+// the text is not UTF-8.
+template <bool CHECK>
+Search lowercase_contains(const Needle& needle, const UnitFilter* filters, text::TextView text) {
     if (text.form == text::Form::UTF8) {
         const std::string_view utf8 = text.as_utf8();
         std::size_t from = 0;
-        if (is_ascii(lowered_needle)) {
-            AsciiSearch quick(lowered_needle, utf8);
+        if (needle.ascii) {
+            AsciiSearch quick(needle.utf8, utf8);
             switch (quick.run()) {
                 case Search::FOUND:
-                    return true;
-                case Search::ABSENT:
-                    return false;
+                    return Search::FOUND;
                 case Search::UNDECIDED:
                     from = quick.resume();
                     break;
+                default:
+                    return Search::ABSENT;
             }
         }
-        return lowercase_window_contains(lowered_needle, utf8, from);
-    }
-    std::u32string needle;
-    for (std::size_t i = 0; i < lowered_needle.size();) {
-        const text::Utf8Char c = text::decode_utf8(lowered_needle.data() + i);
-        needle.push_back(c.cp);
-        i += c.length;
+        return lowercase_window_contains(needle.utf8, utf8, from) ? Search::FOUND : Search::ABSENT;
     }
     return text.visit([&]<class View>(View units) {
-        if constexpr (std::is_same_v<typename View::value_type, char>) {
-            return false;  // not a fixed-width form: handled above
+        using Unit = typename View::value_type;
+        if constexpr (std::is_same_v<Unit, char>) {
+            return Search::ABSENT;  // not a fixed-width form: handled above
         } else {
-            return lowercase_units_contain(needle, units);
+            const std::size_t width = sizeof(Unit) == 4 ? 2 : sizeof(Unit) - 1;
+            return lowercase_units_contain<Unit, CHECK>(
+                needle, filters != nullptr ? &filters[width] : nullptr, units);
+        }
+    });
+}
+
+// The title's part of the score, from its lowercase form.
+double title_score(std::string_view lowered_title, std::string_view lowered_query) noexcept {
+    if (lowered_title.starts_with(lowered_query)) {
+        return TITLE_PREFIX_SCORE;
+    }
+    return is_contained_in(lowered_query, lowered_title) ? TITLE_CONTAINS_SCORE : 0.0;
+}
+
+bool has_surrogate(text::TextView text) noexcept {
+    return text.visit([]<class View>(View units) {
+        using Unit = typename View::value_type;
+        if constexpr (sizeof(Unit) > 1) {
+            return text::find_surrogate(units) != units.size();
+        } else {
+            return false;
         }
     });
 }
@@ -564,22 +850,16 @@ bool lowercase_contains(std::string_view lowered_needle, text::TextView text) {
 }  // namespace
 
 double score_article(text::TextView title, text::TextView content, text::TextView query) {
-    return score_lowered_query(title, content, text::to_lowercase(query));
-}
-
-double score_lowered_query(text::TextView title, text::TextView content,
-                           const std::string& lowered_query) {
+    const std::string lowered_query = text::to_lowercase(query);
     if (lowered_query.empty()) {
         return 0.0;
     }
-    const std::string lowered_title = text::to_lowercase(title);
-    double score = 0.0;
-    if (lowered_title.starts_with(lowered_query)) {
-        score = TITLE_PREFIX_SCORE;
-    } else if (is_contained_in(lowered_query, lowered_title)) {
-        score = TITLE_CONTAINS_SCORE;
+    double score = title_score(text::to_lowercase(title), lowered_query);
+    Needle needle(lowered_query);
+    if (content.form != text::Form::UTF8) {
+        needle.decode();
     }
-    if (lowercase_contains(lowered_query, content)) {
+    if (lowercase_contains<false>(needle, nullptr, content) == Search::FOUND) {
         score += CONTENT_CONTAINS_BONUS;
     }
     return score;
@@ -588,6 +868,55 @@ double score_lowered_query(text::TextView title, text::TextView content,
 double score_article(std::string_view title, std::string_view content, std::string_view query) {
     return score_article(text::TextView::utf8(title), text::TextView::utf8(content),
                          text::TextView::utf8(query));
+}
+
+struct QueryScorer::Prepared {
+    explicit Prepared(std::string lowered_query)
+        : lowered(std::move(lowered_query)), needle(lowered) {
+        needle.decode();
+        filters[0] = make_unit_filter<std::uint8_t>(needle.cps);
+        filters[1] = make_unit_filter<char16_t>(needle.cps);
+        filters[2] = make_unit_filter<char32_t>(needle.cps);
+    }
+    const std::string lowered;
+    Needle needle;
+    UnitFilter filters[3];
+};
+
+QueryScorer::QueryScorer(text::TextView query)
+    : prepared_(std::make_unique<Prepared>(text::to_lowercase(query))) {}
+
+QueryScorer::~QueryScorer() = default;
+
+std::optional<double> QueryScorer::score(text::TextView title, text::TextView content,
+                                         Scratch& scratch) const {
+    if (has_surrogate(title)) {
+        return std::nullopt;
+    }
+    const std::string& lowered_query = prepared_->lowered;
+    if (lowered_query.empty()) {
+        return has_surrogate(content) ? std::nullopt : std::optional<double>(0.0);
+    }
+    if (title.form == text::Form::UTF8) {
+        scratch.lowered.clear();
+        text::append_lowercase(scratch.lowered, title.as_utf8());
+    } else {
+        scratch.utf8.clear();
+        text::append_utf8(scratch.utf8, title, 0, title.length);
+        scratch.lowered.clear();
+        text::append_lowercase(scratch.lowered, scratch.utf8);
+    }
+    double score = title_score(scratch.lowered, lowered_query);
+    switch (lowercase_contains<true>(prepared_->needle, prepared_->filters, content)) {
+        case Search::SURROGATE:
+            return std::nullopt;
+        case Search::FOUND:
+            score += CONTENT_CONTAINS_BONUS;
+            break;
+        default:
+            break;
+    }
+    return score;
 }
 
 }  // namespace parvenkel::analysis

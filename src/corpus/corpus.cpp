@@ -50,19 +50,8 @@ constexpr std::size_t PARALLEL_BYTES = 256 * 1024;
 // large text keeps every worker busy.
 constexpr std::size_t PIECE_UNITS = 1 << 20;
 
-std::size_t unit_bytes(text::Form form) noexcept {
-    switch (form) {
-        case text::Form::UCS2:
-            return 2;
-        case text::Form::UCS4:
-            return 4;
-        default:
-            return 1;
-    }
-}
-
 text::TextView slice(text::TextView text, std::size_t begin, std::size_t end) noexcept {
-    return {static_cast<const char*>(text.data) + begin * unit_bytes(text.form), end - begin,
+    return {static_cast<const char*>(text.data) + begin * text::unit_bytes(text.form), end - begin,
             text.form};
 }
 

@@ -49,6 +49,11 @@ struct TextView {
     }
 };
 
+// The bytes of one code unit of a form.
+constexpr std::size_t unit_bytes(Form form) noexcept {
+    return form == Form::UCS2 ? 2 : form == Form::UCS4 ? 4 : 1;
+}
+
 // The offset of the first surrogate code point (U+D800-U+DFFF) in `units`,
 // or units.size() when there is none.
 std::size_t find_surrogate(std::u16string_view units) noexcept;

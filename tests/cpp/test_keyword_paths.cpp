@@ -39,7 +39,7 @@ template <class F>
 void for_each_kernel(F&& check) {
     for (const Kernels kernels : {Kernels::SCALAR, Kernels::SSE2, Kernels::AVX2}) {
         CAPTURE(static_cast<int>(kernels));
-        parvenkel::analysis::limit_keyword_kernels(kernels);
+        parvenkel::analysis::limit_kernels(kernels);
         check();
     }
 }
