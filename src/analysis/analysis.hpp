@@ -30,20 +30,15 @@ double score_article(std::string_view title, std::string_view content, std::stri
 // (std::nullopt). A content is checked as it is searched, in the same pass.
 class QueryScorer {
    public:
-    // Room for the lowercase form of a title, kept from one article to the
-    // next (one per thread).
-    struct Scratch {
-        std::string utf8;
-        std::string lowered;
-    };
-
     explicit QueryScorer(text::TextView query);
     ~QueryScorer();
     QueryScorer(const QueryScorer&) = delete;
     QueryScorer& operator=(const QueryScorer&) = delete;
 
+    // `scratch` is room for a lowercase form, kept from one article to the
+    // next (one per thread).
     std::optional<double> score(text::TextView title, text::TextView content,
-                                Scratch& scratch) const;
+                                std::string& scratch) const;
 
    private:
     struct Prepared;

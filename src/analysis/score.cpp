@@ -249,13 +249,19 @@ class AsciiSearch {
     std::size_t stopped_ = 0;  // every position before it is ruled out (see resume())
 };
 
+// Eight bytes a step: the top bits of all of them at once.
 bool is_ascii(std::string_view text) noexcept {
-    for (const char c : text) {
-        if (static_cast<unsigned char>(c) >= 0x80) {
-            return false;
-        }
+    std::size_t i = 0;
+    std::uint64_t high = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + i, sizeof word);
+        high |= word;
     }
-    return true;
+    for (; i < text.size(); ++i) {
+        high |= static_cast<unsigned char>(text[i]);
+    }
+    return (high & 0x8080808080808080) == 0;
 }
 
 // The lowercase form of a text is searched a window at a time (so that a
@@ -469,9 +475,12 @@ UnitFilter make_unit_filter(std::u32string_view needle) noexcept {
     }
     filter.usable = true;
     filter.at_second = filter.first;
-    // The last character that one comparison takes, else the last that two do.
+    // The last character that one comparison takes, else the last that two
+    // do, among the last few (each costs a look-up in the tables).
+    constexpr std::size_t LOOKED_AT = 4;
     bool cheap = false;
-    for (std::size_t k = needle.size() - 1; k > 0 && !cheap; --k) {
+    const std::size_t from = needle.size() > LOOKED_AT ? needle.size() - LOOKED_AT : 1;
+    for (std::size_t k = needle.size() - 1; k >= from && !cheap; --k) {
         LaneTest test;
         if (!make_lane_test(needle[k], MAX_UNIT<Unit>, test) ||
             (filter.second != 0 && test.needs_other)) {
@@ -802,6 +811,9 @@ Search lowercase_contains(const Needle& needle, const UnitFilter* filters, text:
     if (text.form == text::Form::UTF8) {
         const std::string_view utf8 = text.as_utf8();
         std::size_t from = 0;
+        if (!needle.ascii && is_ascii(utf8)) {
+            return Search::ABSENT;  // the lowercase form of ASCII is ASCII
+        }
         if (needle.ascii) {
             AsciiSearch quick(needle.utf8, utf8);
             switch (quick.run()) {
@@ -828,12 +840,69 @@ Search lowercase_contains(const Needle& needle, const UnitFilter* filters, text:
     });
 }
 
-// The title's part of the score, from its lowercase form.
-double title_score(std::string_view lowered_title, std::string_view lowered_query) noexcept {
-    if (lowered_title.starts_with(lowered_query)) {
-        return TITLE_PREFIX_SCORE;
+// Whether the lowercase form of `title` starts with the needle. A
+// character's lowercase form is one code point but for U+0130, so while no
+// U+0130 is met the first units decide, each lowercased alone; an ASCII
+// needle against UTF-8 is decided by ASCII bytes alone. Anything else is
+// decided on the title's lowercase form, made in `scratch`.
+bool lowercase_starts_with(const Needle& needle, text::TextView title, std::string& scratch) {
+    const std::size_t m = needle.cps.size();
+    const int decided = title.visit([&]<class View>(View units) {
+        using Unit = typename View::value_type;
+        if constexpr (std::is_same_v<Unit, char>) {
+            if (!needle.ascii) {
+                return -1;
+            }
+            const std::string_view pattern = needle.utf8;
+            for (std::size_t k = 0; k < pattern.size(); ++k) {
+                if (k == units.size() || static_cast<unsigned char>(units[k]) >= 0x80) {
+                    return -1;  // a character beyond ASCII may lowercase to more bytes
+                }
+                if (ascii_lower(static_cast<unsigned char>(units[k])) !=
+                    static_cast<unsigned char>(pattern[k])) {
+                    return 0;
+                }
+            }
+            return 1;
+        } else {
+            for (std::size_t k = 0; k < m; ++k) {
+                if (k == units.size()) {
+                    return -1;  // a U+0130 could still make it long enough
+                }
+                const char32_t lowered = text::lower_one(units, k);
+                if (lowered == 0) {
+                    return -1;
+                }
+                if (lowered != needle.cps[k]) {
+                    return 0;
+                }
+            }
+            return 1;
+        }
+    });
+    if (decided >= 0) {
+        return decided == 1;
     }
-    return is_contained_in(lowered_query, lowered_title) ? TITLE_CONTAINS_SCORE : 0.0;
+    scratch = text::to_lowercase(title);
+    return std::string_view(scratch).starts_with(needle.utf8);
+}
+
+// The title's part of the score: TITLE_PREFIX_SCORE when its lowercase form
+// starts with the needle, TITLE_CONTAINS_SCORE when it holds it elsewhere,
+// else 0; with CHECK, nothing for a title that holds a surrogate. The
+// needle is decoded when the title is not UTF-8.
+template <bool CHECK>
+std::optional<double> title_score(const Needle& needle, const UnitFilter* filters,
+                                  text::TextView title, std::string& scratch) {
+    switch (lowercase_contains<CHECK>(needle, filters, title)) {
+        case Search::SURROGATE:
+            return std::nullopt;
+        case Search::FOUND:
+            return lowercase_starts_with(needle, title, scratch) ? TITLE_PREFIX_SCORE
+                                                                 : TITLE_CONTAINS_SCORE;
+        default:
+            return 0.0;
+    }
 }
 
 bool has_surrogate(text::TextView text) noexcept {
@@ -854,11 +923,12 @@ double score_article(text::TextView title, text::TextView content, text::TextVie
     if (lowered_query.empty()) {
         return 0.0;
     }
-    double score = title_score(text::to_lowercase(title), lowered_query);
     Needle needle(lowered_query);
-    if (content.form != text::Form::UTF8) {
+    if (title.form != text::Form::UTF8 || content.form != text::Form::UTF8) {
         needle.decode();
     }
+    std::string scratch;
+    double score = *title_score<false>(needle, nullptr, title, scratch);
     if (lowercase_contains<false>(needle, nullptr, content) == Search::FOUND) {
         score += CONTENT_CONTAINS_BONUS;
     }
@@ -889,34 +959,26 @@ QueryScorer::QueryScorer(text::TextView query)
 QueryScorer::~QueryScorer() = default;
 
 std::optional<double> QueryScorer::score(text::TextView title, text::TextView content,
-                                         Scratch& scratch) const {
-    if (has_surrogate(title)) {
+                                         std::string& scratch) const {
+    if (prepared_->lowered.empty()) {
+        if (has_surrogate(title) || has_surrogate(content)) {
+            return std::nullopt;
+        }
+        return 0.0;
+    }
+    const Needle& needle = prepared_->needle;
+    std::optional<double> score = title_score<true>(needle, prepared_->filters, title, scratch);
+    if (!score) {
         return std::nullopt;
     }
-    const std::string& lowered_query = prepared_->lowered;
-    if (lowered_query.empty()) {
-        return has_surrogate(content) ? std::nullopt : std::optional<double>(0.0);
-    }
-    if (title.form == text::Form::UTF8) {
-        scratch.lowered.clear();
-        text::append_lowercase(scratch.lowered, title.as_utf8());
-    } else {
-        scratch.utf8.clear();
-        text::append_utf8(scratch.utf8, title, 0, title.length);
-        scratch.lowered.clear();
-        text::append_lowercase(scratch.lowered, scratch.utf8);
-    }
-    double score = title_score(scratch.lowered, lowered_query);
-    switch (lowercase_contains<true>(prepared_->needle, prepared_->filters, content)) {
+    switch (lowercase_contains<true>(needle, prepared_->filters, content)) {
         case Search::SURROGATE:
             return std::nullopt;
         case Search::FOUND:
-            score += CONTENT_CONTAINS_BONUS;
-            break;
+            return *score + CONTENT_CONTAINS_BONUS;
         default:
-            break;
+            return score;
     }
-    return score;
 }
 
 }  // namespace parvenkel::analysis

@@ -363,9 +363,55 @@ std::vector<TextKeywords> keywords_many(const std::vector<text::TextView>& texts
 
 std::vector<std::size_t> rank_positions(const std::vector<double>& scores, std::uint64_t top_n,
                                         bool include_zero) {
+    const auto kept = [&](std::size_t i) { return include_zero || scores[i] > 0.0; };
+    // Scores take a handful of values (score_article gives six): then the
+    // positions of each value, in order, are the ranking, with no sort.
+    constexpr std::size_t FEW = 8;
+    double values[FEW];
+    std::size_t counts[FEW] = {};
+    std::size_t distinct = 0;
+    std::size_t total = 0;
+    for (std::size_t i = 0; i < scores.size() && distinct <= FEW; ++i) {
+        if (!kept(i)) {
+            continue;
+        }
+        const std::size_t v =
+            static_cast<std::size_t>(std::find(values, values + distinct, scores[i]) - values);
+        if (v == distinct && distinct++ < FEW) {
+            values[v] = scores[i];
+        }
+        if (v < FEW) {
+            ++counts[v];
+        }
+        ++total;
+    }
+    if (distinct <= FEW) {
+        std::size_t order[FEW];
+        for (std::size_t v = 0; v < distinct; ++v) {
+            order[v] = v;
+        }
+        std::sort(order, order + distinct,
+                  [&](std::size_t a, std::size_t b) { return values[a] > values[b]; });
+        std::size_t next[FEW];  // where the next position of each value goes
+        for (std::size_t k = 0, at = 0; k < distinct; at += counts[order[k]], ++k) {
+            next[order[k]] = at;
+        }
+        const std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(top_n, total));
+        std::vector<std::size_t> positions(size);
+        for (std::size_t i = 0; i < scores.size(); ++i) {
+            if (kept(i)) {
+                const std::size_t v = static_cast<std::size_t>(
+                    std::find(values, values + distinct, scores[i]) - values);
+                if (const std::size_t slot = next[v]++; slot < size) {
+                    positions[slot] = i;
+                }
+            }
+        }
+        return positions;
+    }
     std::vector<std::size_t> positions;
     for (std::size_t i = 0; i < scores.size(); ++i) {
-        if (include_zero || scores[i] > 0.0) {
+        if (kept(i)) {
             positions.push_back(i);
         }
     }

@@ -143,7 +143,7 @@ namespace parvenkel::corpus {
 // the article before it is scored: the articles lie apart in memory, where
 // the processor would not fetch them ahead by itself.
 inline void prefetch(text::TextView text) noexcept {
-    constexpr std::size_t AHEAD = 4096;
+    constexpr std::size_t AHEAD = 16384;
     const auto* bytes = static_cast<const char*>(text.data);
     const std::size_t size = std::min(AHEAD, text.length * text::unit_bytes(text.form));
     for (std::size_t at = 0; at < size; at += 64) {
@@ -165,7 +165,7 @@ std::vector<double> score_many(std::size_t count, text::TextView query, unsigned
     };
     const std::size_t blocks = (count + BLOCK - 1) / BLOCK;
     parallel_for(blocks, workers, [&](unsigned, std::size_t block) {
-        analysis::QueryScorer::Scratch scratch;
+        std::string scratch;
         const std::size_t begin = block * BLOCK;
         const std::size_t end = std::min(count, begin + BLOCK);
         Article next;
@@ -174,6 +174,7 @@ std::vector<double> score_many(std::size_t count, text::TextView query, unsigned
             const Article article = next;
             const bool was_read = next_read;
             if (i + 1 < end && (next_read = read(i + 1, next))) {
+                prefetch(next.title);
                 prefetch(next.content);
             }
             const std::optional<double> score =

@@ -176,30 +176,76 @@ bool convert_texts(PyObject* obj, Ref& keep, std::vector<text::TextView>& views,
     return true;
 }
 
+// The title and content of each article, kept alive by the tuple copy of
+// the articles and by `owned`: read from the tuple copy itself where every
+// article is a (title, content) tuple (which cannot change), else gathered
+// into `parts` (from a list, which could, or a mapping). Whether they are
+// str is checked where they are read (see scores_of): the strs are touched
+// once, by the thread that scores them.
+struct ArticleParts {
+    Ref articles;                  // the tuple copy
+    bool pairs = false;            // every article is a (title, content) tuple
+    std::vector<PyObject*> parts;  // else: title and content of each, in turn
+    std::vector<Ref> owned;
+    std::size_t count = 0;
+
+    // Part `which` (0 the title, 1 the content) of article i.
+    PyObject* part(std::size_t i, int which) const noexcept {
+        return pairs ? PyTuple_GET_ITEM(PyTuple_GET_ITEM(articles.get(), i), which)
+                     : parts[2 * i + static_cast<std::size_t>(which)];
+    }
+
+    // Asks for the objects of article i to be brought into the cache.
+    void prefetch(std::size_t i) const noexcept {
+        if (i < count) {
+            if (pairs) {
+                const PyObject* pair = PyTuple_GET_ITEM(articles.get(), i);
+                __builtin_prefetch(pair);
+                __builtin_prefetch(reinterpret_cast<const char*>(pair) + 24);
+            } else {
+                __builtin_prefetch(parts[2 * i]);
+                __builtin_prefetch(parts[2 * i + 1]);
+            }
+        }
+    }
+};
+
+bool is_pair(PyObject* article) noexcept {
+    return PyTuple_Check(article) && PyTuple_GET_SIZE(article) == 2;
+}
+
 // The articles of an iterable: (title, content) pairs or mappings with
-// "title" and "content". `parts` gets the title and the content of each, in
-// turn: borrowed from a tuple (which the tuple copy `articles` keeps, and
-// which cannot change), or owned through `owned` (from a list, which could,
-// or a mapping). Whether they are str is checked where they are read (see
-// scores_of): the strs are touched once, by the thread that scores them.
-bool convert_articles(PyObject* obj, Ref& articles, std::vector<PyObject*>& parts,
-                      std::vector<Ref>& owned) {
+// "title" and "content".
+bool convert_articles(PyObject* obj, ArticleParts& out) {
     if (!refuse_str(obj, "articles")) {
         return false;
     }
-    articles = Ref(PySequence_Tuple(obj));
-    if (!articles) {
+    out.articles = Ref(PySequence_Tuple(obj));
+    if (!out.articles) {
         if (PyErr_ExceptionMatches(PyExc_TypeError)) {
             PyErr_Format(PyExc_TypeError, "articles must be an iterable, not '%.100s'",
                          type_name(obj));
         }
         return false;
     }
-    const Py_ssize_t count = PyTuple_GET_SIZE(articles.get());
+    PyObject* const articles = out.articles.get();
+    const Py_ssize_t count = PyTuple_GET_SIZE(articles);
+    out.count = static_cast<std::size_t>(count);
+    Py_ssize_t pairs = 0;
+    for (; pairs < count && is_pair(PyTuple_GET_ITEM(articles, pairs)); ++pairs) {
+        if (pairs + 16 < count) {
+            __builtin_prefetch(PyTuple_GET_ITEM(articles, pairs + 16));
+        }
+    }
+    if (pairs == count) {
+        out.pairs = true;
+        return true;
+    }
+    std::vector<PyObject*>& parts = out.parts;
     parts.reserve(2 * static_cast<std::size_t>(count));
     for (Py_ssize_t k = 0; k < count; ++k) {
-        PyObject* article = PyTuple_GET_ITEM(articles.get(), k);
-        if (PyTuple_Check(article) && PyTuple_GET_SIZE(article) == 2) {
+        PyObject* article = PyTuple_GET_ITEM(articles, k);
+        if (is_pair(article)) {
             parts.push_back(PyTuple_GET_ITEM(article, 0));
             parts.push_back(PyTuple_GET_ITEM(article, 1));
             continue;
@@ -231,8 +277,8 @@ bool convert_articles(PyObject* obj, Ref& articles, std::vector<PyObject*>& part
         }
         parts.push_back(title.get());
         parts.push_back(content.get());
-        owned.push_back(std::move(title));
-        owned.push_back(std::move(content));
+        out.owned.push_back(std::move(title));
+        out.owned.push_back(std::move(content));
     }
     return true;
 }
@@ -707,36 +753,58 @@ PyObject* keywords_many(PyObject*, PyObject* args, PyObject* kwargs) {
     }
 }
 
+// Float objects for scores, which take a handful of values: one object a
+// value, shared by the results that have it.
+class ScoreFloats {
+   public:
+    // A new reference, or null with an exception set.
+    PyObject* get(double score) {
+        for (const auto& [value, object] : made_) {
+            if (value == score) {
+                return Py_NewRef(object.get());
+            }
+        }
+        PyObject* made = PyFloat_FromDouble(score);
+        if (made != nullptr && made_.size() < 16) {
+            made_.emplace_back(score, Ref(Py_NewRef(made)));
+        }
+        return made;
+    }
+
+   private:
+    std::vector<std::pair<double, Ref>> made_;
+};
+
 // Scores of every article; false with an exception set.
 bool scores_of(PyObject* articles_arg, PyObject* query_arg, PyObject* workers_arg, Ref& articles,
                std::vector<double>& scores) {
-    std::vector<PyObject*> parts;  // title and content of each article, in turn
-    std::vector<Ref> owned;
+    ArticleParts parts;
     text::TextView query;
     unsigned workers = 1;
-    if (!convert_articles(articles_arg, articles, parts, owned) ||
-        !convert_query(query_arg, query) || !convert_workers(workers_arg, workers)) {
+    if (!convert_articles(articles_arg, parts) || !convert_query(query_arg, query) ||
+        !convert_workers(workers_arg, workers)) {
         return false;
     }
     // Each article is read where it is scored; one that cannot be read (not
     // a str, or a str with a surrogate) makes the call fail as if it had been
     // checked first: the scores are pure, nothing else has changed. The
     // scorer checks the strs for surrogates as it searches them.
-    const std::size_t count = parts.size() / 2;
+    const std::size_t count = parts.count;
     std::size_t unreadable = 0;
     const std::exception_ptr error = run_work(count >= RELEASE_ARTICLES || workers > 1, [&] {
         scores = corpus::score_many(
             count, query, workers,
             [&](std::size_t i, corpus::Article& article) {
-                // The objects of an article a few places on, brought into
-                // the cache meanwhile: their fields are read next.
+                // The objects of articles a few places on, brought into the
+                // cache meanwhile: their fields are read next.
                 constexpr std::size_t AHEAD = 4;
-                if (2 * (i + AHEAD) + 1 < parts.size()) {
-                    __builtin_prefetch(parts[2 * (i + AHEAD)]);
-                    __builtin_prefetch(parts[2 * (i + AHEAD) + 1]);
+                parts.prefetch(i + 2 * AHEAD);
+                if (parts.pairs && i + AHEAD < count) {
+                    __builtin_prefetch(parts.part(i + AHEAD, 0));
+                    __builtin_prefetch(parts.part(i + AHEAD, 1));
                 }
-                PyObject* title = parts[2 * i];
-                PyObject* content = parts[2 * i + 1];
+                PyObject* title = parts.part(i, 0);
+                PyObject* content = parts.part(i, 1);
                 if (!PyUnicode_Check(title) || !PyUnicode_Check(content)) {
                     return false;
                 }
@@ -750,8 +818,10 @@ bool scores_of(PyObject* articles_arg, PyObject* query_arg, PyObject* workers_ar
         return false;
     }
     if (unreadable < count) {
-        return raise_for_article(&parts[2 * unreadable], unreadable);
+        PyObject* const pair[2] = {parts.part(unreadable, 0), parts.part(unreadable, 1)};
+        return raise_for_article(pair, unreadable);
     }
+    articles = std::move(parts.articles);
     return true;
 }
 
@@ -775,8 +845,9 @@ PyObject* score_many(PyObject*, PyObject* args, PyObject* kwargs) {
         if (!list) {
             return nullptr;
         }
+        ScoreFloats floats;
         for (std::size_t k = 0; k < scores.size(); ++k) {
-            PyObject* score = PyFloat_FromDouble(scores[k]);
+            PyObject* score = floats.get(scores[k]);
             if (score == nullptr) {
                 return nullptr;
             }
@@ -847,8 +918,9 @@ PyObject* rank_rows(PyObject*, PyObject* args, PyObject* kwargs) {
         if (!list) {
             return nullptr;
         }
+        ScoreFloats floats;
         for (std::size_t k = 0; k < best.size(); ++k) {
-            Ref score(PyFloat_FromDouble(scores[best[k]]));
+            Ref score(floats.get(scores[best[k]]));
             Ref position(PyLong_FromSize_t(best[k]));
             if (!score || !position) {
                 return nullptr;

@@ -3,8 +3,10 @@
 // checks the counts themselves against extract_keywords).
 #include <doctest/doctest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <new>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -82,4 +84,29 @@ TEST_CASE("a failed allocation leaves the counts as they were") {
         other.merge(counts);
         counts.merge(other);
     });
+}
+
+TEST_CASE("ranking by buckets of few scores and by sorting many agree with a plain sort") {
+    std::mt19937 random(7);
+    for (int round = 0; round < 2000; ++round) {
+        // Up to 12 distinct values: below nine the buckets rank, above a sort.
+        const auto values = static_cast<unsigned>(1 + random() % 12);
+        std::vector<double> scores(random() % 200);
+        for (double& score : scores) {
+            score = 100.0 * static_cast<double>(random() % values);
+        }
+        const bool include_zero = random() % 2 == 0;
+        const std::uint64_t top_n = random() % 4 == 0 ? UINT64_MAX : random() % 220;
+        std::vector<std::size_t> expected;
+        for (std::size_t i = 0; i < scores.size(); ++i) {
+            if (include_zero || scores[i] > 0.0) {
+                expected.push_back(i);
+            }
+        }
+        std::stable_sort(expected.begin(), expected.end(),
+                         [&](std::size_t a, std::size_t b) { return scores[a] > scores[b]; });
+        expected.resize(std::min<std::uint64_t>(expected.size(), top_n));
+        CAPTURE(values);
+        CHECK(parvenkel::corpus::rank_positions(scores, top_n, include_zero) == expected);
+    }
 }

@@ -139,7 +139,7 @@ TEST_CASE("scores of articles in every form agree with the model under every ker
             const Units c(content, static_cast<int>(pick(4)));
             const Units q(query, 0);
             const std::optional<double> expected = model(title, content, query);
-            QueryScorer::Scratch scratch;
+            std::string scratch;
             CHECK(QueryScorer(q.view).score(t.view, c.view, scratch) == expected);
             if (expected) {
                 CHECK(parvenkel::analysis::score_article(t.view, c.view, q.view) == *expected);
