@@ -48,6 +48,29 @@ constexpr bool verified_too_much(std::size_t compared, std::size_t position) noe
     return compared > position / 4 + 256;
 }
 
+// Where the vector step that tests alignment `i` on starts, of `step` bytes
+// (at most 64) over units of `unit` bytes, and a byte mask of its positions
+// still to test: a step from `i` while a whole one is left before
+// `alignments`, else the last step, which ends there and overlaps the one
+// before it; no positions (0) when the text has fewer than a step.
+struct Step {
+    std::size_t start;
+    std::uint64_t keep;
+};
+
+inline Step next_step(std::size_t i, std::size_t alignments, std::size_t step,
+                      std::size_t unit) noexcept {
+    const std::size_t units = step / unit;
+    if (alignments - i >= units) {
+        return {i, ~std::uint64_t{0}};
+    }
+    if (alignments < units) {
+        return {i, 0};
+    }
+    const std::size_t start = alignments - units;
+    return {start, ~std::uint64_t{0} << ((i - start) * unit)};
+}
+
 // Where the linear search starts after a quick search gave up at `stopped`.
 // The quick searches read the lowercase form in step with the text, unit
 // for unit, which holds only up to the first unit that lowercases to more
@@ -151,8 +174,8 @@ class AsciiSearch {
     // `next` past the positions it has ruled out. The loop keeps its
     // position and the text's bounds in locals, which check() cannot touch.
     Search scan_sse2(std::size_t& next) noexcept {
-        const std::size_t n = n_;
         const std::size_t span = m_ - 1;
+        const std::size_t alignments = n_ - span;
         std::size_t i = next;
         const auto fold = [](unsigned char byte) {
             return _mm_set1_epi8(is_ascii_lower_letter(byte) ? 0x20 : 0);
@@ -162,13 +185,19 @@ class AsciiSearch {
         const __m128i first_fold = fold(pattern_[0]);
         const __m128i last_fold = fold(pattern_[m_ - 1]);
         for (std::size_t step : {std::size_t{64}, std::size_t{16}}) {
-            for (; i + span + step <= n; i += step) {
+            // Steps of 64 while whole ones are left; the rest in steps of
+            // 16, the last of them overlapping the one before.
+            while (i < alignments && (step == 16 || alignments - i >= step)) {
+                const auto [start, keep] = next_step(i, alignments, step, 1);
+                if (keep == 0) {
+                    break;
+                }
                 __m128i non_ascii = _mm_setzero_si128();
                 std::uint64_t mask = 0;
                 for (std::size_t block = 0; block < step; block += 16) {
-                    const __m128i a = load16(i + block);
-                    const __m128i b = load16(i + block + span);
-                    non_ascii = _mm_or_si128(non_ascii, a);
+                    const __m128i a = load16(start + block);
+                    const __m128i b = load16(start + block + span);
+                    non_ascii = _mm_or_si128(non_ascii, _mm_or_si128(a, b));
                     const __m128i hit =
                         _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(a, first_fold), first),
                                       _mm_cmpeq_epi8(_mm_or_si128(b, last_fold), last));
@@ -177,13 +206,14 @@ class AsciiSearch {
                         << block;
                 }
                 if (_mm_movemask_epi8(non_ascii) != 0) {
-                    next = i;
+                    next = start;
                     return Search::UNDECIDED;
                 }
-                if (const Search found = check(i, mask); found != Search::ABSENT) {
-                    next = i;
+                if (const Search found = check(start, mask & keep); found != Search::ABSENT) {
+                    next = start;
                     return found;
                 }
+                i = start + step;
             }
         }
         next = i;
