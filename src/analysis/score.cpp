@@ -557,6 +557,18 @@ Search troubled(const Unit* units, std::size_t count) noexcept {
     return Search::UNDECIDED;
 }
 
+// What ends a kernel's step at unit `at`: the step's trouble, if it has
+// any, else the first of its candidates (`mask`) that is not ABSENT.
+template <class Unit, bool CHECK, class Verify>
+[[gnu::always_inline]] inline Search end_of_step(bool trouble, std::uint64_t mask, const Unit* hay,
+                                                 std::size_t at, std::size_t step,
+                                                 Verify& verify) noexcept {
+    if (trouble) {
+        return troubled<Unit, CHECK>(hay + at, step);
+    }
+    return mask != 0 ? verify_candidates<Unit>(mask, at, verify) : Search::ABSENT;
+}
+
 #if defined(PARVENKEL_SSE2)
 // Sixty-four bytes a step from `next`, with 16-byte vectors: the positions
 // whose first unit and unit at filter.second are candidates are verified.
@@ -603,16 +615,12 @@ Search scan_units_sse2(const Unit* hay, std::size_t n, std::size_t m, const Unit
             mask |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(hit)))
                     << (16 * block);
         }
-        if (TROUBLE && _mm_movemask_epi8(trouble) != 0) {
+        const bool troubled_step = TROUBLE && _mm_movemask_epi8(trouble) != 0;
+        if (const Search found =
+                end_of_step<Unit, CHECK>(troubled_step, mask, hay, i, STEP, verify);
+            found != Search::ABSENT) {
             next = i;
-            return troubled<Unit, CHECK>(hay + i, STEP);
-        }
-        if (mask != 0) {
-            if (const Search found = verify_candidates<Unit>(mask, i, verify);
-                found != Search::ABSENT) {
-                next = i;
-                return found;
-            }
+            return found;
         }
     }
     next = i;
@@ -700,12 +708,10 @@ __attribute__((target("avx2"))) Search scan_units_avx2(const Unit* hay, std::siz
             static_cast<std::uint32_t>(_mm256_movemask_epi8(hit0)) |
             static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(hit1)))
                 << 32;
-        if (mask != 0) {
-            if (const Search found = verify_candidates<Unit>(mask, i, verify);
-                found != Search::ABSENT) {
-                next = i;
-                return found;
-            }
+        if (const Search found = end_of_step<Unit, CHECK>(false, mask, hay, i, STEP, verify);
+            found != Search::ABSENT) {
+            next = i;
+            return found;
         }
     }
     next = i;
