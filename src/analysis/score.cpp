@@ -19,12 +19,6 @@
 
 namespace parvenkel::analysis {
 
-bool is_contained_in(std::string_view needle, std::string_view haystack) noexcept {
-    // glibc's memmem runs in linear time in the worst case.
-    return needle.empty() ||
-           ::memmem(haystack.data(), haystack.size(), needle.data(), needle.size()) != nullptr;
-}
-
 namespace {
 
 constexpr unsigned char ascii_lower(unsigned char byte) noexcept {
@@ -89,15 +83,17 @@ std::size_t resume_at(const Unit* hay, std::size_t n, std::size_t m, std::size_t
 }
 
 // Searches the lowercase form of an ASCII text for an already lowercased
-// needle without building that form: candidates are the positions whose
-// first and last bytes match the needle's (a letter in either case), a block
-// of positions at a time, and each is verified byte by byte. Gives up
-// (UNDECIDED) at the first byte that is not ASCII, whose lowercase form can
-// differ in length, and when verification costs too much, so that an
-// adversarial text goes on with a linear search from resume().
-class AsciiSearch {
+// needle without building that form (FOLD), or a text for the needle's
+// bytes as they are: candidates are the positions whose first and last
+// bytes match the needle's (with FOLD, a letter in either case), a block of
+// positions at a time, and each is verified byte by byte. Gives up
+// (UNDECIDED) when verification costs too much, so that an adversarial text
+// goes on with a linear search from resume(); with FOLD also at the first
+// byte that is not ASCII, whose lowercase form can differ in length.
+template <bool FOLD>
+class ByteSearch {
    public:
-    AsciiSearch(std::string_view needle, std::string_view text) noexcept
+    ByteSearch(std::string_view needle, std::string_view text) noexcept
         : hay_(reinterpret_cast<const unsigned char*>(text.data())),
           pattern_(reinterpret_cast<const unsigned char*>(needle.data())),
           n_(text.size()),
@@ -125,7 +121,7 @@ class AsciiSearch {
         }
         // The positions left over, and every byte not yet seen by a block.
         stopped_ = i;
-        for (std::size_t j = i; j < n_; ++j) {
+        for (std::size_t j = i; FOLD && j < n_; ++j) {
             if (hay_[j] >= 0x80) {
                 return Search::UNDECIDED;
             }
@@ -142,6 +138,9 @@ class AsciiSearch {
     // After UNDECIDED, the byte from which a linear search must look (the
     // start of a character).
     std::size_t resume() const noexcept {
+        if constexpr (!FOLD) {
+            return stopped_;
+        }
         return resume_at(hay_, n_, m_, stopped_, [](unsigned char byte) { return byte >= 0x80; });
     }
 
@@ -155,7 +154,7 @@ class AsciiSearch {
         for (; mask != 0; mask &= mask - 1) {
             const std::size_t pos = at + static_cast<std::size_t>(__builtin_ctzll(mask));
             std::size_t k = 0;
-            while (k < m_ && ascii_lower(hay_[pos + k]) == pattern_[k]) {
+            while (k < m_ && (FOLD ? ascii_lower(hay_[pos + k]) : hay_[pos + k]) == pattern_[k]) {
                 ++k;
             }
             if (k == m_) {
@@ -178,7 +177,7 @@ class AsciiSearch {
         const std::size_t alignments = n_ - span;
         std::size_t i = next;
         const auto fold = [](unsigned char byte) {
-            return _mm_set1_epi8(is_ascii_lower_letter(byte) ? 0x20 : 0);
+            return _mm_set1_epi8(FOLD && is_ascii_lower_letter(byte) ? 0x20 : 0);
         };
         const __m128i first = _mm_set1_epi8(static_cast<char>(pattern_[0]));
         const __m128i last = _mm_set1_epi8(static_cast<char>(pattern_[m_ - 1]));
@@ -205,7 +204,7 @@ class AsciiSearch {
                         static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(hit)))
                         << block;
                 }
-                if (_mm_movemask_epi8(non_ascii) != 0) {
+                if (FOLD && _mm_movemask_epi8(non_ascii) != 0) {
                     next = start;
                     return Search::UNDECIDED;
                 }
@@ -235,9 +234,10 @@ class AsciiSearch {
         std::size_t i = next;
         const __m256i first = _mm256_set1_epi8(static_cast<char>(pattern_[0]));
         const __m256i last = _mm256_set1_epi8(static_cast<char>(pattern_[m_ - 1]));
-        const __m256i first_fold = _mm256_set1_epi8(is_ascii_lower_letter(pattern_[0]) ? 0x20 : 0);
+        const __m256i first_fold =
+            _mm256_set1_epi8(FOLD && is_ascii_lower_letter(pattern_[0]) ? 0x20 : 0);
         const __m256i last_fold =
-            _mm256_set1_epi8(is_ascii_lower_letter(pattern_[m_ - 1]) ? 0x20 : 0);
+            _mm256_set1_epi8(FOLD && is_ascii_lower_letter(pattern_[m_ - 1]) ? 0x20 : 0);
         for (; i + span + 64 <= n; i += 64) {
             const auto* at = reinterpret_cast<const __m256i*>(hay + i);
             const auto* shifted = reinterpret_cast<const __m256i*>(hay + i + span);
@@ -245,7 +245,7 @@ class AsciiSearch {
             const __m256i a1 = _mm256_loadu_si256(at + 1);
             const __m256i b0 = _mm256_loadu_si256(shifted);
             const __m256i b1 = _mm256_loadu_si256(shifted + 1);
-            if (_mm256_movemask_epi8(_mm256_or_si256(a0, a1)) != 0) {
+            if (FOLD && _mm256_movemask_epi8(_mm256_or_si256(a0, a1)) != 0) {
                 next = i;
                 return Search::UNDECIDED;
             }
@@ -851,7 +851,7 @@ Search lowercase_contains(const Needle& needle, const UnitFilter* filters, text:
             return Search::ABSENT;  // the lowercase form of ASCII is ASCII
         }
         if (needle.ascii) {
-            AsciiSearch quick(needle.utf8, utf8);
+            ByteSearch<true> quick(needle.utf8, utf8);
             switch (quick.run()) {
                 case Search::FOUND:
                     return Search::FOUND;
@@ -953,6 +953,25 @@ bool has_surrogate(text::TextView text) noexcept {
 }
 
 }  // namespace
+
+bool is_contained_in(std::string_view needle, std::string_view haystack) noexcept {
+    if (needle.size() <= 1) {
+        return needle.empty() ||
+               std::memchr(haystack.data(), needle[0], haystack.size()) != nullptr;
+    }
+    ByteSearch<false> quick(needle, haystack);
+    switch (quick.run()) {
+        case Search::FOUND:
+            return true;
+        case Search::ABSENT:
+            return false;
+        default:
+            break;
+    }
+    // glibc's memmem runs in linear time in the worst case.
+    const std::string_view rest = haystack.substr(quick.resume());
+    return ::memmem(rest.data(), rest.size(), needle.data(), needle.size()) != nullptr;
+}
 
 double score_article(text::TextView title, text::TextView content, text::TextView query) {
     const std::string lowered_query = text::to_lowercase(query);

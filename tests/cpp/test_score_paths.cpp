@@ -148,3 +148,38 @@ TEST_CASE("scores of articles in every form agree with the model under every ker
     }
     parvenkel::analysis::limit_kernels(Kernels::AVX2);
 }
+
+TEST_CASE("byte search agrees with std::string_view::find under every kernel") {
+    std::mt19937 random(11);
+    const auto pick = [&](std::size_t n) {
+        return static_cast<std::size_t>(random() % static_cast<unsigned>(n));
+    };
+    for (const Kernels kernels : {Kernels::SCALAR, Kernels::SSE2, Kernels::AVX2}) {
+        CAPTURE(static_cast<int>(kernels));
+        parvenkel::analysis::limit_kernels(kernels);
+        for (int round = 0; round < 20000; ++round) {
+            // Few distinct bytes, so that candidates abound and periodic
+            // texts send the search on to its linear fallback.
+            const std::string bytes = pick(2) == 0 ? "ab" : "aAb\xCF\x83 ";
+            std::string hay(pick(300), 'a');
+            for (char& c : hay) {
+                c = bytes[pick(bytes.size())];
+            }
+            std::string needle = hay.substr(hay.empty() ? 0 : pick(hay.size()), pick(9));
+            if (pick(3) == 0 && !needle.empty()) {
+                needle[pick(needle.size())] = bytes[pick(bytes.size())];
+            }
+            if (pick(8) == 0) {
+                // A periodic text: every position is a candidate.
+                hay.assign(pick(3000), 'a');
+                needle = std::string(1 + pick(8), 'a') + (pick(2) == 0 ? "b" : "a");
+                hay += pick(2) == 0 ? needle : "";
+            }
+            CAPTURE(hay);
+            CAPTURE(needle);
+            CHECK(parvenkel::analysis::is_contained_in(needle, hay) ==
+                  (hay.find(needle) != std::string::npos));
+        }
+    }
+    parvenkel::analysis::limit_kernels(Kernels::AVX2);
+}
