@@ -139,9 +139,10 @@ std::vector<std::size_t> rank_positions(const std::vector<double>& scores, std::
 
 namespace parvenkel::corpus {
 
-// Asks for the first bytes of a text to be brought into the cache, while
+// Asks for a text (up to 16 KB of it) to be brought into the cache while
 // the article before it is scored: the articles lie apart in memory, where
-// the processor would not fetch them ahead by itself.
+// the processor would not fetch them ahead by itself, and a body is read
+// whole (for surrogates) or most of the way.
 inline void prefetch(text::TextView text) noexcept {
     constexpr std::size_t AHEAD = 16384;
     const auto* bytes = static_cast<const char*>(text.data);

@@ -199,9 +199,9 @@ struct ArticleParts {
     void prefetch(std::size_t i) const noexcept {
         if (i < count) {
             if (pairs) {
-                const PyObject* pair = PyTuple_GET_ITEM(articles.get(), i);
+                PyObject* pair = PyTuple_GET_ITEM(articles.get(), i);
                 __builtin_prefetch(pair);
-                __builtin_prefetch(reinterpret_cast<const char*>(pair) + 24);
+                __builtin_prefetch(&PyTuple_GET_ITEM(pair, 1));
             } else {
                 __builtin_prefetch(parts[2 * i]);
                 __builtin_prefetch(parts[2 * i + 1]);
@@ -232,10 +232,8 @@ bool convert_articles(PyObject* obj, ArticleParts& out) {
     const Py_ssize_t count = PyTuple_GET_SIZE(articles);
     out.count = static_cast<std::size_t>(count);
     Py_ssize_t pairs = 0;
-    for (; pairs < count && is_pair(PyTuple_GET_ITEM(articles, pairs)); ++pairs) {
-        if (pairs + 16 < count) {
-            __builtin_prefetch(PyTuple_GET_ITEM(articles, pairs + 16));
-        }
+    while (pairs < count && is_pair(PyTuple_GET_ITEM(articles, pairs))) {
+        ++pairs;
     }
     if (pairs == count) {
         out.pairs = true;
