@@ -487,8 +487,8 @@ bool make_lane_test(char32_t lowered, char32_t max_unit, LaneTest& test) noexcep
             return true;
         }
     }
-    if (count > 2) {
-        return false;
+    if (count == 0 || count > 2) {
+        return false;  // none: the character cannot occur in text of this width
     }
     test.fold = 0;
     test.value = sources[0];
