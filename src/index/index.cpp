@@ -198,6 +198,53 @@ bool is_valid_utf8(std::string_view bytes) noexcept {
     return true;
 }
 
+// Bytes in a mapping of their own, which grows by being remapped rather
+// than copied: the text of many articles. (Large pages, asked for with
+// madvise, made building a million articles half as slow again: the system
+// compacts memory to find them.)
+class MappedBytes {
+   public:
+    MappedBytes() = default;
+    ~MappedBytes() {
+        if (data_ != nullptr) {
+            ::munmap(data_, capacity_);
+        }
+    }
+    MappedBytes(const MappedBytes&) = delete;
+    MappedBytes& operator=(const MappedBytes&) = delete;
+
+    const char* data() const noexcept { return data_ != nullptr ? data_ : ""; }
+    std::size_t size() const noexcept { return size_; }
+    void append(std::string_view bytes) {
+        if (capacity_ - size_ < bytes.size()) {
+            grow(size_ + bytes.size());
+        }
+        std::memcpy(data_ + size_, bytes.data(), bytes.size());
+        size_ += bytes.size();
+    }
+    // Keeps the first `n` bytes.
+    void shrink(std::size_t n) noexcept { size_ = std::min(size_, n); }
+
+   private:
+    static constexpr std::size_t LARGE_PAGE = std::size_t{1} << 21;
+    void grow(std::size_t least) {
+        std::size_t capacity = std::max({least, 2 * capacity_, LARGE_PAGE});
+        capacity = (capacity + LARGE_PAGE - 1) & ~(LARGE_PAGE - 1);
+        void* map = data_ == nullptr ? ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE,
+                                              MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+                                     : ::mremap(data_, capacity_, capacity, MREMAP_MAYMOVE);
+        if (map == MAP_FAILED) {
+            throw std::bad_alloc();
+        }
+        data_ = static_cast<char*>(map);
+        capacity_ = capacity;
+    }
+
+    char* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
+
 // Articles built in memory. A trigram's list grows at its end as articles
 // are added, so it is kept in the file's form all along.
 struct ArticleIndex::Built {
@@ -238,7 +285,7 @@ struct ArticleIndex::Built {
         Trigram trigram = 0;
     };
 
-    std::string text;
+    MappedBytes text;
     std::vector<std::uint64_t> ends;  // title end, content end, per article
     std::vector<List> lists;
     // The numbers last put in each list, not yet in its bytes: every
@@ -257,23 +304,17 @@ struct ArticleIndex::Built {
     };
     static_assert(sizeof(Staged) == 32);
     std::vector<Staged> staged;
-    // lists[slot[t] - 1] is the list of trigram t; 0: none. Mapped zeroed
-    // by the system, so its untouched pages cost nothing; in large pages
-    // where the system has them, since every trigram of every article is
-    // looked up here and the trigrams in use lie spread over the table.
+    // lists[slot[t] - 1] is the list of trigram t; 0: none. Allocated
+    // zeroed by the system, so its untouched pages cost nothing.
     std::uint32_t* slot = nullptr;
-    static constexpr std::size_t SLOT_BYTES = TRIGRAMS * sizeof(std::uint32_t);
 
     Built() {
-        void* table =
-            ::mmap(nullptr, SLOT_BYTES, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (table == MAP_FAILED) {
+        slot = static_cast<std::uint32_t*>(std::calloc(TRIGRAMS, sizeof(std::uint32_t)));
+        if (slot == nullptr) {
             throw std::bad_alloc();
         }
-        ::madvise(table, SLOT_BYTES, MADV_HUGEPAGE);
-        slot = static_cast<std::uint32_t*>(table);
     }
-    ~Built() { ::munmap(slot, SLOT_BYTES); }
+    ~Built() { std::free(slot); }
     Built(const Built&) = delete;
     Built& operator=(const Built&) = delete;
 
@@ -351,7 +392,7 @@ struct ArticleIndex::Built {
             slot[lists[k].trigram] = 0;
         }
         ends.resize(std::min(ends.size(), FIELDS * articles));
-        text.resize(std::min(text.size(), text_bytes));
+        text.shrink(text_bytes);
         // Staged numbers are all of articles added since the lists were
         // last flushed, which is since `articles`.
         staged.resize(std::min(staged.size(), list_count));
@@ -687,7 +728,7 @@ void ArticleIndex::add(const std::vector<Article>& articles, unsigned workers) {
             for (std::size_t b = 0; b < block_count; ++b) {
                 const Prepared& block = blocks[b];
                 const std::uint64_t shift = built.text.size();
-                built.text += block.text;
+                built.text.append(block.text);
                 for (const std::uint64_t e : block.ends) {
                     built.ends.push_back(shift + e);
                 }
