@@ -304,6 +304,7 @@ struct ArticleIndex::Built {
     };
     static_assert(sizeof(Staged) == 32);
     std::vector<Staged> staged;
+    std::vector<std::uint32_t> ids;  // post's lists of one text, in turn
     // lists[slot[t] - 1] is the list of trigram t; 0: none. Allocated
     // zeroed by the system, so its untouched pages cost nothing.
     std::uint32_t* slot = nullptr;
@@ -334,7 +335,10 @@ struct ArticleIndex::Built {
         if (lowered.size() < 3) {
             return;
         }
-        const std::uint32_t next = article + 1;
+        // First the lists of all the trigrams, then the numbers: the
+        // table lookups do not wait on one another, and each list's
+        // staging entry is fetched ahead of its use.
+        ids.resize(lowered.size() - 2);
         const auto* p = reinterpret_cast<const unsigned char*>(lowered.data());
         Trigram t = Trigram{p[0]} << 8 | p[1];
         for (std::size_t i = 2; i < lowered.size(); ++i) {
@@ -346,12 +350,17 @@ struct ArticleIndex::Built {
                 staged.emplace_back();
                 s = slot[t] = static_cast<std::uint32_t>(lists.size());
             }
-            Staged& list = staged[s - 1];
+            __builtin_prefetch(&staged[s - 1]);
+            ids[i - 2] = s - 1;
+        }
+        const std::uint32_t next = article + 1;
+        for (const std::uint32_t k : ids) {
+            Staged& list = staged[k];
             if (list.last == next) {
                 continue;
             }
             if (list.size > Staged::FULL) {
-                flush(s - 1);
+                flush(k);
             }
             std::uint32_t value = list.last == 0 ? article : next - list.last;
             std::uint64_t packed = 0;
