@@ -304,7 +304,8 @@ struct ArticleIndex::Built {
     };
     static_assert(sizeof(Staged) == 32);
     std::vector<Staged> staged;
-    std::vector<std::uint32_t> ids;  // post's lists of one text, in turn
+    std::vector<std::uint32_t> ids;   // post's lists of one text, in turn
+    std::vector<std::uint32_t> full;  // post's staging entries to flush
     // lists[slot[t] - 1] is the list of trigram t; 0: none. Allocated
     // zeroed by the system, so its untouched pages cost nothing.
     std::uint32_t* slot = nullptr;
@@ -359,9 +360,6 @@ struct ArticleIndex::Built {
             if (list.last == next) {
                 continue;
             }
-            if (list.size > Staged::FULL) {
-                flush(k);
-            }
             std::uint32_t value = list.last == 0 ? article : next - list.last;
             std::uint64_t packed = 0;
             unsigned shift = 0;
@@ -375,7 +373,23 @@ struct ArticleIndex::Built {
             list.size = static_cast<std::uint8_t>(list.size + shift / 8 + 1);
             ++list.count;
             list.last = next;
+            if (list.size > Staged::FULL) {
+                full.push_back(k);
+            }
         }
+        // The full entries are moved to their lists' bytes together, their
+        // lists fetched ahead. A list takes one number an article at most,
+        // so an entry waits for no more than one number here.
+        for (const std::uint32_t k : full) {
+            __builtin_prefetch(&lists[k]);
+        }
+        for (const std::uint32_t k : full) {
+            __builtin_prefetch(lists[k].bytes.data() + lists[k].bytes.size(), 1);
+        }
+        for (const std::uint32_t k : full) {
+            flush(k);
+        }
+        full.clear();
     }
     // Moves list k's staged numbers to its bytes.
     void flush(std::size_t k) {
