@@ -344,6 +344,11 @@ struct ArticleIndex::Built {
         Trigram t = Trigram{p[0]} << 8 | p[1];
         for (std::size_t i = 2; i < lowered.size(); ++i) {
             t = (t << 8 | p[i]) & (TRIGRAMS - 1);
+            ids[i - 2] = t;
+            __builtin_prefetch(&slot[t]);
+        }
+        for (std::uint32_t& id : ids) {
+            t = id;
             std::uint32_t s = slot[t];
             if (s == 0) {
                 lists.emplace_back();
@@ -352,7 +357,7 @@ struct ArticleIndex::Built {
                 s = slot[t] = static_cast<std::uint32_t>(lists.size());
             }
             __builtin_prefetch(&staged[s - 1]);
-            ids[i - 2] = s - 1;
+            id = s - 1;
         }
         const std::uint32_t next = article + 1;
         for (const std::uint32_t k : ids) {
