@@ -305,7 +305,14 @@ struct ArticleIndex::Built {
     static_assert(sizeof(Staged) == 32);
     std::vector<Staged> staged;
     std::vector<std::uint32_t> ids;   // post's lists of one text, in turn
-    std::vector<std::uint32_t> full;  // post's staging entries to flush
+    // Full staging entries, in the order they filled, for gather.
+    struct Chunk {
+        std::uint32_t list;
+        std::uint8_t count;
+        std::uint8_t size;
+        unsigned char bytes[Staged::ROOM];
+    };
+    std::vector<Chunk> chunks;
     // lists[slot[t] - 1] is the list of trigram t; 0: none. Allocated
     // zeroed by the system, so its untouched pages cost nothing.
     std::uint32_t* slot = nullptr;
@@ -379,37 +386,47 @@ struct ArticleIndex::Built {
             ++list.count;
             list.last = next;
             if (list.size > Staged::FULL) {
-                full.push_back(k);
+                chunks.push_back({k, list.count, list.size, {}});
+                std::memcpy(chunks.back().bytes, list.bytes, list.size);
+                list.size = 0;
+                list.count = 0;
             }
         }
-        // The full entries are moved to their lists' bytes together, their
-        // lists fetched ahead. A list takes one number an article at most,
-        // so an entry waits for no more than one number here.
-        for (const std::uint32_t k : full) {
-            __builtin_prefetch(&lists[k]);
-        }
-        for (const std::uint32_t k : full) {
-            __builtin_prefetch(lists[k].bytes.data() + lists[k].bytes.size(), 1);
-        }
-        for (const std::uint32_t k : full) {
-            flush(k);
-        }
-        full.clear();
     }
-    // Moves list k's staged numbers to its bytes.
-    void flush(std::size_t k) {
-        Staged& from = staged[k];
-        List& list = lists[k];
-        list.bytes.append(from.bytes, from.size);
-        list.count += from.count;
-        list.last = from.last - 1;
-        from.size = 0;
-        from.count = 0;
+    // Moves the full staging entries, in `chunks`, to their lists' bytes,
+    // in one pass that fetches each list ahead of its turn.
+    void gather() {
+        constexpr std::size_t AHEAD = 16;
+        const std::size_t n = chunks.size();
+        for (std::size_t i = 0; i < n; ++i) {
+            if (i + AHEAD < n) {
+                __builtin_prefetch(&lists[chunks[i + AHEAD].list]);
+            }
+            if (i + AHEAD / 2 < n) {
+                const List& ahead = lists[chunks[i + AHEAD / 2].list];
+                __builtin_prefetch(ahead.bytes.data() + ahead.bytes.size(), 1);
+            }
+            const Chunk& chunk = chunks[i];
+            List& list = lists[chunk.list];
+            list.bytes.append(chunk.bytes, chunk.size);
+            list.count += chunk.count;
+            // At least the last number in the bytes; exact once flushed.
+            list.last = staged[chunk.list].last - 1;
+        }
+        chunks.clear();
     }
+    // Moves every staged number to the lists' bytes.
     void flush_all() {
+        gather();
         for (std::size_t k = 0; k < staged.size(); ++k) {
-            if (staged[k].count != 0) {
-                flush(k);
+            Staged& from = staged[k];
+            if (from.count != 0) {
+                List& list = lists[k];
+                list.bytes.append(from.bytes, from.size);
+                list.count += from.count;
+                list.last = from.last - 1;
+                from.size = 0;
+                from.count = 0;
             }
         }
     }
@@ -423,6 +440,7 @@ struct ArticleIndex::Built {
         text.shrink(text_bytes);
         // Staged numbers are all of articles added since the lists were
         // last flushed, which is since `articles`.
+        chunks.clear();
         staged.resize(std::min(staged.size(), list_count));
         for (Staged& list : staged) {
             list.size = 0;
@@ -771,6 +789,7 @@ void ArticleIndex::add(const std::vector<Article>& articles, unsigned workers) {
                                article);
                 }
             }
+            built.gather();
         }
         built.flush_all();
     } catch (...) {
