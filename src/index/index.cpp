@@ -304,7 +304,7 @@ struct ArticleIndex::Built {
     };
     static_assert(sizeof(Staged) == 32);
     std::vector<Staged> staged;
-    std::vector<std::uint32_t> ids;   // post's lists of one text, in turn
+    std::vector<std::uint32_t> ids;  // post's lists of one text, in turn
     // Full staging entries, in the order they filled, for gather.
     struct Chunk {
         std::uint32_t list;
@@ -752,8 +752,7 @@ void ArticleIndex::add(const std::vector<Article>& articles, unsigned workers) {
                     const std::size_t from = out.text.size();
                     text::append_utf8(out.text, articles[i].title, 0, articles[i].title.length);
                     const std::size_t title_end = out.text.size();
-                    text::append_utf8(out.text, articles[i].content, 0,
-                                      articles[i].content.length);
+                    text::append_utf8(out.text, articles[i].content, 0, articles[i].content.length);
                     const std::size_t content_end = out.text.size();
                     out.ends.push_back(title_end);
                     out.ends.push_back(content_end);
