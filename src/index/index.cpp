@@ -216,6 +216,9 @@ class MappedBytes {
     const char* data() const noexcept { return data_ != nullptr ? data_ : ""; }
     std::size_t size() const noexcept { return size_; }
     void append(std::string_view bytes) {
+        if (bytes.empty()) {
+            return;  // data_ may be null
+        }
         if (capacity_ - size_ < bytes.size()) {
             grow(size_ + bytes.size());
         }
@@ -314,13 +317,18 @@ struct ArticleIndex::Built {
     };
     std::vector<Chunk> chunks;
     // lists[slot[t] - 1] is the list of trigram t; 0: none. Allocated
-    // zeroed by the system, so its untouched pages cost nothing.
+    // zeroed by the system, so its untouched pages cost nothing, when the
+    // first articles are added: an index loaded from a file and only
+    // queried has none.
     std::uint32_t* slot = nullptr;
 
-    Built() {
-        slot = static_cast<std::uint32_t*>(std::calloc(TRIGRAMS, sizeof(std::uint32_t)));
+    Built() = default;
+    void make_slots() {
         if (slot == nullptr) {
-            throw std::bad_alloc();
+            slot = static_cast<std::uint32_t*>(std::calloc(TRIGRAMS, sizeof(std::uint32_t)));
+            if (slot == nullptr) {
+                throw std::bad_alloc();
+            }
         }
     }
     ~Built() { std::free(slot); }
@@ -329,7 +337,7 @@ struct ArticleIndex::Built {
 
     std::size_t size() const noexcept { return ends.size() / FIELDS; }
     Postings find(Trigram t) const noexcept {
-        if (slot[t] == 0) {
+        if (slot == nullptr || slot[t] == 0) {
             return {};
         }
         const List& list = lists[slot[t] - 1];
@@ -737,6 +745,9 @@ void ArticleIndex::add(const std::vector<Article>& articles, unsigned workers) {
     const std::size_t old_articles = built.size();
     const std::size_t old_text = built.text.size();
     const std::size_t old_lists = built.lists.size();
+    if (!articles.empty()) {
+        built.make_slots();
+    }
     try {
         for (std::size_t start = 0; start < articles.size(); start += batch) {
             const std::size_t stop = std::min(articles.size(), start + batch);
