@@ -1,5 +1,6 @@
 // Coverage-guided fuzz target (libFuzzer) for the core: the text primitives
-// and both analysis functions, on arbitrary well-formed UTF-8.
+// and both analysis functions, on arbitrary well-formed UTF-8, and the
+// article index's file reader on the input's bytes (check_index).
 //
 // Input layout. The first byte holds options (see Options); the rest is split
 // at the byte 0xFF, which never occurs in UTF-8, into fields, and each field
@@ -19,7 +20,8 @@
 // The checks that cost most (each text again in every fixed-width form, and
 // the scoring model on the long contents of make_long) run on one input in
 // THOROUGH_ONE_IN, chosen by a hash of the input's bytes (input_hash), so
-// that the same bytes always get the same checks and a finding reproduces.
+// that the same bytes always get the same checks and a finding reproduces;
+// the article index's, which cost more still, on one in INDEX_ONE_IN.
 // Every input gets them all when the environment sets
 // PARVENKEL_FUZZ_THOROUGH=1, as tools/fuzz.sh does when it replays the
 // known inputs.
@@ -29,7 +31,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
@@ -38,9 +44,13 @@
 #include "analysis/analysis.hpp"
 #include "analysis/word_table.hpp"
 #include "corpus/corpus.hpp"
+#include "index/index.hpp"
 #include "model.hpp"
 #include "text/char_classes.hpp"
 #include "text/lowercase.hpp"
+
+#define XXH_INLINE_ALL
+#include <xxhash.h>
 
 namespace {
 
@@ -287,6 +297,110 @@ void check_counts(std::string_view raw, const std::string& text,
     check(hostile->to_blob() == blob, "counts: a loaded blob serialises otherwise", "");
 }
 
+// The article index: two articles made of the title and content, saved and
+// loaded again, must score the query as score_article does. Then the
+// input's bytes as an index file, behind a header with the right magic
+// number, version, checksums and sizes that add up, so that they go through
+// every check load makes: load must refuse them (IndexFileError) or give
+// an index whose queries score or report a damaged list, and which takes
+// another article, is saved and loaded again likewise.
+const std::string& index_folder() {
+    static const std::string folder = [] {
+        for (const char* base : {"/dev/shm", "/tmp"}) {
+            std::string name = std::string(base) + "/parvenkel-fuzz-XXXXXX";
+            if (::mkdtemp(name.data()) != nullptr) {
+                return name;
+            }
+        }
+        fail("index: cannot make a temporary folder");
+    }();
+    static const bool removed_at_exit = [] {
+        std::atexit([] { std::filesystem::remove_all(folder); });
+        return true;
+    }();
+    static_cast<void>(removed_at_exit);
+    return folder;
+}
+
+void query_hostile(const index::ArticleIndex& hostile, const std::string& query) {
+    for (std::size_t i = 0; i < hostile.size(); ++i) {
+        check(index::is_valid_utf8(hostile.title(i)) && index::is_valid_utf8(hostile.content(i)),
+              "index: a loaded article is not UTF-8", query);
+    }
+    try {
+        const std::vector<double> scores = hostile.scores(text::TextView::utf8(query));
+        check(scores.size() == hostile.size(), "index: scores of another length", query);
+        static_cast<void>(hostile.rank(text::TextView::utf8(query), 3, true));
+    } catch (const index::IndexFileError&) {
+    }
+}
+
+void check_index(std::string_view raw, const std::string& title, const std::string& content,
+                 const std::string& query) {
+    const std::string path = index_folder() + "/articles.idx";
+    const text::TextView t = text::TextView::utf8(title);
+    const text::TextView c = text::TextView::utf8(content);
+    const text::TextView q = text::TextView::utf8(query);
+    const std::vector<double> expected = {analysis::score_article(t, c, q),
+                                          analysis::score_article(c, t, q)};
+    index::ArticleIndex built;
+    built.add({{t, c}, {c, t}}, 1);
+    check(built.scores(q) == expected, "index: scores differ from score_article", query);
+    built.save(path);
+    check(index::ArticleIndex::load(path)->scores(q) == expected,
+          "index: a saved index scores otherwise", query);
+
+    // The header: magic, version, header size, articles, text bytes,
+    // trigrams, posting bytes, checksums.
+    std::string bytes(raw);
+    bytes.resize(std::max<std::size_t>(bytes.size(), 64));
+    const auto put = [&](std::size_t at, auto value) {
+        std::memcpy(bytes.data() + at, &value, sizeof value);
+    };
+    const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(bytes[at]); };
+    std::memcpy(bytes.data(), "PVKINDEX", 8);
+    put(8, index::FILE_VERSION);
+    put(12, std::uint32_t{64});
+    // Sizes that add up to the file's: those of the input when they do (a
+    // file that save wrote, as in the seeds), or made from its bytes.
+    std::uint64_t sizes[4];
+    std::memcpy(sizes, bytes.data() + 16, sizeof sizes);
+    const std::uint64_t body = bytes.size() - 64;
+    const bool add_up =
+        sizes[0] < body && sizes[1] < body && sizes[2] < body && sizes[3] < body &&
+        32 * sizes[0] + ((sizes[1] + 7) & ~std::uint64_t{7}) + 24 * sizes[2] + sizes[3] == body;
+    if (!add_up) {
+        const std::uint64_t articles = byte(16) % 4;
+        const std::uint64_t trigrams = byte(24) % 5;
+        const std::uint64_t fixed = 32 * articles + 24 * trigrams;
+        const std::uint64_t rest = body >= fixed ? body - fixed : 0;
+        const std::uint64_t text_bytes =
+            std::min<std::uint64_t>(byte(32) % (rest + 1), rest & ~std::uint64_t{7});
+        put(16, articles);
+        put(24, text_bytes);
+        put(32, trigrams);
+        put(40, rest - ((text_bytes + 7) & ~std::uint64_t{7}));
+    }
+    put(48, XXH3_64bits(bytes.data() + 64, bytes.size() - 64));
+    put(56, XXH3_64bits(bytes.data(), 56));
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    std::unique_ptr<index::ArticleIndex> hostile;
+    try {
+        hostile = index::ArticleIndex::load(path);
+    } catch (const index::IndexFileError&) {
+        return;
+    }
+    query_hostile(*hostile, query);
+    hostile->add({{t, c}}, 1);
+    query_hostile(*hostile, query);
+    hostile->save(path);
+    hostile.reset();
+    query_hostile(*index::ArticleIndex::load(path), query);
+}
+
 // Options byte.
 struct Options {
     unsigned top_n_choice;  // bits 0-2
@@ -326,6 +440,11 @@ std::uint64_t choose_top_n(unsigned choice, std::size_t distinct) {
 
 // One input in this many gets the costly checks (see the top of the file).
 constexpr std::uint64_t THOROUGH_ONE_IN = 8;
+// check_index writes, maps and removes files and allocates the index's
+// table of every trigram (64 MiB): some 20 ms an input under the
+// sanitizers, ten times the rest. On one input in INDEX_ONE_IN, so that
+// the rest keeps most of its pace.
+constexpr std::uint64_t INDEX_ONE_IN = 64;
 
 // FNV-1a over every byte of the input, options byte included, then the
 // finalizer of splitmix64: FNV-1a's low bits depend on the bytes' low bits
@@ -388,6 +507,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::map<std::string, std::uint64_t> counts = keyword_counts_model(text_cps, stop_words);
     check_word_table(text_words, stop_words, counts);
     check_counts(raw, text, stop_words, counts);
+    if (thorough_everywhere() || input_hash(data, size) % INDEX_ONE_IN == 1) {
+        check_index(raw, text, content, query);
+    }
     check_keywords(text, stop_words, counts, choose_top_n(options.top_n_choice, counts.size()));
     if (thorough) {
         check_keyword_forms(text, stop_words);

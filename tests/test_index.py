@@ -42,6 +42,26 @@ def test_same_results_as_the_scan(tmp_path_factory, items, extra, cut, top_n, wo
                 assert built.rank(query, top_n, include_zero=include_zero) == expected
 
 
+def test_long_lists_built_in_steps(tmp_path):
+    # Lists far longer than what building holds of a list at a time, and
+    # differences of one to three bytes (articles up to 17,000 apart).
+    words = ["Market", "\u03a3\u03bf\u03c6\u03af\u03b1", "\u4e2d\u6587\u5b57", "the", "\u039f\u0394\u039f\u03a3", "zz"]
+    pairs = []
+    for k in range(36_000):
+        content = " ".join(w for j, w in enumerate(words) if k % (j + 2) == 0)
+        pairs.append((f"{words[k % 6]} {k}", content + " qqq" * (k % 17_000 == 5)))
+    queries = ["market", "qqq", "\u03c3\u03bf\u03c6", "\u4e2d\u6587", "the 1", "zz 7", "\u03bf\u03b4\u03bf\u03c2", "ar"]
+    index = ArticleIndex(pairs[:7_000])
+    index.save(tmp_path / "articles.idx")
+    loaded = ArticleIndex.load(tmp_path / "articles.idx")
+    for built in (index, loaded):
+        built.add(pairs[7_000:20_000], workers=2)
+        built.add(pairs[20_000:])
+    for built in (index, loaded, ArticleIndex(pairs, workers=2)):
+        for query in queries:
+            assert built.scores(query) == score_many(pairs, query), query
+
+
 def damaged(data, kind):
     if kind == "truncated":
         return data[:-5]

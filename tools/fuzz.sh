@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Coverage-guided fuzzing of the core (text primitives, scoring, keyword
-# extraction, the counts of many texts and their serialised form) with libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer.
+# extraction, the counts of many texts and their serialised form, the
+# article index and its file reader) with libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer.
 #
 #   tools/fuzz.sh [SECONDS]        fuzz for SECONDS (default 60)
 #
@@ -36,9 +37,10 @@ mkdir -p "$out/corpus" "$out/artifacts"
 # first, so that the linker keeps its uninstrumented copies of the standard
 # library's inline code, which the models use most; the core's own code is
 # instrumented wherever it is compiled.
-sources=(fuzz/model.cpp fuzz/fuzz_core.cpp src/text/*.cpp src/analysis/*.cpp src/corpus/*.cpp)
+sources=(fuzz/model.cpp fuzz/fuzz_core.cpp src/text/*.cpp src/analysis/*.cpp src/corpus/*.cpp
+         src/index/*.cpp)
 inputs=("${sources[@]}" fuzz/*.inc fuzz/*.hpp fuzz/coverage_ignore.txt src/text/*.hpp
-        src/analysis/*.hpp src/corpus/*.hpp)
+        src/analysis/*.hpp src/corpus/*.hpp src/index/*.hpp)
 stale=0
 [ -x "$target" ] || stale=1
 for f in "${inputs[@]}"; do

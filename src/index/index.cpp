@@ -153,29 +153,6 @@ void sort_unique(std::vector<Trigram>& v) {
     v.erase(std::unique(v.begin(), v.end()), v.end());
 }
 
-// Sorts (trigram << 32 | article) pairs by trigram, keeping the order of
-// the articles of each trigram: two stable counting passes of 12 bits.
-void sort_by_trigram(std::vector<std::uint64_t>& pairs, std::vector<std::uint64_t>& other) {
-    constexpr unsigned BITS = 12;
-    constexpr std::size_t BUCKETS = std::size_t{1} << BITS;
-    other.resize(pairs.size());
-    std::vector<std::size_t> start(BUCKETS);
-    for (const unsigned shift : {32u, 32u + BITS}) {
-        std::fill(start.begin(), start.end(), 0);
-        for (const std::uint64_t pair : pairs) {
-            ++start[(pair >> shift) & (BUCKETS - 1)];
-        }
-        std::size_t sum = 0;
-        for (std::size_t& bucket : start) {
-            sum += std::exchange(bucket, sum);
-        }
-        for (const std::uint64_t pair : pairs) {
-            other[start[(pair >> shift) & (BUCKETS - 1)]++] = pair;
-        }
-        pairs.swap(other);
-    }
-}
-
 [[noreturn]] void throw_errno(const std::string& path, const std::string& what) {
     const int error = errno;
     throw IndexIoError(error, path, what + ": " + std::strerror(error));
@@ -221,27 +198,137 @@ bool is_valid_utf8(std::string_view bytes) noexcept {
     return true;
 }
 
+// Bytes in a mapping of their own, which grows by being remapped rather
+// than copied: the text of many articles. (Large pages, asked for with
+// madvise, made building a million articles half as slow again: the system
+// compacts memory to find them.)
+class MappedBytes {
+   public:
+    MappedBytes() = default;
+    ~MappedBytes() {
+        if (data_ != nullptr) {
+            ::munmap(data_, capacity_);
+        }
+    }
+    MappedBytes(const MappedBytes&) = delete;
+    MappedBytes& operator=(const MappedBytes&) = delete;
+
+    const char* data() const noexcept { return data_ != nullptr ? data_ : ""; }
+    std::size_t size() const noexcept { return size_; }
+    void append(std::string_view bytes) {
+        if (bytes.empty()) {
+            return;  // data_ may be null
+        }
+        if (capacity_ - size_ < bytes.size()) {
+            grow(size_ + bytes.size());
+        }
+        std::memcpy(data_ + size_, bytes.data(), bytes.size());
+        size_ += bytes.size();
+    }
+    // Keeps the first `n` bytes.
+    void shrink(std::size_t n) noexcept { size_ = std::min(size_, n); }
+
+   private:
+    static constexpr std::size_t LARGE_PAGE = std::size_t{1} << 21;
+    void grow(std::size_t least) {
+        std::size_t capacity = std::max({least, 2 * capacity_, LARGE_PAGE});
+        capacity = (capacity + LARGE_PAGE - 1) & ~(LARGE_PAGE - 1);
+        void* map = data_ == nullptr ? ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE,
+                                              MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+                                     : ::mremap(data_, capacity_, capacity, MREMAP_MAYMOVE);
+        if (map == MAP_FAILED) {
+            throw std::bad_alloc();
+        }
+        data_ = static_cast<char*>(map);
+        capacity_ = capacity;
+    }
+
+    char* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
+
 // Articles built in memory. A trigram's list grows at its end as articles
 // are added, so it is kept in the file's form all along.
 struct ArticleIndex::Built {
+    // A list's bytes, grown by doubling.
+    class Bytes {
+       public:
+        const unsigned char* data() const noexcept { return data_.get(); }
+        std::size_t size() const noexcept { return size_; }
+        // Keeps the first `n` bytes.
+        void shrink(std::size_t n) noexcept { size_ = std::min(size_, n); }
+        void append(const unsigned char* bytes, std::size_t n) {
+            if (capacity_ - size_ < n) {
+                const std::size_t capacity = std::max({std::size_t{32}, 2 * capacity_, size_ + n});
+                void* bigger = std::realloc(data_.get(), capacity);
+                if (bigger == nullptr) {
+                    throw std::bad_alloc();
+                }
+                static_cast<void>(data_.release());
+                data_.reset(static_cast<unsigned char*>(bigger));
+                capacity_ = capacity;
+            }
+            std::memcpy(data_.get() + size_, bytes, n);
+            size_ += n;
+        }
+
+       private:
+        struct Free {
+            void operator()(unsigned char* p) const noexcept { std::free(p); }
+        };
+        std::unique_ptr<unsigned char, Free> data_;
+        std::size_t size_ = 0;
+        std::size_t capacity_ = 0;
+    };
     struct List {
-        std::string bytes;
+        Bytes bytes;
         std::uint32_t count = 0;
         std::uint32_t last = 0;
         Trigram trigram = 0;
     };
 
-    std::string text;
+    MappedBytes text;
     std::vector<std::uint64_t> ends;  // title end, content end, per article
     std::vector<List> lists;
+    // The numbers last put in each list, not yet in its bytes: every
+    // trigram of an article is looked up here, so this is kept small (32
+    // bytes a list) and the lists' bytes, spread over the memory, are
+    // written a few numbers at a time. Empty between calls of add.
+    struct Staged {
+        static constexpr unsigned ROOM = 26;
+        // Room for a number stored as 8 bytes, of which those past its
+        // length are overwritten by the next.
+        static constexpr unsigned FULL = ROOM - 8;
+        std::uint32_t last = 0;  // the article last put in the list, plus 1; 0: none
+        std::uint8_t count = 0;
+        std::uint8_t size = 0;
+        unsigned char bytes[ROOM];
+    };
+    static_assert(sizeof(Staged) == 32);
+    std::vector<Staged> staged;
+    std::vector<std::uint32_t> ids;  // post's lists of one text, in turn
+    // Full staging entries, in the order they filled, for gather.
+    struct Chunk {
+        std::uint32_t list;
+        std::uint8_t count;
+        std::uint8_t size;
+        unsigned char bytes[Staged::ROOM];
+    };
+    std::vector<Chunk> chunks;
     // lists[slot[t] - 1] is the list of trigram t; 0: none. Allocated
-    // zeroed by the system, so its untouched pages cost nothing.
+    // zeroed by the system, so its untouched pages cost nothing, when the
+    // first articles are added: an index loaded from a file and only
+    // queried has none.
     std::uint32_t* slot = nullptr;
 
-    Built() {
-        slot = static_cast<std::uint32_t*>(std::calloc(TRIGRAMS, sizeof(std::uint32_t)));
+    Built() = default;
+    void make_slots() {
         if (slot == nullptr) {
-            throw std::bad_alloc();
+            slot = static_cast<std::uint32_t*>(std::calloc(TRIGRAMS, sizeof(std::uint32_t)));
+            if (slot == nullptr) {
+                throw std::bad_alloc();
+            }
         }
     }
     ~Built() { std::free(slot); }
@@ -250,29 +337,104 @@ struct ArticleIndex::Built {
 
     std::size_t size() const noexcept { return ends.size() / FIELDS; }
     Postings find(Trigram t) const noexcept {
-        if (slot[t] == 0) {
+        if (slot == nullptr || slot[t] == 0) {
             return {};
         }
         const List& list = lists[slot[t] - 1];
-        return {reinterpret_cast<const unsigned char*>(list.bytes.data()), list.bytes.size(),
-                list.count};
+        return {list.bytes.data(), list.bytes.size(), list.count};
     }
-    // Appends sorted (trigram << 32 | article) pairs, whose articles come
-    // after every article already in the lists.
-    void append_pairs(const std::vector<std::uint64_t>& pairs) {
-        for (std::size_t k = 0; k < pairs.size();) {
-            const auto t = static_cast<Trigram>(pairs[k] >> 32);
-            if (slot[t] == 0) {
+    // Puts `article`, which comes after every article already in the
+    // lists, in the list of each trigram of `lowered`. An article already
+    // last in a list is not put there again, so that a trigram found twice
+    // in an article lists it once.
+    void post(std::string_view lowered, std::uint32_t article) {
+        if (lowered.size() < 3) {
+            return;
+        }
+        // First the lists of all the trigrams, then the numbers: the
+        // table lookups do not wait on one another, and each list's
+        // staging entry is fetched ahead of its use.
+        ids.resize(lowered.size() - 2);
+        const auto* p = reinterpret_cast<const unsigned char*>(lowered.data());
+        Trigram t = Trigram{p[0]} << 8 | p[1];
+        for (std::size_t i = 2; i < lowered.size(); ++i) {
+            t = (t << 8 | p[i]) & (TRIGRAMS - 1);
+            ids[i - 2] = t;
+            __builtin_prefetch(&slot[t]);
+        }
+        for (std::uint32_t& id : ids) {
+            t = id;
+            std::uint32_t s = slot[t];
+            if (s == 0) {
                 lists.emplace_back();
                 lists.back().trigram = t;
-                slot[t] = static_cast<std::uint32_t>(lists.size());
+                staged.emplace_back();
+                s = slot[t] = static_cast<std::uint32_t>(lists.size());
             }
-            List& list = lists[slot[t] - 1];
-            for (; k < pairs.size() && (pairs[k] >> 32) == t; ++k) {
-                const auto article = static_cast<std::uint32_t>(pairs[k]);
-                put_varint(list.bytes, list.count == 0 ? article : article - list.last);
-                ++list.count;
-                list.last = article;
+            __builtin_prefetch(&staged[s - 1]);
+            id = s - 1;
+        }
+        const std::uint32_t next = article + 1;
+        for (const std::uint32_t k : ids) {
+            Staged& list = staged[k];
+            if (list.last == next) {
+                continue;
+            }
+            std::uint32_t value = list.last == 0 ? article : next - list.last;
+            std::uint64_t packed = 0;
+            unsigned shift = 0;
+            while (value >= 0x80) {
+                packed |= std::uint64_t{(value & 0x7Fu) | 0x80u} << shift;
+                value >>= 7;
+                shift += 8;
+            }
+            packed |= std::uint64_t{value} << shift;
+            std::memcpy(list.bytes + list.size, &packed, sizeof packed);
+            list.size = static_cast<std::uint8_t>(list.size + shift / 8 + 1);
+            ++list.count;
+            list.last = next;
+            if (list.size > Staged::FULL) {
+                chunks.push_back({k, list.count, list.size, {}});
+                std::memcpy(chunks.back().bytes, list.bytes, list.size);
+                list.size = 0;
+                list.count = 0;
+            }
+        }
+    }
+    // Moves the full staging entries, in `chunks`, to their lists' bytes,
+    // in one pass that fetches each list ahead of its turn.
+    void gather() {
+        constexpr std::size_t AHEAD = 16;
+        const std::size_t n = chunks.size();
+        for (std::size_t i = 0; i < n; ++i) {
+            if (i + AHEAD < n) {
+                __builtin_prefetch(&lists[chunks[i + AHEAD].list]);
+            }
+            if (i + AHEAD / 2 < n) {
+                const List& ahead = lists[chunks[i + AHEAD / 2].list];
+                __builtin_prefetch(ahead.bytes.data() + ahead.bytes.size(), 1);
+            }
+            const Chunk& chunk = chunks[i];
+            List& list = lists[chunk.list];
+            list.bytes.append(chunk.bytes, chunk.size);
+            list.count += chunk.count;
+            // At least the last number in the bytes; exact once flushed.
+            list.last = staged[chunk.list].last - 1;
+        }
+        chunks.clear();
+    }
+    // Moves every staged number to the lists' bytes.
+    void flush_all() {
+        gather();
+        for (std::size_t k = 0; k < staged.size(); ++k) {
+            Staged& from = staged[k];
+            if (from.count != 0) {
+                List& list = lists[k];
+                list.bytes.append(from.bytes, from.size);
+                list.count += from.count;
+                list.last = from.last - 1;
+                from.size = 0;
+                from.count = 0;
             }
         }
     }
@@ -283,7 +445,15 @@ struct ArticleIndex::Built {
             slot[lists[k].trigram] = 0;
         }
         ends.resize(std::min(ends.size(), FIELDS * articles));
-        text.resize(std::min(text.size(), text_bytes));
+        text.shrink(text_bytes);
+        // Staged numbers are all of articles added since the lists were
+        // last flushed, which is since `articles`.
+        chunks.clear();
+        staged.resize(std::min(staged.size(), list_count));
+        for (Staged& list : staged) {
+            list.size = 0;
+            list.count = 0;
+        }
         for (std::size_t k = 0; k < std::min(list_count, lists.size()); ++k) {
             List& list = lists[k];
             if (list.last < articles) {
@@ -300,7 +470,7 @@ struct ArticleIndex::Built {
                 std::uint32_t delta = 0;
                 const std::size_t start = p;
                 for (unsigned shift = 0;; shift += 7) {
-                    const auto byte = static_cast<unsigned char>(list.bytes[p++]);
+                    const unsigned char byte = list.bytes.data()[p++];
                     delta |= std::uint32_t{byte & 0x7Fu} << shift;
                     if (byte < 0x80) {
                         break;
@@ -314,11 +484,14 @@ struct ArticleIndex::Built {
                 last = current;
                 ++kept;
             }
-            list.bytes.resize(p);
+            list.bytes.shrink(p);
             list.count = kept;
             list.last = last;
         }
         lists.resize(std::min(lists.size(), list_count));
+        for (std::size_t k = 0; k < staged.size(); ++k) {
+            staged[k].last = lists[k].last + 1;
+        }
     }
 };
 
@@ -555,98 +728,80 @@ void ArticleIndex::add(const std::vector<Article>& articles, unsigned workers) {
     if (articles.size() > MAX_ARTICLES - size()) {
         throw std::length_error("too many articles for one index");
     }
-    // Articles are read and split on the threads a block at a time; each
-    // block's (trigram, article) pairs are sorted there, so that appending
-    // them visits each trigram's list once a block rather than once an
-    // article. A batch of blocks bounds the memory the threads hold.
-    constexpr std::size_t BLOCK = 4096;
-    constexpr std::size_t BATCH = 4 * BLOCK;
+    // Articles are converted to UTF-8 and lowercased on the threads a block
+    // at a time; their trigrams are then put in the lists on this thread,
+    // in article order, from the block's lowercase text while it is still
+    // in the cache. A batch of blocks bounds the memory the threads hold.
+    constexpr std::size_t BLOCK = 256;
+    const std::size_t batch = BLOCK * 4 * std::max(1u, workers);
     struct Prepared {
-        std::string text;                  // UTF-8 title, then content
-        std::vector<std::uint64_t> ends;   // within text
-        std::vector<std::uint64_t> pairs;  // trigram << 32 | article, sorted
+        std::string text;                 // per article: title, content, lowercase forms
+        std::vector<std::uint64_t> ends;  // within text
     };
     std::vector<Prepared> blocks;
-    struct Scratch {
-        std::vector<Trigram> own;
-        std::string lowered;
-        std::vector<std::uint64_t> seen;  // a bit per trigram, all clear between articles
-        std::vector<std::uint64_t> sorted;
-    };
-    std::vector<Scratch> scratches(std::max(1u, workers));
+    std::vector<std::string> scratches(std::max(1u, workers));  // lowercase fields
     // On a failure (std::bad_alloc) the articles already appended are taken
     // out again, so the index stays as it was.
     const std::size_t old_articles = built.size();
     const std::size_t old_text = built.text.size();
     const std::size_t old_lists = built.lists.size();
+    if (!articles.empty()) {
+        built.make_slots();
+    }
     try {
-        for (std::size_t start = 0; start < articles.size(); start += BATCH) {
-            const std::size_t stop = std::min(articles.size(), start + BATCH);
+        for (std::size_t start = 0; start < articles.size(); start += batch) {
+            const std::size_t stop = std::min(articles.size(), start + batch);
             const std::size_t block_count = (stop - start + BLOCK - 1) / BLOCK;
-            // Blocks and scratch space are kept from batch to batch: large
-            // buffers allocated anew would each cost the system's mapping
-            // and zeroing of their pages.
+            // Blocks are kept from batch to batch, with their buffers.
             blocks.resize(block_count);
             corpus::parallel_for(block_count, workers, [&](unsigned worker, std::size_t b) {
                 Prepared& out = blocks[b];
                 out.text.clear();
                 out.ends.clear();
-                out.pairs.clear();
-                Scratch& scratch = scratches[worker];
-                if (scratch.seen.empty()) {
-                    scratch.seen.resize(TRIGRAMS / 64);
-                }
-                std::vector<Trigram>& own = scratch.own;
-                std::string& lowered = scratch.lowered;  // lowercase title, then content
-                std::size_t lowered_ends[2] = {};
-                std::vector<std::uint64_t>& seen = scratch.seen;
                 const std::size_t end = std::min(stop, start + (b + 1) * BLOCK);
                 for (std::size_t i = start + b * BLOCK; i < end; ++i) {
-                    own.clear();
+                    const std::size_t from = out.text.size();
+                    text::append_utf8(out.text, articles[i].title, 0, articles[i].title.length);
+                    const std::size_t title_end = out.text.size();
+                    text::append_utf8(out.text, articles[i].content, 0, articles[i].content.length);
+                    const std::size_t content_end = out.text.size();
+                    out.ends.push_back(title_end);
+                    out.ends.push_back(content_end);
+                    // Each field is lowercased alone: the sigma rule looks at
+                    // the characters around a sigma within its field only.
+                    std::string& lowered = scratches[worker];
                     lowered.clear();
-                    for (std::size_t f = 0; f < 2; ++f) {
-                        const text::TextView part =
-                            f == 0 ? articles[i].title : articles[i].content;
-                        const std::size_t from = out.text.size();
-                        text::append_utf8(out.text, part, 0, part.length);
-                        out.ends.push_back(out.text.size());
-                        const std::size_t lowered_from = lowered.size();
-                        text::append_lowercase(lowered, std::string_view(out.text).substr(from));
-                        lowered_ends[f] = lowered.size();
-                        add_trigrams(std::string_view(lowered).substr(lowered_from), own);
-                    }
-                    const std::size_t lowered_from = out.text.size();
+                    const std::string_view given = out.text;
+                    text::append_lowercase(lowered, given.substr(from, title_end - from));
+                    const std::size_t lowered_title = lowered.size();
+                    text::append_lowercase(lowered,
+                                           given.substr(title_end, content_end - title_end));
                     out.text += lowered;
-                    out.ends.push_back(lowered_from + lowered_ends[0]);
-                    out.ends.push_back(lowered_from + lowered_ends[1]);
-                    // Each distinct trigram once: marked in `seen`, which is
-                    // cleared again through `own`.
-                    const std::uint64_t article = old_articles + i;
-                    for (const Trigram t : own) {
-                        std::uint64_t& word = seen[t >> 6];
-                        const std::uint64_t bit = std::uint64_t{1} << (t & 63);
-                        if ((word & bit) == 0) {
-                            word |= bit;
-                            out.pairs.push_back(std::uint64_t{t} << 32 | article);
-                        }
-                    }
-                    for (const Trigram t : own) {
-                        seen[t >> 6] = 0;
-                    }
+                    out.ends.push_back(content_end + lowered_title);
+                    out.ends.push_back(out.text.size());
                 }
-                sort_by_trigram(out.pairs, scratch.sorted);
             });
-            for (const Prepared& block : blocks) {
+            for (std::size_t b = 0; b < block_count; ++b) {
+                const Prepared& block = blocks[b];
                 const std::uint64_t shift = built.text.size();
-                built.text += block.text;
+                built.text.append(block.text);
                 for (const std::uint64_t e : block.ends) {
                     built.ends.push_back(shift + e);
                 }
+                const auto first = static_cast<std::uint32_t>(old_articles + start + b * BLOCK);
+                const std::string_view text = block.text;
+                for (std::size_t k = 0; k < block.ends.size(); k += FIELDS) {
+                    const auto article = static_cast<std::uint32_t>(first + k / FIELDS);
+                    const std::uint64_t title = block.ends[k + CONTENT];
+                    const std::uint64_t content = block.ends[k + LOWERED_TITLE];
+                    built.post(text.substr(title, content - title), article);
+                    built.post(text.substr(content, block.ends[k + LOWERED_CONTENT] - content),
+                               article);
+                }
             }
-            for (const Prepared& block : blocks) {
-                built.append_pairs(block.pairs);
-            }
+            built.gather();
         }
+        built.flush_all();
     } catch (...) {
         built.roll_back(old_articles, old_text, old_lists);
         throw;
@@ -717,11 +872,11 @@ std::string directory_of(const std::string& path) {
 }
 
 // Decodes the first number of a list and gives the offset after it.
-std::size_t first_varint(const std::string& bytes, std::uint32_t& value) noexcept {
+std::size_t first_varint(const unsigned char* bytes, std::uint32_t& value) noexcept {
     std::size_t p = 0;
     value = 0;
     for (unsigned shift = 0;; shift += 7) {
-        const auto byte = static_cast<unsigned char>(bytes[p++]);
+        const unsigned char byte = bytes[p++];
         value |= std::uint32_t{byte & 0x7Fu} << shift;
         if (byte < 0x80) {
             return p;
@@ -773,7 +928,7 @@ void ArticleIndex::save(const std::string& path) const {
         // The built list's first number, rewritten, and where its rest starts.
         const Built::List& list = built.lists[m.list];
         std::uint32_t value = 0;
-        rest = first_varint(list.bytes, value);
+        rest = first_varint(list.bytes.data(), value);
         const std::uint64_t global = based + value;
         const std::uint64_t previous =
             m.base_entry < base_trigrams ? base_->entry(m.base_entry).last : 0;
@@ -858,7 +1013,7 @@ void ArticleIndex::save(const std::string& path) const {
             if (m.list < built.lists.size()) {
                 std::size_t rest = 0;
                 built_list_bytes(m, first, rest);
-                const std::string& bytes = built.lists[m.list].bytes;
+                const Built::Bytes& bytes = built.lists[m.list].bytes;
                 out.write(first.data(), first.size());
                 out.write(bytes.data() + rest, bytes.size() - rest);
             }
