@@ -26,20 +26,12 @@ constexpr std::size_t RELEASE_BYTES = 64 * 1024;
 // The same for articles, whose bodies are not measured before they are read.
 constexpr std::size_t RELEASE_ARTICLES = 64;
 
-struct ModuleState {
-    PyObject* counter_type;
-};
-
 struct CounterObject {
     PyObject_HEAD PyMutex lock;
     corpus::Counts* counts;  // owned
 };
 
 PyModuleDef corpus_module_def{};
-
-ModuleState* state_of(PyObject* module) {
-    return static_cast<ModuleState*>(PyModule_GetState(module));
-}
 
 // Sets the Python exception for a C++ one; returns nullptr.
 PyObject* set_from_exception(std::exception_ptr error) {
@@ -697,7 +689,7 @@ PyObject* from_blob(PyObject* module, PyObject* data) {
         if (error) {
             return set_from_exception(error);
         }
-        return new_counter(reinterpret_cast<PyTypeObject*>(state_of(module)->counter_type),
+        return new_counter(reinterpret_cast<PyTypeObject*>(type_state(module)->type),
                            std::move(counts));
     } catch (...) {
         return translate_exception();
@@ -957,35 +949,8 @@ PyMethodDef module_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-int corpus_exec(PyObject* module) {
-    PyObject* type = PyType_FromModuleAndSpec(module, &counter_spec, nullptr);
-    if (type == nullptr) {
-        return -1;
-    }
-    state_of(module)->counter_type = type;  // the module state owns it
-    return PyModule_AddObjectRef(module, "WordCounter", type);
-}
-
-int corpus_traverse(PyObject* module, visitproc visit, void* arg) {
-    ModuleState* state = state_of(module);
-    if (state != nullptr) {
-        Py_VISIT(state->counter_type);
-    }
-    return 0;
-}
-
-int corpus_clear(PyObject* module) {
-    ModuleState* state = state_of(module);
-    if (state != nullptr) {
-        Py_CLEAR(state->counter_type);
-    }
-    return 0;
-}
-
-void corpus_free(void* module) { corpus_clear(static_cast<PyObject*>(module)); }
-
 PyModuleDef_Slot corpus_slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(corpus_exec)},
+    {Py_mod_exec, reinterpret_cast<void*>(exec_with_type<&counter_spec>)},
     // Counters guard their counts with their own lock.
     {Py_mod_gil, Py_MOD_GIL_NOT_USED},
     {0, nullptr},
@@ -1000,12 +965,12 @@ PyMODINIT_FUNC PyInit__corpus() {
         PyModuleDef_HEAD_INIT,
         "_corpus",
         "Word counts and batch calls over many texts, on worker threads.",
-        sizeof(ModuleState),
+        sizeof(TypeState),
         module_methods,
         corpus_slots,
-        corpus_traverse,
-        corpus_clear,
-        corpus_free,
+        traverse_type_state,
+        clear_type_state,
+        free_type_state,
     };
     return PyModuleDef_Init(&corpus_module_def);
 }

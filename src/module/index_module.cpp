@@ -372,14 +372,6 @@ PyType_Spec index_spec = {
     index_slots,
 };
 
-struct ModuleState {
-    PyObject* index_type;
-};
-
-ModuleState* state_of(PyObject* module) {
-    return static_cast<ModuleState*>(PyModule_GetState(module));
-}
-
 PyObject* load(PyObject* module, PyObject* path) {
     try {
         Ref bytes;
@@ -394,7 +386,7 @@ PyObject* load(PyObject* module, PyObject* path) {
         if (error) {
             return set_from_exception(error, path);
         }
-        return new_index(reinterpret_cast<PyTypeObject*>(state_of(module)->index_type),
+        return new_index(reinterpret_cast<PyTypeObject*>(type_state(module)->type),
                          std::move(loaded), path);
     } catch (...) {
         return set_from_exception(std::current_exception(), path);
@@ -408,35 +400,8 @@ PyMethodDef module_methods[] = {
 
 PyModuleDef index_module_def{};
 
-int index_exec(PyObject* module) {
-    PyObject* type = PyType_FromModuleAndSpec(module, &index_spec, nullptr);
-    if (type == nullptr) {
-        return -1;
-    }
-    state_of(module)->index_type = type;  // the module state owns it
-    return PyModule_AddObjectRef(module, "Index", type);
-}
-
-int index_traverse(PyObject* module, visitproc visit, void* arg) {
-    ModuleState* state = state_of(module);
-    if (state != nullptr) {
-        Py_VISIT(state->index_type);
-    }
-    return 0;
-}
-
-int index_clear(PyObject* module) {
-    ModuleState* state = state_of(module);
-    if (state != nullptr) {
-        Py_CLEAR(state->index_type);
-    }
-    return 0;
-}
-
-void index_free(void* module) { index_clear(static_cast<PyObject*>(module)); }
-
 PyModuleDef_Slot index_module_slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(index_exec)},
+    {Py_mod_exec, reinterpret_cast<void*>(exec_with_type<&index_spec>)},
     // An index guards its articles with its own lock.
     {Py_mod_gil, Py_MOD_GIL_NOT_USED},
     {0, nullptr},
@@ -451,12 +416,12 @@ PyMODINIT_FUNC PyInit__index() {
         PyModuleDef_HEAD_INIT,
         "_index",
         "An exact trigram index of articles, kept in memory or in a file.",
-        sizeof(ModuleState),
+        sizeof(TypeState),
         module_methods,
         index_module_slots,
-        index_traverse,
-        index_clear,
-        index_free,
+        traverse_type_state,
+        clear_type_state,
+        free_type_state,
     };
     return PyModuleDef_Init(&index_module_def);
 }

@@ -1,5 +1,6 @@
 // What the modules that run C++ work on worker threads share: the `workers`
-// argument, and running work with the interpreter released.
+// argument, running work with the interpreter released, and a module state
+// that holds the module's one type.
 #pragma once
 
 #include <Python.h>
@@ -59,5 +60,43 @@ inline bool convert_workers(PyObject* obj, unsigned& out) {
     out = corpus::worker_count(overflow > 0 ? 1024 : value);
     return true;
 }
+
+// The state of a module with one type of its own, made from its spec when
+// the module is executed and added to it under the type's name.
+struct TypeState {
+    PyObject* type;  // owned
+};
+
+inline TypeState* type_state(PyObject* module) {
+    return static_cast<TypeState*>(PyModule_GetState(module));
+}
+
+template <PyType_Spec* SPEC>
+int exec_with_type(PyObject* module) {
+    PyObject* type = PyType_FromModuleAndSpec(module, SPEC, nullptr);
+    if (type == nullptr) {
+        return -1;
+    }
+    type_state(module)->type = type;
+    return PyModule_AddType(module, reinterpret_cast<PyTypeObject*>(type));
+}
+
+inline int traverse_type_state(PyObject* module, visitproc visit, void* arg) {
+    TypeState* state = type_state(module);
+    if (state != nullptr) {
+        Py_VISIT(state->type);
+    }
+    return 0;
+}
+
+inline int clear_type_state(PyObject* module) {
+    TypeState* state = type_state(module);
+    if (state != nullptr) {
+        Py_CLEAR(state->type);
+    }
+    return 0;
+}
+
+inline void free_type_state(void* module) { clear_type_state(static_cast<PyObject*>(module)); }
 
 }  // namespace parvenkel::module
