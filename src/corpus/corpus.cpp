@@ -8,6 +8,7 @@
 
 #include "analysis/word_counting.hpp"
 #include "text/lowercase.hpp"
+#include "text/utf8.hpp"
 
 namespace parvenkel::corpus {
 
@@ -80,45 +81,6 @@ void cut_into_pieces(text::TextView text, std::vector<text::TextView>& pieces) {
     if (begin < text.length) {
         pieces.push_back(slice(text, begin, text.length));
     }
-}
-
-// Validates UTF-8: well-formed, shortest forms, no surrogates.
-bool is_valid_utf8(std::string_view s) noexcept {
-    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-    const std::size_t n = s.size();
-    for (std::size_t i = 0; i < n;) {
-        const unsigned c = p[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t length = 0;
-        unsigned low = 0x80;
-        unsigned high = 0xBF;
-        if (c >= 0xC2 && c <= 0xDF) {
-            length = 2;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            length = 3;
-            low = c == 0xE0 ? 0xA0 : 0x80;
-            high = c == 0xED ? 0x9F : 0xBF;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            length = 4;
-            low = c == 0xF0 ? 0x90 : 0x80;
-            high = c == 0xF4 ? 0x8F : 0xBF;
-        } else {
-            return false;
-        }
-        if (n - i < length || p[i + 1] < low || p[i + 1] > high) {
-            return false;
-        }
-        for (std::size_t k = 2; k < length; ++k) {
-            if ((p[i + k] & 0xC0) != 0x80) {
-                return false;
-            }
-        }
-        i += length;
-    }
-    return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -294,7 +256,7 @@ std::unique_ptr<Counts> Counts::from_blob(std::string_view blob) {
     stop_words.reserve(static_cast<std::size_t>(stop_count));
     for (std::uint64_t k = 0; k < stop_count; ++k) {
         const std::string_view word = reader.bytes();
-        if (!is_valid_utf8(word)) {
+        if (!text::is_valid_utf8(word)) {
             throw BlobError("a stop word is not UTF-8");
         }
         if (!stop_words.empty() && word <= stop_words.back()) {
@@ -313,7 +275,7 @@ std::unique_ptr<Counts> Counts::from_blob(std::string_view blob) {
         const std::string_view word = reader.bytes();
         const std::uint64_t count = reader.number();
         if (word.size() < analysis::MIN_KEYWORD_BYTES || word.find('\0') != word.npos ||
-            !is_valid_utf8(word)) {
+            !text::is_valid_utf8(word)) {
             throw BlobError("not a counted word");
         }
         if (k > 0 && word <= previous) {

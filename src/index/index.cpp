@@ -17,6 +17,7 @@
 #include "analysis/analysis.hpp"
 #include "corpus/corpus.hpp"
 #include "text/lowercase.hpp"
+#include "text/utf8.hpp"
 
 #define XXH_INLINE_ALL
 #include <xxhash.h>
@@ -159,44 +160,6 @@ void sort_unique(std::vector<Trigram>& v) {
 }
 
 }  // namespace
-
-bool is_valid_utf8(std::string_view bytes) noexcept {
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    const auto* end = p + bytes.size();
-    while (p < end) {
-        const unsigned char lead = *p;
-        if (lead < 0x80) {
-            ++p;
-            continue;
-        }
-        std::size_t length = 0;
-        char32_t cp = 0;
-        char32_t least = 0;
-        if (lead >= 0xC2 && lead < 0xE0) {
-            length = 2, cp = lead & 0x1Fu, least = 0x80;
-        } else if (lead >= 0xE0 && lead < 0xF0) {
-            length = 3, cp = lead & 0x0Fu, least = 0x800;
-        } else if (lead >= 0xF0 && lead < 0xF5) {
-            length = 4, cp = lead & 0x07u, least = 0x10000;
-        } else {
-            return false;
-        }
-        if (static_cast<std::size_t>(end - p) < length) {
-            return false;
-        }
-        for (std::size_t i = 1; i < length; ++i) {
-            if ((p[i] & 0xC0) != 0x80) {
-                return false;
-            }
-            cp = cp << 6 | (p[i] & 0x3Fu);
-        }
-        if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) {
-            return false;
-        }
-        p += length;
-    }
-    return true;
-}
 
 // Bytes in a mapping of their own, which grows by being remapped rather
 // than copied: the text of many articles. (Large pages, asked for with
@@ -1146,7 +1109,8 @@ std::unique_ptr<ArticleIndex> ArticleIndex::load(const std::string& path) {
         // The fields given (not the lowercase ones, which are only compared
         // byte for byte) become str objects: they must be UTF-8.
         if (k % FIELDS <= CONTENT &&
-            !is_valid_utf8({mapped->text + previous, static_cast<std::size_t>(end - previous)})) {
+            !text::is_valid_utf8(
+                {mapped->text + previous, static_cast<std::size_t>(end - previous)})) {
             throw IndexFileError("malformed UTF-8 in article " + std::to_string(k / FIELDS));
         }
         previous = end;

@@ -100,7 +100,4 @@ class ArticleIndex {
     std::unique_ptr<Built> tail_;   // numbered after base_
 };
 
-// Checks that `bytes` is well-formed UTF-8.
-bool is_valid_utf8(std::string_view bytes) noexcept;
-
 }  // namespace parvenkel::index

@@ -1,15 +1,21 @@
 // Small UTF-8 helpers for text that is known to be well-formed.
 //
 // Every text reaching the core was produced from a Python str, so it is a
-// valid sequence of Unicode scalar values. None of these helpers validates:
-// a character's length is read from its lead byte alone and each
-// continuation byte contributes its low 6 bits.
+// valid sequence of Unicode scalar values. None of these helpers validates
+// but is_valid_utf8, for bytes read from outside (a pickled counter, an
+// index file): a character's length is read from its lead byte alone and
+// each continuation byte contributes its low 6 bits.
 #pragma once
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace parvenkel::text {
+
+// Whether `bytes` is UTF-8: well-formed, in shortest forms, without
+// surrogates.
+bool is_valid_utf8(std::string_view bytes) noexcept;
 
 // Length in bytes of the character whose first byte is `lead`.
 constexpr std::size_t utf8_length(unsigned char lead) noexcept {
