@@ -2,7 +2,9 @@
 // forms at each length boundary.
 #include <doctest/doctest.h>
 
+#include <algorithm>
 #include <string>
+#include <string_view>
 
 #include "text/utf8.hpp"
 
@@ -56,4 +58,38 @@ TEST_CASE("utf8_previous steps back over whole characters") {
     CHECK(utf8_previous(text.data(), 6) == 3);
     CHECK(utf8_previous(text.data(), 3) == 1);
     CHECK(utf8_previous(text.data(), 1) == 0);
+}
+
+TEST_CASE("is_valid_utf8 takes the shortest forms of scalar values, whole, and nothing else") {
+    // Every code point up to U+13FFFF in each form of two to four bytes that
+    // holds it (longer than the shortest: overlong), whole, with its last
+    // byte not a continuation, cut short, and followed by a stray one.
+    const auto form = [](char32_t cp, std::size_t length) {
+        constexpr unsigned char LEAD[] = {0, 0, 0xC0, 0xE0, 0xF0};
+        std::string out(length, '\0');
+        for (std::size_t k = length - 1; k > 0; --k, cp >>= 6) {
+            out[k] = static_cast<char>(0x80 | (cp & 0x3F));
+        }
+        out[0] = static_cast<char>(LEAD[length] | cp);
+        return out;
+    };
+    std::size_t wrong = 0;
+    for (char32_t cp = 0; cp < 0x140000; ++cp) {
+        const std::size_t shortest = cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+        for (std::size_t length = std::max<std::size_t>(shortest, 2); length <= 4; ++length) {
+            const std::string bytes = form(cp, length);
+            const bool valid = length == shortest && is_scalar(cp);
+            std::string broken = bytes;
+            broken.back() = 'a';
+            if (is_valid_utf8(bytes) != valid || is_valid_utf8(broken) ||
+                is_valid_utf8(std::string_view(bytes).substr(0, length - 1)) ||
+                is_valid_utf8("a" + bytes + "\x80")) {
+                ++wrong;
+            }
+        }
+    }
+    CHECK(wrong == 0);
+    for (unsigned byte = 0; byte < 256; ++byte) {
+        CHECK(is_valid_utf8(std::string(1, static_cast<char>(byte))) == (byte < 0x80));
+    }
 }
