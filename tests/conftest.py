@@ -4,6 +4,7 @@ import os
 import sys
 from pathlib import Path
 
+import pytest
 from hypothesis import settings
 
 # Test helpers (ucd_model, reference) are plain modules next to the tests.
@@ -24,3 +25,15 @@ for _entry in [e for e in sys.path if Path(e or ".").resolve() == _ROOT]:
 settings.register_profile("ci", max_examples=100, deadline=None)
 settings.register_profile("long", max_examples=5000, deadline=None)
 settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE", "ci"))
+
+
+@pytest.fixture
+def quiet_unraisable():
+    """Swallows the reports of the unraisable hook: some error texts cannot
+    be printed, and the module reports that for every call."""
+    previous = sys.unraisablehook
+    sys.unraisablehook = lambda report: None
+    try:
+        yield
+    finally:
+        sys.unraisablehook = previous

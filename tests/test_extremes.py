@@ -417,15 +417,6 @@ def judge(outcome, expected):
     return None
 
 
-@pytest.fixture
-def quiet_unraisable():
-    previous = sys.unraisablehook
-    sys.unraisablehook = lambda report: None
-    try:
-        yield
-    finally:
-        sys.unraisablehook = previous
-
 
 @pytest.mark.usefixtures("quiet_unraisable")
 @pytest.mark.parametrize("name", FAILING_CALLS)

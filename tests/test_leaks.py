@@ -261,17 +261,6 @@ def make_call(name):
     return call
 
 
-@pytest.fixture
-def quiet_unraisable():
-    """Some error texts cannot be printed; the module reports that to the
-    unraisable hook, which would print it for every call."""
-    previous = sys.unraisablehook
-    sys.unraisablehook = lambda report: None
-    try:
-        yield
-    finally:
-        sys.unraisablehook = previous
-
 
 @pytest.mark.usefixtures("quiet_unraisable")
 @pytest.mark.parametrize("name", CASES)

@@ -252,16 +252,6 @@ CASES = {
 }
 
 
-@pytest.fixture
-def quiet_unraisable():
-    """Swallow unraisable reports (some error texts cannot be printed)."""
-    previous = sys.unraisablehook
-    sys.unraisablehook = lambda report: None
-    try:
-        yield
-    finally:
-        sys.unraisablehook = previous
-
 
 def prepare(name):
     case = CASES[name]
