@@ -1,6 +1,8 @@
 // Coverage-guided fuzz target (libFuzzer) for the core: the text primitives
-// and both analysis functions, on arbitrary well-formed UTF-8, and the
-// article index's file reader on the input's bytes (check_index).
+// and both analysis functions, on arbitrary well-formed UTF-8, the scorer of
+// the batch calls (check_scorer), and the article index's file reader on
+// the input's bytes (check_index). Each input runs the kernels of one
+// instruction set.
 //
 // Input layout. The first byte holds options (see Options); the rest is split
 // at the byte 0xFF, which never occurs in UTF-8, into fields, and each field
@@ -48,6 +50,7 @@
 #include "model.hpp"
 #include "text/char_classes.hpp"
 #include "text/lowercase.hpp"
+#include "text/utf8.hpp"
 
 #define XXH_INLINE_ALL
 #include <xxhash.h>
@@ -162,6 +165,41 @@ void check_keywords(std::string_view s, const std::vector<std::string>& stop_wor
     check(all == counts, "extract_keywords: not the most frequent words", s);
 }
 
+// `units` with a lone surrogate put in at a place chosen by `at`.
+template <class Unit>
+std::basic_string<Unit> with_surrogate(std::basic_string<Unit> units, std::size_t at) {
+    const auto place = static_cast<std::ptrdiff_t>(at % (units.size() + 1));
+    units.insert(units.begin() + place, static_cast<Unit>(0xD800 + at % 0x800));
+    return units;
+}
+
+// The scorer of the batch calls scores as score_article does on every
+// form, and refuses a title or content that holds a lone surrogate
+// anywhere: before, inside or after a match.
+void check_scorer(const FixedWidth& t, const FixedWidth& c, const FixedWidth& q, double score,
+                  std::string_view query) {
+    const analysis::QueryScorer scorer(q.narrowest);
+    std::string scratch;
+    check(scorer.score(t.narrowest, c.narrowest, scratch) == score,
+          "QueryScorer differs on the narrowest fixed-width forms", query);
+    check(scorer.score(t.wide(), c.wide(), scratch) == score,
+          "QueryScorer differs on four-byte forms", query);
+    const std::size_t at = c.ucs4.size() * 31 + query.size() * 7 + t.ucs4.size();
+    const std::u32string title4 = with_surrogate(t.ucs4, at);
+    check(!scorer.score({title4.data(), title4.size(), text::Form::UCS4}, c.narrowest, scratch),
+          "QueryScorer scores a title with a surrogate", query);
+    const std::u32string content4 = with_surrogate(c.ucs4, at);
+    check(!scorer.score(t.narrowest, {content4.data(), content4.size(), text::Form::UCS4}, scratch),
+          "QueryScorer scores a four-byte content with a surrogate", query);
+    if (std::all_of(c.ucs4.begin(), c.ucs4.end(), [](char32_t cp) { return cp < 0x10000; })) {
+        const std::u16string content2 =
+            with_surrogate(std::u16string(c.ucs4.begin(), c.ucs4.end()), at);
+        check(!scorer.score(t.narrowest, {content2.data(), content2.size(), text::Form::UCS2},
+                            scratch),
+              "QueryScorer scores a two-byte content with a surrogate", query);
+    }
+}
+
 // The same text in another form gives the same answers.
 void check_forms(std::string_view title, std::string_view content, std::string_view query,
                  double score) {
@@ -172,6 +210,7 @@ void check_forms(std::string_view title, std::string_view content, std::string_v
           "score_article differs on the narrowest fixed-width forms", query);
     check(analysis::score_article(t.wide(), c.wide(), q.wide()) == score,
           "score_article differs on four-byte forms", query);
+    check_scorer(t, c, q, score, query);
 }
 
 std::map<std::string, std::uint64_t> all_counts(const analysis::Keywords& keywords) {
@@ -324,7 +363,7 @@ const std::string& index_folder() {
 
 void query_hostile(const index::ArticleIndex& hostile, const std::string& query) {
     for (std::size_t i = 0; i < hostile.size(); ++i) {
-        check(index::is_valid_utf8(hostile.title(i)) && index::is_valid_utf8(hostile.content(i)),
+        check(text::is_valid_utf8(hostile.title(i)) && text::is_valid_utf8(hostile.content(i)),
               "index: a loaded article is not UTF-8", query);
     }
     try {
@@ -475,7 +514,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const Options options(data[0]);
-    const bool thorough = thorough_everywhere() || input_hash(data, size) % THOROUGH_ONE_IN == 0;
+    const std::uint64_t hash = input_hash(data, size);
+    const bool thorough = thorough_everywhere() || hash % THOROUGH_ONE_IN == 0;
+    // The vector kernels of one instruction set an input, by its hash: each
+    // set's kernels meet every kind of input on one machine.
+    constexpr analysis::Kernels KERNELS[] = {analysis::Kernels::SCALAR, analysis::Kernels::SSE2,
+                                             analysis::Kernels::AVX2};
+    analysis::limit_kernels(KERNELS[(hash >> 32) % 3]);
     const std::string_view raw(reinterpret_cast<const char*>(data) + 1, size - 1);
 
     std::vector<std::string> fields;
@@ -507,7 +552,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::map<std::string, std::uint64_t> counts = keyword_counts_model(text_cps, stop_words);
     check_word_table(text_words, stop_words, counts);
     check_counts(raw, text, stop_words, counts);
-    if (thorough_everywhere() || input_hash(data, size) % INDEX_ONE_IN == 1) {
+    if (thorough_everywhere() || hash % INDEX_ONE_IN == 1) {
         check_index(raw, text, content, query);
     }
     check_keywords(text, stop_words, counts, choose_top_n(options.top_n_choice, counts.size()));
