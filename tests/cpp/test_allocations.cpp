@@ -51,6 +51,19 @@ void operator delete(void* p) noexcept { std::free(p); }
 
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
+// The nothrow form (std::stable_sort's buffer) goes the same way, so that
+// every block is freed by the function that matches its allocation (which
+// AddressSanitizer checks) and counts, and may fail, like the others.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return ::operator new(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+
 using namespace parvenkel::text;
 using testing::utf8;
 
