@@ -76,14 +76,14 @@ def leak_deltas(call, *, warmups=3, runs=6, calls_per_run=20):
     return ref_deltas, block_deltas
 
 
-def assert_no_leak(call, **kwargs):
+def assert_no_leak(call, *, calls_per_run=20, **kwargs):
     """Fails when every tracked run left references or memory blocks behind:
     a leak grows with every run, noise does not. A call does the same work
     each time, so a leaked block is one a call at least; the interpreter's
     own caches (free lists filling up) can leave a few blocks a run, and
     those are not counted."""
-    ref_deltas, block_deltas = leak_deltas(call, **kwargs)
-    least_blocks = max(1, kwargs.get("calls_per_run", 20) // 4)
+    ref_deltas, block_deltas = leak_deltas(call, calls_per_run=calls_per_run, **kwargs)
+    least_blocks = max(1, calls_per_run // 4)
     leaked = []
     if all(delta >= 1 for delta in ref_deltas):
         leaked.append(f"references left per run: {ref_deltas}")

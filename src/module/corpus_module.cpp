@@ -949,8 +949,13 @@ PyMethodDef module_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+int corpus_exec(PyObject* module) {
+    PyObject* type = PyType_FromModuleAndSpec(module, &counter_spec, nullptr);
+    return keep_type(module, type);
+}
+
 PyModuleDef_Slot corpus_slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(exec_with_type<&counter_spec>)},
+    {Py_mod_exec, reinterpret_cast<void*>(corpus_exec)},
     // Counters guard their counts with their own lock.
     {Py_mod_gil, Py_MOD_GIL_NOT_USED},
     {0, nullptr},

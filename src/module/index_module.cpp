@@ -400,8 +400,13 @@ PyMethodDef module_methods[] = {
 
 PyModuleDef index_module_def{};
 
+int index_exec(PyObject* module) {
+    PyObject* type = PyType_FromModuleAndSpec(module, &index_spec, nullptr);
+    return keep_type(module, type);
+}
+
 PyModuleDef_Slot index_module_slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(exec_with_type<&index_spec>)},
+    {Py_mod_exec, reinterpret_cast<void*>(index_exec)},
     // An index guards its articles with its own lock.
     {Py_mod_gil, Py_MOD_GIL_NOT_USED},
     {0, nullptr},

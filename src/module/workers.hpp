@@ -61,8 +61,8 @@ inline bool convert_workers(PyObject* obj, unsigned& out) {
     return true;
 }
 
-// The state of a module with one type of its own, made from its spec when
-// the module is executed and added to it under the type's name.
+// The state of a module with one type of its own, which the module's exec
+// function makes and hands to keep_type.
 struct TypeState {
     PyObject* type;  // owned
 };
@@ -71,9 +71,9 @@ inline TypeState* type_state(PyObject* module) {
     return static_cast<TypeState*>(PyModule_GetState(module));
 }
 
-template <PyType_Spec* SPEC>
-int exec_with_type(PyObject* module) {
-    PyObject* type = PyType_FromModuleAndSpec(module, SPEC, nullptr);
+// Keeps `type` (a new reference, or null when making it failed) in the
+// module's state and adds it to the module under the type's name.
+inline int keep_type(PyObject* module, PyObject* type) {
     if (type == nullptr) {
         return -1;
     }
