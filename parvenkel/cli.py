@@ -26,7 +26,7 @@ import sys
 import unicodedata
 from collections.abc import Callable, Iterable, Iterator, Sequence
 from itertools import batched
-from typing import NoReturn, cast
+from typing import NoReturn
 
 from parvenkel import stoplists
 from parvenkel._corpus import WordCounter, score_many
@@ -346,7 +346,7 @@ def _score(args: argparse.Namespace) -> int:
         index = _load_index(args.index)
         # The source of an article is its position in the index.
         for ranked in index.rank(query, args.top, include_zero=args.all):
-            title, _ = cast(tuple[str, str], ranked.article)
+            title, _ = ranked.article
             scored.append((ranked.score, f"{args.index}#{ranked.position}", title))
     else:
         fields = Fields(args.title_field, args.content_field, args.id_field)
