@@ -44,12 +44,13 @@ A = TypeVar("A", default=object)
 class RankedArticle(NamedTuple, Generic[A]):
     """One article of a ranking; ``A`` is the type of the articles ranked."""
 
-    #: The article's score, as ``score_article`` gives it.
     score: float
-    #: Its position in the input, from 0.
+    """The article's score, as ``score_article`` gives it."""
     position: int
-    #: The article itself, as it was in the input.
+    """Its position in the input, from 0."""
     article: A
+    """The article itself, as it was in the input (from ``ArticleIndex``,
+    the ``(title, content)`` pair the index holds)."""
 
 
 def _field(article: Mapping[str, object], name: str, k: int) -> object:

@@ -586,29 +586,53 @@ def test_readme_main_job(tmp_path):
     assert expected[:3] == [("states", 125), ("president", 111), ("united", 85)]
 
 
-def readme_sessions():
-    """The README's command-line examples: each "$ parvenkel ..." line and the
-    lines printed after it."""
-    block = readme().split("## Command line", 1)[1].split("```text\n", 1)[1].split("```", 1)[0]
+#: The documents whose examples are run as written: the README and the
+#: site's pages.
+DOCUMENTS = [REPO / "README.md", *sorted((REPO / "docs").rglob("*.md"))]
+
+
+def blocks(language):
+    """(document, text) of each fenced block of `language` in DOCUMENTS."""
+    found = []
+    for path in DOCUMENTS:
+        parts = path.read_text(encoding="utf-8").split(f"```{language}\n")[1:]
+        found.extend((path.relative_to(REPO), part.split("```", 1)[0]) for part in parts)
+    return found
+
+
+def doc_sessions():
+    """The documents' command-line examples: each "$ parvenkel ..." line and
+    the lines printed after it."""
     sessions = []
-    for chunk in block.strip("\n").split("\n\n"):
-        command, *output = chunk.split("\n")
-        assert command.startswith("$ parvenkel ")
-        sessions.append(pytest.param(shlex.split(command)[2:], "\n".join(output) + "\n", id=command))
+    for path, block in blocks("text"):
+        if not block.startswith("$ parvenkel "):
+            continue
+        for chunk in block.strip("\n").split("\n\n"):
+            command, *output = chunk.split("\n")
+            assert command.startswith("$ parvenkel ")
+            sessions.append(pytest.param(shlex.split(command)[2:], "\n".join(output) + "\n", id=f"{path}: {command}"))
     return sessions
 
 
-@pytest.mark.parametrize("argv, output", readme_sessions())
-def test_readme_examples(monkeypatch, capsys, argv, output):
+def test_documents_have_examples():
+    assert len(doc_sessions()) >= 7
+    assert {str(path) for path, block in blocks("python") if block.startswith(">>> ")} >= {
+        "README.md", "docs/getting-started.md", "docs/index.md"
+    }
+
+
+@pytest.mark.parametrize("argv, output", doc_sessions())
+def test_documented_command_lines(monkeypatch, capsys, argv, output):
     monkeypatch.chdir(REPO)
     assert main(argv) == 0
     assert capsys.readouterr() == (output, "")
 
 
-def test_readme_python_examples():
-    section = readme().split("## Explaining words and checking stop words in Python", 1)[1].split("\n## ", 1)[0]
-    session = section.split("```python\n", 1)[1].split("```", 1)[0]
-    test = doctest.DocTestParser().get_doctest(session, {}, "README", "README.md", 0)
+@pytest.mark.parametrize(
+    "path, session", [pytest.param(p, b, id=str(p)) for p, b in blocks("python") if b.startswith(">>> ")]
+)
+def test_documented_python_sessions(path, session):
+    test = doctest.DocTestParser().get_doctest(session, {}, str(path), str(path), 0)
     runner = doctest.DocTestRunner()
     runner.run(test)
     assert (runner.failures, runner.tries) == (0, len(test.examples))
