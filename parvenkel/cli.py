@@ -7,8 +7,8 @@
     parvenkel explain [PATH | -t TEXT] what each piece of a text becomes, and why
 
 Exit codes: 0 success, 1 a problem with the input (a missing file, text that
-is not UTF-8, a bad article, files left out by --errors skip), 2 a problem
-with the command line itself,
+is not UTF-8, a bad article, files or lines left out by --errors skip), 2 a
+problem with the command line itself,
 130 interrupted, 141 standard output closed early (as for a program that
 SIGPIPE ends). Errors and warnings are single lines on standard error; the
 output is UTF-8.
