@@ -29,7 +29,8 @@ distributed = pytest.importorskip("distributed")
 psutil = pytest.importorskip("psutil")
 
 from parvenkel import WordCounter, extract_keywords, score_article, stoplists  # noqa: E402
-from parvenkel import dask_support  # noqa: E402
+from parvenkel import dask_index, dask_support  # noqa: E402
+from parvenkel.index import ArticleIndex  # noqa: E402
 from parvenkel.dask_support import RankedArticle, corpus_keywords, rank_articles  # noqa: E402
 
 ALL = 2**64 - 1
@@ -467,3 +468,130 @@ def test_a_str_is_neither_partitions_nor_a_partition(call):
 def test_articles_that_are_not_pairs_are_refused(article):
     with pytest.raises((TypeError, KeyError)):
         rank_articles([[article]], "q", 5)
+
+
+# --- an index in shards (parvenkel.dask_index) ---------------------------------
+
+SHARD_QUERIES = [
+    # query, top_n, include_zero: selective, common, short (scanned), none,
+    # non-ASCII, every article with the zeros
+    ("congress", 15, False),
+    ("the", None, False),
+    ("th", 40, False),
+    ("no such words here", 5, False),
+    ("οδοσ", 10, False),
+    ("İstanbul", None, False),
+    ("shall", 3000, True),
+    ("state", 0, False),
+]
+
+
+def _kill_once(marker: str):
+    """Makes this worker process die the first time it loads a shard, once
+    among all processes (the marker file records the pid)."""
+    from parvenkel import dask_index
+
+    loaded = dask_index._loaded
+
+    def dying(path):
+        try:
+            fd = os.open(marker, os.O_WRONLY | os.O_CREAT | os.O_EXCL)
+        except FileExistsError:
+            return loaded(path)
+        os.write(fd, str(os.getpid()).encode())
+        os.close(fd)
+        os._exit(1)
+
+    dying.original = loaded
+    dask_index._loaded = dying
+
+
+def _unpatch():
+    from parvenkel import dask_index
+
+    dask_index._loaded = getattr(dask_index._loaded, "original", dask_index._loaded)
+
+
+@pytest.fixture(scope="module")
+def sharded(cluster, tmp_path_factory):
+    """The test corpus built into shards on the cluster, a worker killed in
+    the middle of the build, and one index over the same articles."""
+    folder = tmp_path_factory.mktemp("shards")
+    marker = folder.parent / "killed-building"
+    before = cluster.worker_pids()
+    index = run(cluster.client, dask_index.build_shards(bag_of(articles(), kill_marker=marker), folder))
+    assert int(marker.read_text()) in before
+    cluster.client.wait_for_workers(2, timeout=TIMEOUT)
+    return index, ArticleIndex(articles())
+
+
+@pytest.mark.parametrize(("query", "top_n", "include_zero"), SHARD_QUERIES)
+def test_shards_rank_as_one_index_over_all_the_articles(client, sharded, query, top_n, include_zero):
+    shards, whole = sharded
+    expected = whole.rank(query, top_n, include_zero=include_zero)
+    assert [tuple(r) for r in expected] == [
+        tuple(r) for r in expected_ranking(query, len(articles()) if top_n is None else top_n, include_zero)
+    ]
+    on_cluster = run(client, dask_index.rank_shards(shards, query, top_n, include_zero=include_zero))
+    assert on_cluster == expected
+    assert shards.rank(query, top_n, include_zero=include_zero) == expected
+
+
+def test_shards_list_every_partition_and_travel_whole(sharded, tmp_path):
+    shards, whole = sharded
+    sizes = [len(part) for part in partitions(articles())]
+    assert [s.articles for s in shards.shards] == sizes
+    assert [s.name for s in shards.shards] == [dask_index.shard_name(n) for n in range(len(sizes))]
+    assert len(shards) == len(whole) == len(articles())
+    assert pickle.loads(pickle.dumps(shards)) == shards
+    path = shards.save()
+    assert os.path.basename(path) == dask_index.LIST_NAME
+    assert dask_index.ShardedIndex.load(shards.folder) == shards
+    assert [p for p in os.listdir(shards.folder) if p.endswith(".tmp")] == []
+
+
+def test_a_worker_killed_in_the_middle_of_a_query_is_survived(cluster, sharded, tmp_path):
+    client = cluster.client
+    shards, whole = sharded
+    marker = str(tmp_path / "killed-querying")
+    before = cluster.worker_pids()
+    client.run(_kill_once, marker)
+    try:
+        result = run(client, dask_index.rank_shards(shards, "the", 50))
+    finally:
+        client.wait_for_workers(2, timeout=TIMEOUT)
+        client.run(_unpatch)
+    assert result == whole.rank("the", 50)
+    killed = int(open(marker).read())
+    assert killed in before and killed not in cluster.worker_pids()
+
+
+@pytest.mark.parametrize("partitioning", ["uneven", "one", "none"])
+def test_shards_of_plain_partitions(tmp_path, partitioning):
+    parts = {
+        "uneven": partitions(articles()),
+        "one": [list(articles())],
+        "none": [],
+    }[partitioning]
+    shards = dask_index.build_shards(parts, tmp_path / "made" / "here")
+    assert isinstance(shards, dask_index.ShardedIndex)
+    whole = ArticleIndex([article for part in parts for article in part])
+    for query, top_n, include_zero in SHARD_QUERIES:
+        assert shards.rank(query, top_n, include_zero=include_zero) == whole.rank(
+            query, top_n, include_zero=include_zero
+        )
+
+
+@pytest.mark.parametrize(
+    ("call", "compiled"),
+    [
+        (lambda s: s.rank(42, 5), lambda: score_article("", "", 42)),
+        (lambda s: dask_index.rank_shards(s, "q", -1), lambda: extract_keywords("", [], -1)),
+        (lambda s: dask_index.rank_shards(s, "q", "5"), lambda: extract_keywords("", [], "5")),
+        (lambda s: dask_index.rank_shards(s, "\ud800", 5), lambda: score_article("", "", "\ud800")),
+    ],
+)
+def test_shard_queries_are_checked_before_any_work(call, compiled):
+    # Shards that do not exist: a query that got as far as a worker would fail otherwise.
+    missing = dask_index.ShardedIndex("/nonexistent", [dask_index.Shard("x.idx", 3)])
+    assert _error_of(lambda: call(missing)) == _error_of(compiled)
