@@ -19,11 +19,17 @@
 // the real code: the ASCII blocks, the byte-level walks of the sigma rule,
 // the in-place output buffer, the seeded hash tables.
 //
-// The checks that cost most (each text again in every fixed-width form, and
-// the scoring model on the long contents of make_long) run on one input in
-// THOROUGH_ONE_IN, chosen by a hash of the input's bytes (input_hash), so
-// that the same bytes always get the same checks and a finding reproduces;
-// the article index's, which cost more still, on one in INDEX_ONE_IN.
+// The checks that cost most run on a sample of the inputs, chosen by a hash
+// of the input's bytes (input_hash), so that the same bytes always get the
+// same checks and a finding reproduces: each text again in every
+// fixed-width form, and the scoring model on the long contents of
+// make_long, on one input in THOROUGH_ONE_IN; the counts of many texts and
+// their serialised form on one in COUNTS_ONE_IN; a long content at all on
+// one in LONG_ONE_IN of the inputs that ask for one, and the whole title
+// as the query on one in TITLE_QUERY_ONE_IN; the lowercasing and splitting
+// of every stop word on the thorough sample; the article index's,
+// which cost more still, on one in INDEX_ONE_IN. The rest keep the pace of
+// the cheap checks, which meet most new inputs.
 // Every input gets them all when the environment sets
 // PARVENKEL_FUZZ_THOROUGH=1, as tools/fuzz.sh does when it replays the
 // known inputs.
@@ -480,10 +486,21 @@ std::uint64_t choose_top_n(unsigned choice, std::size_t distinct) {
 // One input in this many gets the costly checks (see the top of the file).
 constexpr std::uint64_t THOROUGH_ONE_IN = 8;
 // check_index writes, maps and removes files and allocates the index's
-// table of every trigram (64 MiB): some 20 ms an input under the
-// sanitizers, ten times the rest. On one input in INDEX_ONE_IN, so that
-// the rest keeps most of its pace.
-constexpr std::uint64_t INDEX_ONE_IN = 64;
+// table of every trigram (64 MiB): some 14-20 ms an input under the
+// sanitizers, twenty times the rest.
+constexpr std::uint64_t INDEX_ONE_IN = 256;
+// The counts' tables, serialised form and merge cost some 350 us an input
+// under the sanitizers, a 32 KiB content scored some 2 ms, each more than
+// all the other checks of an input together; the title as the query, as
+// much as the other scoring checks.
+constexpr std::uint64_t COUNTS_ONE_IN = 4;
+constexpr std::uint64_t LONG_ONE_IN = 4;
+constexpr std::uint64_t TITLE_QUERY_ONE_IN = 2;
+
+// Whether the input of `hash` is in a sample of one in `one_in`, read from
+// the hash's bits from `shift` on, so that the samples are independent of
+// one another.
+bool sampled(std::uint64_t hash, unsigned shift, std::uint64_t one_in);
 
 // FNV-1a over every byte of the input, options byte included, then the
 // finalizer of splitmix64: FNV-1a's low bits depend on the bytes' low bits
@@ -505,6 +522,10 @@ bool thorough_everywhere() {
         return value != nullptr && std::string_view(value) == "1";
     }();
     return all;
+}
+
+bool sampled(std::uint64_t hash, unsigned shift, std::uint64_t one_in) {
+    return thorough_everywhere() || (hash >> shift) % one_in == 0;
 }
 
 }  // namespace
@@ -537,9 +558,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string query = fields[2];
     std::vector<std::string> stop_words(fields.begin() + 3, fields.end());
 
-    for (const std::string& field : fields) {
-        check_lowercase(field, options.prefix_bytes);
-        check_words(field);
+    // The text, content and query of every input; the stop words, of
+    // which an input holds some fifteen, short, on the thorough sample.
+    const std::size_t checked_fields = thorough ? fields.size() : 3;
+    for (std::size_t i = 0; i < checked_fields; ++i) {
+        check_lowercase(fields[i], options.prefix_bytes);
+        check_words(fields[i]);
     }
 
     const std::u32string text_cps = decode(text);
@@ -551,7 +575,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::map<std::string, std::uint64_t> counts = keyword_counts_model(text_cps, stop_words);
     check_word_table(text_words, stop_words, counts);
-    check_counts(raw, text, stop_words, counts);
+    if (sampled(hash, 40, COUNTS_ONE_IN)) {
+        check_counts(raw, text, stop_words, counts);
+    }
     if (thorough_everywhere() || hash % INDEX_ONE_IN == 1) {
         check_index(raw, text, content, query);
     }
@@ -566,14 +592,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::size_t length = 1 + query.size() / 3 % (text_cps.size() - from);
         query = encode(text_cps.substr(from, length));
     }
-    if (options.long_content) {
-        // The real function on every long content, for the sanitizers and
-        // the coverage of the windowed search; the model, which costs most
-        // here, on the sample.
+    if (options.long_content && sampled(hash, 48, LONG_ONE_IN)) {
+        // The real function on each long content of the sample, for the
+        // sanitizers and the coverage of the windowed search; the model,
+        // which costs most here, on the thorough sample.
         check_score(text, make_long(content, query), query, thorough, thorough);
     } else {
         check_score(text, content, query, true, thorough);
-        check_score(text, content, text, true, thorough);
+        if (sampled(hash, 56, TITLE_QUERY_ONE_IN)) {
+            check_score(text, content, text, true, thorough);
+        }
     }
     return 0;
 }
