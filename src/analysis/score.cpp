@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "analysis/analysis.hpp"
-#include "analysis/kernels.hpp"
+#include "kernels/dispatch.hpp"
+#include "kernels/isa.hpp"
 #include "text/lanes.hpp"
 #include "text/lowercase.hpp"
 #include "text/simd.hpp"
@@ -103,7 +104,7 @@ class ByteSearch {
         std::size_t i = 0;
         if (m_ <= n_) {
             Search found = Search::ABSENT;
-            [[maybe_unused]] const Kernels kernels = usable_kernels();
+            [[maybe_unused]] const Kernels kernels = kernels::active();
 #if defined(PARVENKEL_AVX2_TARGET)
             if (kernels == Kernels::AVX2) {
                 found = scan_avx2(i);
@@ -764,7 +765,7 @@ Search search_lowercase_units(std::u32string_view needle, const UnitFilter& filt
     Search found = Search::ABSENT;
     if (filter.usable) {
         [[maybe_unused]] const auto run = [&]<bool OTHER>() {
-            switch (usable_kernels()) {
+            switch (kernels::active()) {
 #if defined(PARVENKEL_AVX2_TARGET)
                 case Kernels::AVX2:
                     return scan_units_avx2<Unit, CHECK, OTHER>(hay.data(), n, m, filter, verify, i);
