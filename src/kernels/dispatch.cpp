@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "kernels/isa.hpp"
+#include "kernels/searches.hpp"
 #include "kernels/word_walker.hpp"
 
 namespace parvenkel::kernels {
@@ -12,18 +13,21 @@ namespace parvenkel::kernels {
 namespace scalar {
 std::unique_ptr<WordWalker> make_word_walker(const std::vector<std::string>& stop_words,
                                              std::uint64_t seed, std::size_t text_bytes);
-}
+extern const Searches SEARCHES;
+}  // namespace scalar
 #if defined(PARVENKEL_SSE2)
 namespace sse2 {
 std::unique_ptr<WordWalker> make_word_walker(const std::vector<std::string>& stop_words,
                                              std::uint64_t seed, std::size_t text_bytes);
-}
+extern const Searches SEARCHES;
+}  // namespace sse2
 #endif
 #if defined(PARVENKEL_AVX2_TARGET)
 namespace avx2 {
 std::unique_ptr<WordWalker> make_word_walker(const std::vector<std::string>& stop_words,
                                              std::uint64_t seed, std::size_t text_bytes);
-}
+extern const Searches SEARCHES;
+}  // namespace avx2
 #endif
 
 namespace {
@@ -61,6 +65,21 @@ std::unique_ptr<WordWalker> make_word_walker(const std::vector<std::string>& sto
 #endif
         default:
             return scalar::make_word_walker(stop_words, seed, text_bytes);
+    }
+}
+
+const Searches& searches() noexcept {
+    switch (active()) {
+#if defined(PARVENKEL_AVX2_TARGET)
+        case Kernels::AVX2:
+            return avx2::SEARCHES;
+#endif
+#if defined(PARVENKEL_SSE2)
+        case Kernels::SSE2:
+            return sse2::SEARCHES;
+#endif
+        default:
+            return scalar::SEARCHES;
     }
 }
 

@@ -3,11 +3,12 @@
 // every entry point of the kernel layer takes the implementation this names.
 #pragma once
 
-#include "analysis/analysis.hpp"
+#include <cstdint>
 
 namespace parvenkel::kernels {
 
-using analysis::Kernels;
+// The instruction sets, in order: each set's kernels may use those before.
+enum class Kernels : std::uint8_t { SCALAR, SSE2, AVX2 };
 
 // The best instruction set this processor has and this build compiled, at
 // most the limit set by limit_kernels. Cheap enough to ask on every call.

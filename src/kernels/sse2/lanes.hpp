@@ -2,10 +2,11 @@
 // for scans that serve every width of text with one template.
 #pragma once
 
-#include "text/simd.hpp"
+#include "kernels/isa.hpp"
 #if defined(PARVENKEL_SSE2)
+#include <emmintrin.h>
 
-namespace parvenkel::text {
+namespace parvenkel::kernels::sse2 {
 
 // Every lane set to `value`, `Unit` wide.
 template <class Unit>
@@ -31,5 +32,5 @@ inline __m128i lanes_equal(__m128i a, __m128i b) noexcept {
     }
 }
 
-}  // namespace parvenkel::text
+}  // namespace parvenkel::kernels::sse2
 #endif
