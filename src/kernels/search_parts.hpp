@@ -171,9 +171,12 @@ constexpr std::uint64_t LANE_BITS = sizeof(Unit) == 1   ? ~std::uint64_t{0}
                                                         : 0x1111111111111111;
 
 // Verifies the candidates of a step that starts at unit `at`, one per lane
-// bit of the byte mask: FOUND or UNDECIDED end the search there.
+// bit of the byte mask: FOUND or UNDECIDED end the search there. Out of
+// line, so that the vector constants of the scans stay in registers, saved
+// only around the rare step with candidates.
 template <class Unit, class Verify>
-Search verify_candidates(std::uint64_t mask, std::size_t at, Verify& verify) noexcept {
+[[gnu::noinline]] Search verify_candidates(std::uint64_t mask, std::size_t at,
+                                           Verify& verify) noexcept {
     for (mask &= LANE_BITS<Unit>; mask != 0; mask &= mask - 1) {
         const std::size_t pos = at + static_cast<std::size_t>(__builtin_ctzll(mask)) / sizeof(Unit);
         if (const Search found = verify(pos); found != Search::ABSENT) {
