@@ -20,6 +20,8 @@ void WordCounting::count(text::TextView text) { impl_->walker->count(text); }
 
 const WordTable& WordCounting::table() const noexcept { return impl_->walker->table(); }
 
+WordTable& WordCounting::table() noexcept { return impl_->walker->table(); }
+
 // The bytes a text takes in UTF-8, roughly, to size the tables.
 std::size_t estimated_utf8_bytes(text::TextView text) noexcept {
     switch (text.form) {

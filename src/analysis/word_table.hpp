@@ -31,6 +31,7 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <utility>
 
 #include "analysis/analysis.hpp"
 
@@ -172,6 +173,18 @@ class WordTable {
 
     // Distinct words counted (stop words not included).
     std::size_t size() const noexcept { return words_; }
+
+    // Exchanges the contents of two tables: words, counts, stop words and
+    // hash keys.
+    void swap(WordTable& other) noexcept {
+        std::swap(keys_, other.keys_);
+        std::swap(short_, other.short_);
+        std::swap(medium_, other.medium_);
+        std::swap(long_, other.long_);
+        std::swap(words_, other.words_);
+        std::swap(long_bytes_, other.long_bytes_);
+        std::swap(store_, other.store_);
+    }
 
     // The count of `word`: 0 when it was never counted or is a stop word.
     std::uint64_t find(std::string_view word) const noexcept;
