@@ -8,6 +8,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
+#include <utility>
+
+#include "text/kernel_ranges.hpp"
+#include "text/utf8.hpp"
 
 namespace parvenkel::kernels {
 
@@ -42,30 +47,41 @@ struct ThreeChunk {
     alignas(64) std::uint8_t size3[CHUNK];
 };
 
+// Whether `unit` lies in one of `ranges` (text/kernel_ranges.hpp, from the
+// generator): one unsigned compare a range, unrolled.
+template <class Range, std::size_t N>
+constexpr bool in_ranges(std::uint32_t unit, const Range (&ranges)[N]) noexcept {
+    return [&]<std::size_t... k>(std::index_sequence<k...>) {
+        return ((unit - ranges[k].first <= ranges[k].last - ranges[k].first) || ...);
+    }
+    (std::make_index_sequence<N>{});
+}
+
+// For each unit from the first of TWO_BYTE_LETTERS to the last, its
+// lowercase offset plus one, or 0 when it is none of them.
+inline constexpr char32_t TWO_BYTE_FIRST = text::tables::TWO_BYTE_LETTERS[0].first;
+inline constexpr auto TWO_BYTE_OFFSETS = [] {
+    constexpr auto& RANGES = text::tables::TWO_BYTE_LETTERS;
+    std::array<std::uint8_t, RANGES[std::size(RANGES) - 1].last - TWO_BYTE_FIRST + 1> offsets{};
+    for (const auto& range : RANGES) {
+        for (char32_t unit = range.first; unit <= range.last; ++unit) {
+            offsets[unit - TWO_BYTE_FIRST] = static_cast<std::uint8_t>(range.offset + 1);
+        }
+    }
+    return offsets;
+}();
+
 // The letters of two UTF-8 bytes whose lowercase form is a fixed offset
-// away, which the block scanner takes without the Unicode tables: Latin-1
-// (but U+00D7 and U+00F7), basic Greek (but U+03A2, unassigned, and U+03A3,
-// whose form depends on the text) and basic Cyrillic. Writes the form's two
-// bytes, in order, as one little-endian 16-bit value.
+// away (TWO_BYTE_LETTERS), which the block scanner takes without the
+// Unicode tables. Writes the form's two bytes, in order, as one
+// little-endian 16-bit value.
 inline bool two_byte_form(std::uint32_t unit, std::uint16_t& form) noexcept {
-    std::uint32_t lowered = unit;
-    if (unit - 0xC0 <= 0xFF - 0xC0) {
-        if (unit == 0xD7 || unit == 0xF7) {
-            return false;
-        }
-        lowered += unit <= 0xDE ? 0x20 : 0;
-    } else if (unit - 0x391 <= 0x3CE - 0x391) {
-        if (unit == 0x3A2 || unit == 0x3A3) {
-            return false;
-        }
-        lowered += unit <= 0x3AB ? 0x20 : 0;
-    } else if (unit - 0x400 <= 0x45F - 0x400) {
-        lowered += unit < 0x410 ? 0x50 : unit < 0x430 ? 0x20 : 0;
-    } else {
+    if (unit - TWO_BYTE_FIRST >= TWO_BYTE_OFFSETS.size()) {
         return false;
     }
-    form = static_cast<std::uint16_t>((0xC0 | lowered >> 6) | (0x80 | (lowered & 0x3F)) << 8);
-    return true;
+    const std::uint32_t entry = TWO_BYTE_OFFSETS[unit - TWO_BYTE_FIRST];
+    form = static_cast<std::uint16_t>(text::utf8_form2(unit + entry - 1));
+    return entry != 0;
 }
 
 // The `two` mask of `count` units, and their forms at `form2`.
@@ -83,29 +99,20 @@ std::uint64_t classify_two_scalar(const Unit* units, std::size_t count,
 
 // Letters of three UTF-8 bytes that are their own lowercase form, common
 // enough in CJK text for the block scanner to take them without the Unicode
-// tables: kana (with the prolonged sound and iteration marks), the
-// ideographic iteration and closing marks and number zero, CJK ideographs
-// with extension A, and Hangul syllables.
+// tables (THREE_BYTE_LETTERS).
 constexpr bool is_three_byte_letter(std::uint32_t unit) noexcept {
-    return (unit - 0x3041 <= 0x3096 - 0x3041) || (unit - 0x309D <= 0x309F - 0x309D) ||
-           (unit - 0x30A1 <= 0x30FA - 0x30A1) || (unit - 0x30FC <= 0x30FF - 0x30FC) ||
-           (unit - 0x3005 <= 0x3007 - 0x3005) || (unit - 0x3400 <= 0x4DBF - 0x3400) ||
-           (unit - 0x4E00 <= 0x9FFF - 0x4E00) || (unit - 0xAC00 <= 0xD7A3 - 0xAC00);
+    return in_ranges(unit, text::tables::THREE_BYTE_LETTERS);
 }
 
 // Characters beyond ASCII that are neither Alphabetic nor White_Space, which
-// the block scanner drops: general punctuation up to U+2027, CJK
-// punctuation and brackets, the katakana middle dot and fullwidth ASCII
-// punctuation and digits.
+// the block scanner drops (SKIPPED).
 constexpr bool is_skipped(std::uint32_t unit) noexcept {
-    return (unit - 0x2010 <= 0x2027 - 0x2010) || (unit - 0x3001 <= 0x3004 - 0x3001) ||
-           (unit - 0x3008 <= 0x301F - 0x3008) || unit == 0x30FB ||
-           (unit - 0xFF01 <= 0xFF20 - 0xFF01);
+    return in_ranges(unit, text::tables::SKIPPED);
 }
 
 // The UTF-8 form of a unit from U+0800 to U+FFFF, in the low three bytes.
 constexpr std::uint32_t three_byte_form(std::uint32_t unit) noexcept {
-    return (0xE0 | unit >> 12) | (0x80 | (unit >> 6 & 0x3F)) << 8 | (0x80 | (unit & 0x3F)) << 16;
+    return text::utf8_form3(unit);
 }
 
 struct ThreeMasks {

@@ -66,17 +66,28 @@ constexpr std::size_t utf8_encoded_length(char32_t cp) noexcept {
     return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
 }
 
-// The UTF-8 form of scalar value `cp` as one value, its first byte lowest:
-// every length's form is computed and one chosen, without a branch on the
-// length (which changes from character to character in text that mixes
-// ASCII with another script). The one encoder of the core: the writers
-// below, and the word walker's forms of letters, take their bytes from it.
+// The UTF-8 form of scalar value `cp` as one value, its first byte lowest,
+// for a `cp` of two, three or four bytes: the one encoder of the core, which
+// the writers below and the word walker's forms of letters take their bytes
+// from.
+constexpr std::uint32_t utf8_form2(char32_t cp) noexcept {
+    return (0xC0 | cp >> 6) | (0x80 | (cp & 0x3F)) << 8;
+}
+constexpr std::uint32_t utf8_form3(char32_t cp) noexcept {
+    return (0xE0 | cp >> 12) | (0x80 | (cp >> 6 & 0x3F)) << 8 | (0x80 | (cp & 0x3F)) << 16;
+}
+constexpr std::uint32_t utf8_form4(char32_t cp) noexcept {
+    return (0xF0 | cp >> 18) | (0x80 | (cp >> 12 & 0x3F)) << 8 | (0x80 | (cp >> 6 & 0x3F)) << 16 |
+           (0x80 | (cp & 0x3F)) << 24;
+}
+
+// The same for any `cp`: every length's form is computed and one chosen,
+// without a branch on the length (which changes from character to character
+// in text that mixes ASCII with another script).
 constexpr std::uint32_t utf8_form(char32_t cp) noexcept {
-    const std::uint32_t two = (0xC0 | cp >> 6) | (0x80 | (cp & 0x3F)) << 8;
-    const std::uint32_t three =
-        (0xE0 | cp >> 12) | (0x80 | (cp >> 6 & 0x3F)) << 8 | (0x80 | (cp & 0x3F)) << 16;
-    const std::uint32_t four = (0xF0 | cp >> 18) | (0x80 | (cp >> 12 & 0x3F)) << 8 |
-                               (0x80 | (cp >> 6 & 0x3F)) << 16 | (0x80 | (cp & 0x3F)) << 24;
+    const std::uint32_t two = utf8_form2(cp);
+    const std::uint32_t three = utf8_form3(cp);
+    const std::uint32_t four = utf8_form4(cp);
     return cp < 0x80 ? cp : cp < 0x800 ? two : cp < 0x10000 ? three : four;
 }
 

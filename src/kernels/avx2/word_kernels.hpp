@@ -6,8 +6,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
+#include <utility>
 
 #include "kernels/word_classes.hpp"
+#include "text/kernel_ranges.hpp"
 
 namespace parvenkel::kernels::avx2 {
 
@@ -73,6 +76,19 @@ inline __m256i is16(__m256i v, int unit) noexcept { return _mm256_cmpeq_epi16(v,
 
 inline __m256i or16(__m256i a, __m256i b) noexcept { return _mm256_or_si256(a, b); }
 
+// classify_two_block adds 0x20 or 0x50 to the units whose lowercase forms
+// are those offsets away, and nothing to the others.
+static_assert(
+    [] {
+        for (const auto& range : text::tables::TWO_BYTE_LETTERS) {
+            if (range.offset != 0 && range.offset != 0x20 && range.offset != 0x50) {
+                return false;
+            }
+        }
+        return true;
+    }(),
+    "a letter of two bytes lowercased by another offset");
+
 // classify_two_scalar for 64 units of one or two bytes, 16 at a time.
 template <class Unit>
 std::uint64_t classify_two_block(const Unit* units, std::uint16_t* form2) noexcept {
@@ -85,14 +101,24 @@ std::uint64_t classify_two_block(const Unit* units, std::uint16_t* form2) noexce
         } else {
             v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + 16 * part));
         }
-        const __m256i up_20 = or16(
-            _mm256_andnot_si256(is16(v, 0xD7), in16(v, 0xC0, 0xDE)),
-            or16(_mm256_andnot_si256(or16(is16(v, 0x3A2), is16(v, 0x3A3)), in16(v, 0x391, 0x3AB)),
-                 in16(v, 0x410, 0x42F)));
-        const __m256i up_50 = in16(v, 0x400, 0x40F);
-        const __m256i letters =
-            or16(or16(up_20, up_50), or16(_mm256_andnot_si256(is16(v, 0xF7), in16(v, 0xDF, 0xFF)),
-                                          or16(in16(v, 0x3AC, 0x3CE), in16(v, 0x430, 0x45F))));
+        // The lanes in the ranges of TWO_BYTE_LETTERS whose lowercase form is
+        // `offset` away.
+        const auto offset_by = [&](std::uint32_t offset) PARVENKEL_AVX2_LAMBDA {
+            constexpr auto& RANGES = text::tables::TWO_BYTE_LETTERS;
+            return [&]<std::size_t... k>(std::index_sequence<k...>) PARVENKEL_AVX2_LAMBDA {
+                __m256i hit = _mm256_setzero_si256();
+                ((hit = RANGES[k].offset == offset
+                            ? or16(hit, in16(v, static_cast<int>(RANGES[k].first),
+                                             static_cast<int>(RANGES[k].last)))
+                            : hit),
+                 ...);
+                return hit;
+            }
+            (std::make_index_sequence<std::size(RANGES)>{});
+        };
+        const __m256i up_20 = offset_by(0x20);
+        const __m256i up_50 = offset_by(0x50);
+        const __m256i letters = or16(or16(up_20, up_50), offset_by(0));
         const __m256i lowered = _mm256_add_epi16(v, or16(_mm256_and_si256(up_20, lanes16(0x20)),
                                                          _mm256_and_si256(up_50, lanes16(0x50))));
         const __m256i lead = or16(_mm256_srli_epi16(lowered, 6), lanes16(0xC0));

@@ -5,9 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "kernels/isa.hpp"
 #include "kernels/word_classes.hpp"
+#include "text/kernel_ranges.hpp"
 
 #if defined(PARVENKEL_SSE2)
 #include "kernels/sse2/begin.hpp"
@@ -179,13 +181,27 @@ std::size_t runs_of(const Unit* units, char*& out) noexcept {
     };
     const auto set = [](int value) { return _mm_set1_epi16(static_cast<short>(value)); };
     const __m128i none = _mm_setzero_si128();
+    // Lanes in any of the generated ranges (text/kernel_ranges.hpp).
+    const auto any_in = [&]<class Range, std::size_t N>(const Range(&ranges)[N]) {
+        return [&]<std::size_t... k>(std::index_sequence<k...>) {
+            __m128i hit = none;
+            ((hit = either(hit, ranges[k].first == ranges[k].last
+                                    ? is(static_cast<int>(ranges[k].first))
+                                    : in(static_cast<int>(ranges[k].first),
+                                         static_cast<int>(ranges[k].last)))),
+             ...);
+            return hit;
+        }
+        (std::make_index_sequence<N>{});
+    };
+    namespace t = text::tables;
 
     const __m128i ascii_upper = in('A', 'Z');
     const __m128i ascii_letter = either(ascii_upper, in('a', 'z'));
     const __m128i ascii_space = either(in(0x09, 0x0D), is(' '));
     __m128i drop = _mm_andnot_si128(either(ascii_letter, ascii_space), in(0, 0x7F));
     if constexpr (sizeof(Unit) == 2) {
-        drop = either(drop, in(0x2010, 0x2027));  // dashes, quotes, bullets
+        drop = either(drop, any_in(t::RUN_SKIPPED_PUNCTUATION));  // dashes, quotes, bullets
     }
     // Letters of two bytes: those that map 0x20 up, or are their own
     // form.
@@ -193,18 +209,22 @@ std::size_t runs_of(const Unit* units, char*& out) noexcept {
     __m128i two = none;
     __m128i three = none;
     if constexpr (latin) {
-        // Latin-1, but U+00D7 and U+00F7 (signs); guillemets dropped.
-        up_20 = _mm_andnot_si128(is(0xD7), in(0xC0, 0xDE));
-        two = either(up_20, _mm_andnot_si128(is(0xF7), in(0xDF, 0xFF)));
-        drop = either(drop, either(is(0xAB), is(0xBB)));
+        // The letters of Latin-1 (the first four ranges of two bytes);
+        // guillemets dropped.
+        constexpr auto& LATIN1 = t::TWO_BYTE_LETTERS;
+        static_assert(LATIN1[3].last == 0xFF && LATIN1[0].offset == 0x20 &&
+                      LATIN1[1].offset == 0x20 && LATIN1[2].offset == 0 && LATIN1[3].offset == 0);
+        const auto in_range = [&](const t::OffsetRange& r) {
+            return in(static_cast<int>(r.first), static_cast<int>(r.last));
+        };
+        up_20 = either(in_range(LATIN1[0]), in_range(LATIN1[1]));
+        two = either(up_20, either(in_range(LATIN1[2]), in_range(LATIN1[3])));
+        drop = either(drop, any_in(t::RUN_SKIPPED_LATIN1));
     } else if constexpr (cjk) {
         // Kana (with the prolonged sound and iteration marks), CJK
         // ideographs, Hangul syllables; CJK and fullwidth punctuation.
-        three = either(either(either(in(0x3041, 0x3096), in(0x309D, 0x309F)),
-                              either(in(0x30A1, 0x30FA), in(0x30FC, 0x30FF))),
-                       either(in(0x4E00, 0x9FFF), in(0xAC00, 0xD7A3)));
-        drop = either(drop,
-                      either(either(in(0x3001, 0x3003), in(0x3008, 0x3011)), in(0xFF01, 0xFF20)));
+        three = any_in(t::RUN_THREE_BYTE_LETTERS);
+        drop = either(drop, any_in(t::RUN_SKIPPED_CJK));
     }
     const auto bits = [none](__m128i lanes) {
         return static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(lanes, none)));
