@@ -2,11 +2,14 @@
 // next.
 #include "analysis/word_counting.hpp"
 
+#include <utility>
+
 #include "kernels/word_walker.hpp"
 
 namespace parvenkel::analysis {
 
 struct WordCounting::Impl {
+    explicit Impl(std::unique_ptr<kernels::WordWalker> chosen) : walker(std::move(chosen)) {}
     std::unique_ptr<kernels::WordWalker> walker;
 };
 

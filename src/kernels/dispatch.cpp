@@ -1,34 +1,17 @@
+// The one place that chooses the instruction set: the implementations in
+// order, the processor read once, and the limit the tests set.
 #include "kernels/dispatch.hpp"
 
 #include <algorithm>
 #include <atomic>
 #include <memory>
 
+#include "analysis/analysis.hpp"
 #include "kernels/isa.hpp"
 #include "kernels/searches.hpp"
 #include "kernels/word_walker.hpp"
 
 namespace parvenkel::kernels {
-
-namespace scalar {
-std::unique_ptr<WordWalker> make_word_walker(const std::vector<std::string>& stop_words,
-                                             std::uint64_t seed, std::size_t text_bytes);
-extern const Searches SEARCHES;
-}  // namespace scalar
-#if defined(PARVENKEL_SSE2)
-namespace sse2 {
-std::unique_ptr<WordWalker> make_word_walker(const std::vector<std::string>& stop_words,
-                                             std::uint64_t seed, std::size_t text_bytes);
-extern const Searches SEARCHES;
-}  // namespace sse2
-#endif
-#if defined(PARVENKEL_AVX2_TARGET)
-namespace avx2 {
-std::unique_ptr<WordWalker> make_word_walker(const std::vector<std::string>& stop_words,
-                                             std::uint64_t seed, std::size_t text_bytes);
-extern const Searches SEARCHES;
-}  // namespace avx2
-#endif
 
 namespace {
 
@@ -48,40 +31,45 @@ Kernels detect() noexcept {
 const Kernels detected = detect();
 std::atomic<Kernels> limit{Kernels::AVX2};
 
+using MakeWordWalker = decltype(&make_word_walker);
+using GetSearches = decltype(&searches);
+
+// What one instruction set implements.
+struct Implementation {
+    MakeWordWalker make_word_walker;
+    GetSearches searches;
+};
+
+template <Kernels K>
+constexpr Implementation IMPLEMENTATION = {make_word_walker_with<K>, searches_with<K>};
+
+// The implementation of the set active() names: the best of those the
+// build compiled that the processor has, at most the limit.
+const Implementation& implementation() noexcept {
+    switch (active()) {
+#if defined(PARVENKEL_AVX2_TARGET)
+        case Kernels::AVX2:
+            return IMPLEMENTATION<Kernels::AVX2>;
+#endif
+#if defined(PARVENKEL_SSE2)
+        case Kernels::SSE2:
+            return IMPLEMENTATION<Kernels::SSE2>;
+#endif
+        default:
+            return IMPLEMENTATION<Kernels::SCALAR>;
+    }
+}
+
 }  // namespace
 
 Kernels active() noexcept { return std::min(detected, limit.load(std::memory_order_relaxed)); }
 
 std::unique_ptr<WordWalker> make_word_walker(const std::vector<std::string>& stop_words,
                                              std::uint64_t seed, std::size_t text_bytes) {
-    switch (active()) {
-#if defined(PARVENKEL_AVX2_TARGET)
-        case Kernels::AVX2:
-            return avx2::make_word_walker(stop_words, seed, text_bytes);
-#endif
-#if defined(PARVENKEL_SSE2)
-        case Kernels::SSE2:
-            return sse2::make_word_walker(stop_words, seed, text_bytes);
-#endif
-        default:
-            return scalar::make_word_walker(stop_words, seed, text_bytes);
-    }
+    return implementation().make_word_walker(stop_words, seed, text_bytes);
 }
 
-const Searches& searches() noexcept {
-    switch (active()) {
-#if defined(PARVENKEL_AVX2_TARGET)
-        case Kernels::AVX2:
-            return avx2::SEARCHES;
-#endif
-#if defined(PARVENKEL_SSE2)
-        case Kernels::SSE2:
-            return sse2::SEARCHES;
-#endif
-        default:
-            return scalar::SEARCHES;
-    }
-}
+const Searches& searches() noexcept { return implementation().searches(); }
 
 WordWalker::WordWalker(const std::vector<std::string>& stop_words, std::uint64_t seed,
                        std::size_t text_bytes)

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "kernels/dispatch.hpp"
 #include "kernels/search_parts.hpp"
 
 namespace parvenkel::kernels {
@@ -33,5 +34,16 @@ struct Searches {
 
 // The searches of the instruction set active() names now.
 const Searches& searches() noexcept;
+
+// The searches of one instruction set: scalar/, sse2/ and avx2/implementation.cpp
+// define those the build compiles (see isa.hpp).
+template <Kernels K>
+const Searches& searches_with() noexcept;
+template <>
+const Searches& searches_with<Kernels::SCALAR>() noexcept;
+template <>
+const Searches& searches_with<Kernels::SSE2>() noexcept;
+template <>
+const Searches& searches_with<Kernels::AVX2>() noexcept;
 
 }  // namespace parvenkel::kernels

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "analysis/word_table.hpp"
+#include "kernels/dispatch.hpp"
 #include "text/text_view.hpp"
 
 namespace parvenkel::kernels {
@@ -40,5 +41,20 @@ class WordWalker {
 // A walker with the kernels of the instruction set active() names now.
 std::unique_ptr<WordWalker> make_word_walker(const std::vector<std::string>& stop_words,
                                              std::uint64_t seed, std::size_t text_bytes);
+
+// The walker of one instruction set: scalar/, sse2/ and avx2/implementation.cpp
+// define those the build compiles (see isa.hpp).
+template <Kernels K>
+std::unique_ptr<WordWalker> make_word_walker_with(const std::vector<std::string>& stop_words,
+                                                  std::uint64_t seed, std::size_t text_bytes);
+template <>
+std::unique_ptr<WordWalker> make_word_walker_with<Kernels::SCALAR>(const std::vector<std::string>&,
+                                                                   std::uint64_t, std::size_t);
+template <>
+std::unique_ptr<WordWalker> make_word_walker_with<Kernels::SSE2>(const std::vector<std::string>&,
+                                                                 std::uint64_t, std::size_t);
+template <>
+std::unique_ptr<WordWalker> make_word_walker_with<Kernels::AVX2>(const std::vector<std::string>&,
+                                                                 std::uint64_t, std::size_t);
 
 }  // namespace parvenkel::kernels

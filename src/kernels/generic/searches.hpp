@@ -1,7 +1,7 @@
 // The searches of scoring, written once and compiled inside the namespace
-// of each instruction set (scalar/, sse2/ and avx2/searches.cpp), where
+// of each instruction set (scalar/, sse2/ and avx2/implementation.cpp), where
 // scan_bytes, scan_units, lower_ascii_lanes and FindUnit are that set's
-// kernels. No include guard: each searches.cpp includes this file once,
+// kernels. No include guard: each implementation.cpp includes this file once,
 // inside its namespace and target region, after every header it needs.
 
 // Searches the lowercase form of an ASCII text for an already lowercased
@@ -260,3 +260,22 @@ Search lowercase_units_contain(const Needle& needle, const UnitFilter* prepared,
                ? Search::FOUND
                : Search::ABSENT;
 }
+
+template <bool FOLD>
+Search find_bytes(std::string_view needle, std::string_view text, std::size_t& resume) noexcept {
+    ByteSearch<FOLD> quick(needle, text);
+    const Search found = quick.run();
+    if (found == Search::UNDECIDED) {
+        resume = quick.resume();
+    }
+    return found;
+}
+
+// The searches of this instruction set, as kernels::searches() hands them out.
+constexpr Searches SEARCHES = {
+    find_bytes<true>,
+    find_bytes<false>,
+    {lowercase_units_contain<std::uint8_t, false>, lowercase_units_contain<std::uint8_t, true>},
+    {lowercase_units_contain<char16_t, false>, lowercase_units_contain<char16_t, true>},
+    {lowercase_units_contain<char32_t, false>, lowercase_units_contain<char32_t, true>},
+};

@@ -1,5 +1,5 @@
 // The word walker, written once and compiled inside the namespace of each
-// instruction set (scalar/, sse2/ and avx2/word_walker.cpp), where the
+// instruction set (scalar/, sse2/ and avx2/implementation.cpp), where the
 // names classify_block, classify_two_block, classify_three_block,
 // gather_letters and letter_runs (with GATHERS and LETTER_RUNS) are that
 // set's kernels: they inline into the loops below, which never ask which
@@ -34,21 +34,17 @@
 //     letters of one script where they apply (letter_runs), otherwise
 //     character by character through the Unicode tables.
 //
-// No include guard: each word_walker.cpp includes this file once, inside
+// No include guard: each implementation.cpp includes this file once, inside
 // its namespace and target region, after every header it needs.
 
-using analysis::MediumKey;
 using analysis::MIN_KEYWORD_BYTES;
-using analysis::ShortKey;
 using analysis::WordTable;
 using text::detail::is_white_space;
-namespace detail = analysis::detail;
 
-class Walker final : public WordWalker {
+class Walker final : public WordSink {
    public:
     Walker(const std::vector<std::string>& stop_words, std::uint64_t seed, std::size_t text_bytes)
-        : WordWalker(stop_words, seed, text_bytes) {
-        word_.resize(3 * 64 + WORD_MARGIN);
+        : WordSink(stop_words, seed, text_bytes) {
         chunk_ = std::make_unique<Chunk>();
     }
 
@@ -85,10 +81,7 @@ class Walker final : public WordWalker {
             classify(units + pos, length);
             pos = walk(units, size, pos, length);
         }
-        table_.add_short(batch_, batched_);
-        batched_ = 0;
-        table_.add_medium(medium_batch_, medium_batched_);
-        medium_batched_ = 0;
+        flush();
     }
 
     template <class Unit>
@@ -472,75 +465,6 @@ class Walker final : public WordWalker {
     // ------------------------------------------------------------------
     // The exact path: one piece, character by character.
 
-    // Where writing into word_ must stop: past it, the form of one more
-    // character (or of one run of letter_runs) may not fit.
-    char* word_limit() noexcept { return word_.data() + word_.size() - WORD_MARGIN; }
-    static constexpr std::size_t WORD_MARGIN = 32;
-    static_assert(WORD_MARGIN >= text::LOWER_MAX_BYTES && WORD_MARGIN >= 3 * 8);
-
-    // Doubles word_, keeping what `out` has written so far.
-    void grow_word(char*& out, char*& limit) {
-        const auto used = static_cast<std::size_t>(out - word_.data());
-        word_.resize(2 * word_.size());
-        out = word_.data() + used;
-        limit = word_limit();
-    }
-
-    // Short words wait in batch_ for the table, which takes them in
-    // batches. A key is written in any case and kept only when `keep`,
-    // which spares the callers a hard-to-predict branch on the many words
-    // too short to count.
-    void push_short(std::uint64_t lo, std::uint64_t hi, bool keep = true) {
-        batch_[batched_] = {lo, hi};
-        batched_ += keep ? 1 : 0;
-        if (batched_ == WordTable::BATCH) {
-            table_.add_short(batch_, batched_);
-            batched_ = 0;
-        }
-    }
-
-    // The word of `length` bytes (at most 16) at `p`, which has 16 bytes
-    // readable, counted when it is long enough: its key is two masked loads.
-    void push_slice(const void* p, std::size_t length) {
-        const auto* bytes = static_cast<const unsigned char*>(p);
-        push_short(detail::load<std::uint64_t>(bytes) & HALF_MASKS[length][0],
-                   detail::load<std::uint64_t>(bytes + 8) & HALF_MASKS[length][1],
-                   length >= MIN_KEYWORD_BYTES);
-    }
-
-    void count_word(std::string_view word) {
-        if (word.size() <= WordTable::SHORT_BYTES) {
-            std::uint64_t lo = 0;
-            std::uint64_t hi = 0;
-            detail::load_up_to_16(word.data(), word.size(), lo, hi);
-            push_short(lo, hi);
-        } else if (word.size() <= WordTable::MEDIUM_BYTES) {
-            medium_batch_[medium_batched_] = MediumKey::of(word);
-            if (++medium_batched_ == WordTable::BATCH) {
-                table_.add_medium(medium_batch_, medium_batched_);
-                medium_batched_ = 0;
-            }
-        } else {
-            table_.add(word);
-        }
-    }
-
-    // Counts the word of `length` bytes gathered at the start of word_,
-    // which has room for 16 bytes after it.
-    void count_gathered(std::size_t length) {
-        if (length > WordTable::SHORT_BYTES) {
-            count_word({word_.data(), length});
-            return;
-        }
-        push_slice(word_.data(), length);
-    }
-
-    void add_word(std::size_t length) {
-        if (length >= MIN_KEYWORD_BYTES) {
-            count_word({word_.data(), length});
-        }
-    }
-
     // Counts the piece that starts at byte `start` of a UTF-8 text (not
     // White_Space) and returns the offset after the White_Space character
     // that ends it, or the text's size. The letters are lowercased character
@@ -662,58 +586,10 @@ class Walker final : public WordWalker {
         return i + 1;  // past the White_Space character, or the end
     }
 
-    template <class Unit>
-    static text::TextView fixed_view(const Unit* units, std::size_t length) noexcept {
-        if constexpr (sizeof(Unit) == 1) {
-            return {units, length, text::Form::LATIN1};
-        } else if constexpr (sizeof(Unit) == 2) {
-            return {units, length, text::Form::UCS2};
-        } else {
-            return {units, length, text::Form::UCS4};
-        }
-    }
-
-    // Counts the piece `piece` (no White_Space in it), which holds a capital
-    // sigma: its letters are gathered as they are and lowercased as a whole,
-    // so that the Final_Sigma rule sees only the kept letters.
-    void lower_with_sigma(text::TextView piece) {
-        letters_.clear();
-        piece.visit([&]<class View>(View units) {
-            using Unit = typename View::value_type;
-            if constexpr (std::is_same_v<Unit, char>) {
-                for (std::size_t i = 0; i < units.size();) {
-                    const text::Utf8Char ch = text::decode_utf8(units.data() + i);
-                    if (text::char_info(ch.cp).is_alphabetic()) {
-                        letters_.append(units.data() + i, ch.length);
-                    }
-                    i += ch.length;
-                }
-            } else {
-                for (const Unit unit : units) {
-                    if (text::char_info(unit).is_alphabetic()) {
-                        text::append_utf8(letters_, unit);
-                    }
-                }
-            }
-        });
-        lowered_.clear();
-        text::append_lowercase(lowered_, letters_);
-        if (lowered_.size() >= MIN_KEYWORD_BYTES) {
-            count_word(lowered_);
-        }
-    }
-
     bool look_for_two_ = true;
     bool found_two_ = false;
     bool look_for_three_ = true;
     bool found_three_ = false;
-    ShortKey batch_[WordTable::BATCH];
-    std::size_t batched_ = 0;
-    MediumKey medium_batch_[WordTable::BATCH];
-    std::size_t medium_batched_ = 0;
     std::unique_ptr<Chunk> chunk_;
     std::unique_ptr<ThreeChunk> three_;  // for texts of two or four bytes a unit
-    std::string word_;
-    std::string letters_;
-    std::string lowered_;
 };

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "kernels/isa.hpp"
+#include "kernels/scalar/word_kernels.hpp"
 #include "kernels/word_classes.hpp"
 #include "text/kernel_ranges.hpp"
 
@@ -299,10 +300,7 @@ BlockMasks classify_block(const Unit* units, unsigned char* low) noexcept {
 }
 
 // No SSE2 kernel for letters of two bytes: the scalar twin's.
-template <class Unit>
-std::uint64_t classify_two_block(const Unit* units, std::uint16_t* form2) noexcept {
-    return classify_two_scalar(units, 64, form2);
-}
+using scalar::classify_two_block;
 
 // SSE2 classifies letters of three bytes in text of two bytes a unit.
 template <class Unit>
@@ -316,12 +314,8 @@ ThreeMasks classify_three_block(const Unit* units, std::uint32_t* form3,
 }
 
 // Short pieces are gathered letter by letter.
-inline constexpr bool GATHERS = false;
-using kernels::gather_letters_scalar;
-inline std::size_t gather_letters(const unsigned char* low, const std::uint16_t* form2,
-                                  unsigned letters, unsigned two, char* out) noexcept {
-    return gather_letters_scalar(low, form2, letters, two, out);
-}
+using scalar::gather_letters;
+using scalar::GATHERS;
 inline constexpr bool LETTER_RUNS = true;
 
 }  // namespace parvenkel::kernels::sse2
