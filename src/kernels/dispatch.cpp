@@ -1,9 +1,7 @@
-// The one place that chooses the instruction set: the implementations in
-// order, the processor read once, and the limit the tests set.
+// The one place that chooses an implementation: the table of the
+// instruction sets' implementations, indexed by active() (active.cpp).
 #include "kernels/dispatch.hpp"
 
-#include <algorithm>
-#include <atomic>
 #include <memory>
 
 #include "analysis/analysis.hpp"
@@ -14,22 +12,6 @@
 namespace parvenkel::kernels {
 
 namespace {
-
-Kernels detect() noexcept {
-#if defined(PARVENKEL_AVX2_TARGET)
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2")) {
-        return Kernels::AVX2;
-    }
-#endif
-#if defined(PARVENKEL_SSE2)
-    return Kernels::SSE2;
-#else
-    return Kernels::SCALAR;
-#endif
-}
-
-const Kernels detected = detect();
-std::atomic<Kernels> limit{Kernels::AVX2};
 
 using MakeWordWalker = decltype(&make_word_walker);
 using GetSearches = decltype(&searches);
@@ -62,8 +44,6 @@ const Implementation& implementation() noexcept {
 
 }  // namespace
 
-Kernels active() noexcept { return std::min(detected, limit.load(std::memory_order_relaxed)); }
-
 std::unique_ptr<WordWalker> make_word_walker(const std::vector<std::string>& stop_words,
                                              std::uint64_t seed, std::size_t text_bytes) {
     return implementation().make_word_walker(stop_words, seed, text_bytes);
@@ -83,9 +63,3 @@ WordWalker::WordWalker(const std::vector<std::string>& stop_words, std::uint64_t
 }
 
 }  // namespace parvenkel::kernels
-
-namespace parvenkel::analysis {
-
-void limit_kernels(Kernels most) noexcept { kernels::limit.store(most, std::memory_order_relaxed); }
-
-}  // namespace parvenkel::analysis
