@@ -116,7 +116,7 @@ bool lowercase_starts_with(const Needle& needle, text::TextView title, std::stri
                 if (k == units.size() || static_cast<unsigned char>(units[k]) >= 0x80) {
                     return -1;  // a character beyond ASCII may lowercase to more bytes
                 }
-                if (kernels::ascii_lower(static_cast<unsigned char>(units[k])) !=
+                if (kernels::lower_ascii(static_cast<unsigned char>(units[k])) !=
                     static_cast<unsigned char>(pattern[k])) {
                     return 0;
                 }

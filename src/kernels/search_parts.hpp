@@ -9,13 +9,12 @@
 #include <string>
 #include <string_view>
 
+#include "text/ascii_lower.hpp"
 #include "text/utf8.hpp"
 
 namespace parvenkel::kernels {
 
-constexpr unsigned char ascii_lower(unsigned char byte) noexcept {
-    return static_cast<unsigned char>(static_cast<unsigned>(byte) - 'A' < 26u ? byte | 0x20 : byte);
-}
+using text::detail::lower_ascii;
 
 constexpr bool is_ascii_lower_letter(unsigned char byte) noexcept {
     return static_cast<unsigned>(byte) - 'a' < 26u;

@@ -14,8 +14,11 @@ namespace parvenkel::text::detail {
 
 inline constexpr std::size_t ASCII_BLOCK = 16;
 
-constexpr char lower_ascii(char c) noexcept {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
+// The ASCII lowercase rule, A-Z take 0x20 and every other value stays: the
+// one scalar form of it in the core, for bytes, code units and code points.
+template <class C>
+constexpr C lower_ascii(C c) noexcept {
+    return static_cast<std::uint32_t>(c) - 'A' < 26u ? static_cast<C>(c + 0x20) : c;
 }
 
 // Finishes a prefix byte by byte from `i`: lowercases bytes below 0x80 into

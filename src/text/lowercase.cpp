@@ -58,7 +58,7 @@ static_assert(t::LOWERCASE_TWO_BYTE_UNTIL == 0x800);  // all the code points of 
 // decides.
 LowerMapping to_lower(char32_t cp) noexcept {
     if (cp < LOWER_TABLE_FROM) {
-        return {{cp - U'A' < 26 ? cp + 0x20 : cp, 0, 0}, 1};
+        return {{detail::lower_ascii(cp), 0, 0}, 1};
     }
     if (cp >= t::LOWERCASE_UNTIL) {
         return {{cp, 0, 0}, 1};

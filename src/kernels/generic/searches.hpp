@@ -66,7 +66,7 @@ class ByteSearch {
         for (; mask != 0; mask &= mask - 1) {
             const std::size_t pos = at + static_cast<std::size_t>(__builtin_ctzll(mask));
             std::size_t k = 0;
-            while (k < m_ && (FOLD ? ascii_lower(hay_[pos + k]) : hay_[pos + k]) == pattern_[k]) {
+            while (k < m_ && (FOLD ? lower_ascii(hay_[pos + k]) : hay_[pos + k]) == pattern_[k]) {
                 ++k;
             }
             if (k == m_) {
@@ -96,7 +96,7 @@ template <class Unit>
 inline Unit* lower_unit(std::basic_string_view<Unit> units, std::size_t k, Unit* out) noexcept {
     const char32_t cp = units[k];
     if (cp < 0x80) {
-        *out = static_cast<Unit>(cp - U'A' < 26 ? cp + 0x20 : cp);
+        *out = static_cast<Unit>(lower_ascii(cp));
         return out + 1;
     }
     const char32_t lowered = text::lower_one(units, k);

@@ -93,10 +93,7 @@ Unit* lower_ascii_lanes(const Unit* units, std::size_t& k, std::size_t end, Unit
             }
             continue;
         }
-        const __m128i upper = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('A' - 1)),
-                                            _mm_cmplt_epi8(v, _mm_set1_epi8('Z' + 1)));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
-                         _mm_or_si128(v, _mm_and_si128(upper, _mm_set1_epi8(0x20))));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), lower_ascii_bytes(v));
         out += LANES;
         k += LANES;
     }

@@ -27,19 +27,13 @@ namespace t = text::tables;
 // an accepted block are below 0x80, so the signed byte comparisons order
 // them correctly.
 inline std::size_t lower_ascii_prefix(const char* src, std::size_t n, char* dst) noexcept {
-    const __m128i before_a = _mm_set1_epi8('A' - 1);
-    const __m128i after_z = _mm_set1_epi8('Z' + 1);
-    const __m128i case_bit = _mm_set1_epi8('a' - 'A');
     std::size_t i = 0;
     for (; n - i >= text::detail::ASCII_BLOCK; i += text::detail::ASCII_BLOCK) {
         const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
         if (_mm_movemask_epi8(block) != 0) {
             break;
         }
-        const __m128i upper =
-            _mm_and_si128(_mm_cmpgt_epi8(block, before_a), _mm_cmplt_epi8(block, after_z));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i),
-                         _mm_or_si128(block, _mm_and_si128(upper, case_bit)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), lower_ascii_bytes(block));
     }
     return text::detail::lower_ascii_tail(src, n, dst, i);
 }
@@ -73,12 +67,8 @@ inline std::size_t lower_short_block(const char* src, char* dst) noexcept {
         }
         before_end = (1u << end) - 1;
     }
-    // Every byte through the A-Z rule: bytes from 0x80 on are negative
-    // here, so only the ASCII capitals change.
-    const __m128i upper = _mm_and_si128(_mm_cmpgt_epi8(block, _mm_set1_epi8('A' - 1)),
-                                        _mm_cmplt_epi8(block, _mm_set1_epi8('Z' + 1)));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst),
-                     _mm_or_si128(block, _mm_and_si128(upper, _mm_set1_epi8('a' - 'A'))));
+    // Every byte through the A-Z rule.
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), lower_ascii_bytes(block));
     if (longer == 0 && static_cast<unsigned char>(src[SHORT_BLOCK - 1]) >= 0xC0) {
         dst[SHORT_BLOCK] = src[SHORT_BLOCK];  // the last character's second byte
         end = SHORT_BLOCK + 1;
