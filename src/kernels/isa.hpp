@@ -9,7 +9,9 @@
 // Building with PARVENKEL_NO_SIMD defined (CMake: -DPARVENKEL_SIMD=OFF)
 // leaves both off, so the portable scalar kernels are the only ones; the
 // test command builds and tests that variant too. An AVX-512 or NEON set
-// would get its macro here, a folder beside avx2/ and a row in dispatch.cpp.
+// would get its macro here, a folder beside avx2/ (begin.hpp, end.hpp, its
+// kernels and an implementation.cpp), a value of Kernels, its test in
+// active.cpp's detect() and a row in dispatch.cpp.
 #pragma once
 
 #if !defined(PARVENKEL_NO_SIMD) && (defined(__SSE2__) || defined(_M_X64))
