@@ -14,7 +14,7 @@ src=${TEXT_SRC:-$root/src}
 out_dir=$(mktemp -d "${TMPDIR:-/tmp}/text-bench.XXXXXX")
 trap 'rm -rf "$out_dir"' EXIT
 "${CXX:-g++}" -std=c++20 -O3 -DNDEBUG -I"$src" "$root/benchmarks/cpp/text_bench.cpp" \
-    "$src"/text/*.cpp -o "$out_dir/text_bench"
+    "$src"/text/*.cpp "$src"/kernels/active.cpp -o "$out_dir/text_bench"
 
 rounds=""
 if [ "${1:-}" = "--rounds" ]; then

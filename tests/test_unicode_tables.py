@@ -15,7 +15,7 @@ import ucd_model
 ROOT = Path(__file__).resolve().parent.parent
 GENERATOR = ROOT / "tools" / "gen_unicode_tables.py"
 TEXT_DIR = ROOT / "src" / "text"
-GENERATED = ["unicode_tables.hpp", "unicode_tables.cpp"]
+GENERATED = ["unicode_tables.hpp", "unicode_tables.cpp", "kernel_ranges.hpp"]
 
 
 def run_generator(*args):
@@ -145,6 +145,26 @@ def test_self_check_catches_a_corrupted_two_byte_form(generator, ucd):
     tables.info.two_byte[k + 1] += 1
     with pytest.raises(generator.DataError, match=r"LOWERCASE_TWO_BYTE for U\+0410"):
         generator.self_check(ucd, tables)
+
+
+# The word walker's ranges, each widened or moved by one code point past
+# what the data allows: the check names the first code point that fails.
+@pytest.mark.parametrize(
+    "argument, ranges, message",
+    [
+        ("three_byte", ((0x4E00, 0xA48D),), r"U\+A48D in THREE_BYTE_LETTERS"),
+        ("three_byte", ((0x3004, 0x3007),), r"U\+3004 in THREE_BYTE_LETTERS"),
+        ("two_byte", ((0xC0, 0xD7, 0x20),), r"U\+00D7 in TWO_BYTE_LETTERS"),
+        ("two_byte", ((0x391, 0x3A3, 0x20),), r"U\+03A2 in TWO_BYTE_LETTERS"),
+        ("skipped", ((0x2010, 0x2028),), r"U\+2028 in SKIPPED"),
+        ("run_three_byte", ((0xA000, 0xA000),), "not within THREE_BYTE_LETTERS"),
+    ],
+    ids=["past-yi", "cjk-mark", "multiplication", "greek-gap", "line-separator", "run-wider"],
+)
+def test_kernel_ranges_are_checked(generator, ucd, argument, ranges, message):
+    generator.check_kernel_ranges(ucd)
+    with pytest.raises(generator.DataError, match=message):
+        generator.check_kernel_ranges(ucd, **{argument: ranges})
 
 
 def array_definitions(source):

@@ -16,7 +16,10 @@ from dataclasses import dataclass
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
-SOURCES = sorted((ROOT / "src" / "text").glob("*.cpp")) + [ROOT / "tests" / "cpp_dump" / "dump.cpp"]
+# The text primitives, and the kernel layer's choice of instruction set,
+# which their vector paths ask.
+SOURCES = sorted((ROOT / "src" / "text").glob("*.cpp")) + [
+    ROOT / "src" / "kernels" / "active.cpp", ROOT / "tests" / "cpp_dump" / "dump.cpp"]
 CODE_POINTS = 0x110000
 
 FLAG_ALPHABETIC = 1

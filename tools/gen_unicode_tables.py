@@ -16,6 +16,10 @@ PropList.txt) and writes src/text/unicode_tables.hpp and unicode_tables.cpp:
 * LOWERCASE_MULTI: the mappings to more than one code point.
 * WHITESPACE_MAP: the 256-byte map of the non-ASCII White_Space characters.
 
+and src/text/kernel_ranges.hpp: the code point ranges the vector kernels of
+the word walker (src/kernels/) test without the tables, each code point of
+each range checked against the data here.
+
 Before anything is written, every code point 0..0x10FFFF is looked up in the
 new tables the way the C++ code does (fast answers included) and compared
 with the sets read from the data. The published figures of this Unicode
@@ -59,6 +63,46 @@ CHAR_INFO_SHIFT = 7
 CHAR_INFO_DELTA_SHIFT = 8  # record = offset << 8 | flags
 TWO_BYTE_UNTIL = 0x800  # LOWERCASE_TWO_BYTE covers U+00C0..U+07FF
 PLAIN_LETTER_SEEDS = (0x3041, 0x30A1, 0x4E00, 0xAC00)  # hiragana, katakana, CJK, Hangul
+# The ranges of the word walker's kernels, [first, last], chosen for their
+# vector compares (whole pages where the data allows; the CJK ideographs stop
+# at U+9FFF, the end of their page, though Yi syllables go on as plain
+# letters). Each code point in them is checked against the data: see
+# check_kernel_ranges.
+#
+# Letters of two UTF-8 bytes whose lowercase form is a fixed offset away, of
+# two bytes too: Latin-1 (not U+00D7, U+00F7), basic Greek (not U+03A2,
+# unassigned, nor U+03A3, whose form depends on the text) and Cyrillic.
+TWO_BYTE_LETTERS = (
+    (0xC0, 0xD6, 0x20), (0xD8, 0xDE, 0x20), (0xDF, 0xF6, 0), (0xF8, 0xFF, 0),
+    (0x391, 0x3A1, 0x20), (0x3A4, 0x3AB, 0x20), (0x3AC, 0x3CE, 0),
+    (0x400, 0x40F, 0x50), (0x410, 0x42F, 0x20), (0x430, 0x45F, 0),
+)
+# Letters of three UTF-8 bytes that are their own lowercase form, common in
+# CJK text: the ideographic iteration and closing marks and number zero,
+# kana (with the prolonged sound and iteration marks), CJK ideographs with
+# extension A, and Hangul syllables.
+THREE_BYTE_LETTERS = (
+    (0x3005, 0x3007), (0x3041, 0x3096), (0x309D, 0x309F), (0x30A1, 0x30FA),
+    (0x30FC, 0x30FF), (0x3400, 0x4DBF), (0x4E00, 0x9FFF), (0xAC00, 0xD7A3),
+)
+# Characters beyond ASCII that are neither Alphabetic nor White_Space, which
+# words drop: general punctuation up to U+2027, CJK punctuation and brackets,
+# the katakana middle dot and fullwidth ASCII punctuation and digits.
+SKIPPED = (
+    (0x2010, 0x2027), (0x3001, 0x3004), (0x3008, 0x301F), (0x30FB, 0x30FB),
+    (0xFF01, 0xFF20),
+)
+# The narrower sets of the exact path's vector runs (letter_runs): CJK
+# letters, and the characters they drop, in text of two bytes a unit; the
+# Latin-1 letters are the first four TWO_BYTE_LETTERS.
+RUN_THREE_BYTE_LETTERS = (
+    (0x3041, 0x3096), (0x309D, 0x309F), (0x30A1, 0x30FA), (0x30FC, 0x30FF),
+    (0x4E00, 0x9FFF), (0xAC00, 0xD7A3),
+)
+RUN_SKIPPED_LATIN1 = ((0x00AB, 0x00AB), (0x00BB, 0x00BB))  # guillemets
+RUN_SKIPPED_PUNCTUATION = ((0x2010, 0x2027),)  # dashes, quotes, bullets
+RUN_SKIPPED_CJK = ((0x3001, 0x3003), (0x3008, 0x3011), (0xFF01, 0xFF20))
+
 # Record flags.
 CHAR_INFO_ALPHABETIC = 0x01
 CHAR_INFO_CASED = 0x02
@@ -698,15 +742,112 @@ def source_text(tables: Tables) -> str:
     return "\n".join(out)
 
 
+def check_kernel_ranges(ucd: Ucd, two_byte=TWO_BYTE_LETTERS, three_byte=THREE_BYTE_LETTERS,
+                        skipped=SKIPPED, run_three_byte=RUN_THREE_BYTE_LETTERS,
+                        run_skipped=(RUN_SKIPPED_LATIN1, RUN_SKIPPED_PUNCTUATION,
+                                     RUN_SKIPPED_CJK)) -> None:
+    """Every code point of the word walker's ranges against the data."""
+    def cps(ranges):
+        return [cp for first, last, *_ in ranges for cp in range(first, last + 1)]
+
+    def check(name, ranges, what, ok):
+        require(all(a[1] < b[0] for a, b in zip(ranges, ranges[1:])),
+                f"{name}: ranges out of order or overlapping")
+        for cp in cps(ranges):
+            if not ok(cp):
+                raise DataError(f"kernel ranges: U+{cp:04X} in {name} is not {what}")
+
+    def letter(cp, offset, length):
+        return (cp in ucd.alphabetic and cp not in ucd.white_space
+                and cp not in ucd.final_sigma
+                and ucd.lower_map.get(cp, (cp,)) == (cp + offset,)
+                and utf8_length(cp) == utf8_length(cp + offset) == length)
+
+    def dropped(cp):
+        return cp >= 0x80 and cp not in ucd.alphabetic and cp not in ucd.white_space
+
+    for first, last, offset in two_byte:
+        check("TWO_BYTE_LETTERS", [(first, last)], f"a letter of two bytes lowercased by +{offset:#x}",
+              lambda cp: letter(cp, offset, 2))
+    check("TWO_BYTE_LETTERS", two_byte, "", lambda cp: True)
+    for name, ranges in (("THREE_BYTE_LETTERS", three_byte),
+                         ("RUN_THREE_BYTE_LETTERS", run_three_byte)):
+        check(name, ranges, "a letter of three bytes, its own lowercase form",
+              lambda cp: letter(cp, 0, 3))
+    for name, ranges in (("SKIPPED", skipped), *(("RUN_SKIPPED", r) for r in run_skipped)):
+        check(name, ranges, "beyond ASCII, neither Alphabetic nor White_Space", dropped)
+    require(set(cps(run_three_byte)) <= set(cps(three_byte)),
+            "RUN_THREE_BYTE_LETTERS not within THREE_BYTE_LETTERS")
+
+
+def kernel_ranges_text() -> str:
+    def table(name, ranges, comment):
+        rows = [f"    {{0x{a:04X}, 0x{b:04X}}}," for a, b, *_ in ranges]
+        return [comment, f"inline constexpr CodePointRange {name}[] = {{", *rows, "};", ""]
+
+    out = [
+        "// generated by tools/gen_unicode_tables.py, do not edit",
+        f"// Unicode {UNICODE_VERSION}: UnicodeData.txt, SpecialCasing.txt,"
+        " DerivedCoreProperties.txt, PropList.txt",
+        "// The code point ranges the word walker's kernels (src/kernels/) test without",
+        "// the tables, [first, last] in order; the generator checks every code point",
+        "// of each against the data.",
+        "#pragma once",
+        "",
+        "namespace parvenkel::text::tables {",
+        "",
+        "// clang-format off",
+        "",
+        "struct CodePointRange {",
+        "    char32_t first, last;",
+        "};",
+        "",
+        "struct OffsetRange {",
+        "    char32_t first, last;",
+        "    char32_t offset;  // the lowercase form of x is x + offset",
+        "};",
+        "",
+        "// Letters of two UTF-8 bytes whose lowercase form, of two bytes too, is a fixed",
+        "// offset away: Latin-1, basic Greek (not U+03A3, whose form depends on the",
+        "// text) and basic Cyrillic.",
+        "inline constexpr OffsetRange TWO_BYTE_LETTERS[] = {",
+        *(f"    {{0x{a:04X}, 0x{b:04X}, 0x{o:02X}}}," for a, b, o in TWO_BYTE_LETTERS),
+        "};",
+        "",
+        *table("THREE_BYTE_LETTERS", THREE_BYTE_LETTERS,
+               "// Letters of three UTF-8 bytes that are their own lowercase form: CJK marks,\n"
+               "// kana, CJK ideographs with extension A, Hangul syllables."),
+        *table("SKIPPED", SKIPPED,
+               "// Characters beyond ASCII that are neither Alphabetic nor White_Space: general\n"
+               "// and CJK punctuation, the katakana middle dot, fullwidth punctuation."),
+        *table("RUN_THREE_BYTE_LETTERS", RUN_THREE_BYTE_LETTERS,
+               "// The letters of three bytes the exact path's vector runs take: kana, CJK\n"
+               "// ideographs, Hangul syllables."),
+        *table("RUN_SKIPPED_LATIN1", RUN_SKIPPED_LATIN1,
+               "// The characters beyond ASCII those runs drop: in Latin-1,"),
+        *table("RUN_SKIPPED_PUNCTUATION", RUN_SKIPPED_PUNCTUATION,
+               "// in text of two bytes a unit, general punctuation,"),
+        *table("RUN_SKIPPED_CJK", RUN_SKIPPED_CJK,
+               "// and in CJK runs, CJK and fullwidth punctuation."),
+        "// clang-format on",
+        "",
+        "}  // namespace parvenkel::text::tables",
+        "",
+    ]
+    return "\n".join(out)
+
+
 def generate(ucd_dir: Path = UCD_DIR) -> dict[str, str]:
     """Builds and checks the tables; returns file name -> text."""
     ucd = Ucd(ucd_dir)
     check_figures(ucd)
     tables = Tables(ucd)
     self_check(ucd, tables)
+    check_kernel_ranges(ucd)
     return {
         "unicode_tables.hpp": header_text(tables),
         "unicode_tables.cpp": source_text(tables),
+        "kernel_ranges.hpp": kernel_ranges_text(),
     }
 
 

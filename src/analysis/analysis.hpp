@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "kernels/dispatch.hpp"
 #include "text/text_view.hpp"
 
 namespace parvenkel::analysis {
@@ -86,7 +87,7 @@ Keywords extract_keywords(std::string_view text, std::vector<std::string> stop_w
 // The vector instructions keyword extraction and the searches of scoring
 // may use, at most: by default the best the processor has. Tests lower the
 // limit to reach the kernels of every instruction set on one machine.
-enum class Kernels : std::uint8_t { SCALAR, SSE2, AVX2 };
+using Kernels = kernels::Kernels;
 void limit_kernels(Kernels most) noexcept;
 
 }  // namespace parvenkel::analysis

@@ -31,6 +31,7 @@ class WordCounting {
     void count(text::TextView text);
 
     const WordTable& table() const noexcept;
+    WordTable& table() noexcept;
 
    private:
     struct Impl;

@@ -81,7 +81,7 @@ void WordTable::add_short(const ShortKey* keys, std::size_t count) {
     for (; count > BATCH; count -= BATCH, keys += BATCH) {
         add_short(keys, BATCH);
     }
-    while (short_.used + count > short_.capacity / 2 + short_.capacity / 4) {
+    while (!short_.fits(count)) {
         grow_short();
     }
     // Locals, so that the compiler need not reload them after each store.
@@ -100,19 +100,16 @@ void WordTable::add_short(const ShortKey* keys, std::size_t count) {
     for (std::size_t k = 0; k < count; ++k) {
         const std::uint64_t lo = keys[k].lo;
         const std::uint64_t hi = keys[k].hi;
-        for (std::size_t i = at[k];; i = (i + 1) & mask) {
-            ShortSlot& slot = slots[i];
-            if (slot.lo == lo && slot.hi == hi) {
+        probe_short(
+            slots, mask, at[k], lo, hi,
+            [](ShortSlot& slot) {
                 // Stop words keep their mark; others count one more.
                 slot.count += (slot.count >> 63) ^ 1;
-                break;
-            }
-            if (slot.lo == 0) {
+            },
+            [&](ShortSlot& slot) {
                 slot = {lo, hi, 1};
                 ++added;
-                break;
-            }
-        }
+            });
     }
     short_.used += added;
     words_ += added;
@@ -173,7 +170,7 @@ void WordTable::add_medium(const MediumKey* keys, std::size_t count) {
     for (; count > BATCH; count -= BATCH, keys += BATCH) {
         add_medium(keys, BATCH);
     }
-    while (medium_.used + count > medium_.capacity / 2 + medium_.capacity / 4) {
+    while (!medium_.fits(count)) {
         grow_medium();
     }
     std::size_t at[BATCH];
@@ -267,15 +264,11 @@ const std::uint64_t* WordTable::probe(std::string_view word) const noexcept {
         std::uint64_t lo = 0;
         std::uint64_t hi = 0;
         detail::load_up_to_16(word.data(), word.size(), lo, hi);
-        for (std::size_t i = short_.index(hash_short(lo, hi));; i = (i + 1) & short_.mask()) {
-            const ShortSlot& slot = short_.slots[i];
-            if (slot.lo == lo && slot.hi == hi) {
-                return &slot.count;
-            }
-            if (slot.empty()) {
-                return nullptr;
-            }
-        }
+        return probe_short(
+            static_cast<const ShortSlot*>(short_.slots.get()), short_.mask(),
+            short_.index(hash_short(lo, hi)), lo, hi,
+            [](const ShortSlot& slot) -> const std::uint64_t* { return &slot.count; },
+            [](const ShortSlot&) -> const std::uint64_t* { return nullptr; });
     }
     if (word.size() <= MEDIUM_BYTES) {
         const MediumKey key = MediumKey::of(word);
@@ -324,7 +317,7 @@ void WordTable::add_count(std::string_view word, std::uint64_t count) {
         std::uint64_t lo = 0;
         std::uint64_t hi = 0;
         detail::load_up_to_16(word.data(), word.size(), lo, hi);
-        if (short_.used + 1 > short_.capacity / 2 + short_.capacity / 4) {
+        if (!short_.fits(1)) {
             grow_short();
         }
         insert_short(lo, hi, hash_short(lo, hi), 1);
@@ -340,7 +333,7 @@ std::uint64_t WordTable::merge_from(const WordTable& other) {
     std::size_t at[BATCH];
     std::size_t pending = 0;
     const auto flush = [&] {
-        while (short_.used + pending > short_.capacity / 2 + short_.capacity / 4) {
+        while (!short_.fits(pending)) {
             grow_short();
         }
         for (std::size_t k = 0; k < pending; ++k) {
@@ -349,23 +342,20 @@ std::uint64_t WordTable::merge_from(const WordTable& other) {
         }
         for (std::size_t k = 0; k < pending; ++k) {
             const ShortSlot& source = *from[k];
-            for (std::size_t i = at[k];; i = (i + 1) & short_.mask()) {
-                ShortSlot& slot = short_.slots[i];
-                if (slot.lo == source.lo && slot.hi == source.hi) {
+            probe_short(
+                short_.slots.get(), short_.mask(), at[k], source.lo, source.hi,
+                [&](ShortSlot& slot) {
                     if (!is_stop(slot.count)) {
                         slot.count += source.count;
                         added += source.count;
                     }
-                    break;
-                }
-                if (slot.empty()) {
+                },
+                [&](ShortSlot& slot) {
                     slot = source;
                     ++short_.used;
                     ++words_;
                     added += source.count;
-                    break;
-                }
-            }
+                });
         }
         pending = 0;
     };
@@ -403,15 +393,15 @@ std::uint64_t WordTable::merge_from(const WordTable& other) {
 void WordTable::reserve(const std::size_t more[3], std::size_t long_bytes) {
     // Each tier is made large enough to take its share without growing; a
     // tier that grew before a later allocation failed is only larger.
-    while (short_.used + more[0] > short_.capacity / 2 + short_.capacity / 4) {
+    while (!short_.fits(more[0])) {
         grow_short();
     }
-    while (medium_.used + more[1] > medium_.capacity / 2 + medium_.capacity / 4) {
+    while (!medium_.fits(more[1])) {
         grow_medium();
     }
     // The long tier grows after an insertion that leaves it full, so it
     // needs one slot more.
-    while (long_.used + more[2] + 1 > long_.capacity / 2 + long_.capacity / 4) {
+    while (!long_.fits(more[2] + 1)) {
         grow_long();
     }
     store_.reserve(long_bytes);

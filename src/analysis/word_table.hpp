@@ -31,6 +31,7 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <utility>
 
 #include "analysis/analysis.hpp"
 
@@ -173,6 +174,18 @@ class WordTable {
     // Distinct words counted (stop words not included).
     std::size_t size() const noexcept { return words_; }
 
+    // Exchanges the contents of two tables: words, counts, stop words and
+    // hash keys.
+    void swap(WordTable& other) noexcept {
+        std::swap(keys_, other.keys_);
+        std::swap(short_, other.short_);
+        std::swap(medium_, other.medium_);
+        std::swap(long_, other.long_);
+        std::swap(words_, other.words_);
+        std::swap(long_bytes_, other.long_bytes_);
+        std::swap(store_, other.store_);
+    }
+
     // The count of `word`: 0 when it was never counted or is a stop word.
     std::uint64_t find(std::string_view word) const noexcept;
     bool is_stop_word(std::string_view word) const noexcept;
@@ -241,7 +254,13 @@ class WordTable {
             return static_cast<std::size_t>(hash >> shift);
         }
         std::size_t mask() const noexcept { return capacity - 1; }
-        bool full() const noexcept { return used > capacity / 2 + capacity / 4; }
+        // The most entries `capacity` slots take: three quarters.
+        static constexpr std::size_t most(std::size_t slots) noexcept {
+            return slots / 2 + slots / 4;
+        }
+        bool full() const noexcept { return used > most(capacity); }
+        // Whether `more` entries fit without growing.
+        bool fits(std::size_t more) const noexcept { return used + more <= most(capacity); }
     };
 
     static bool is_stop(std::uint64_t count) noexcept { return (count & STOP) != 0; }
@@ -258,28 +277,42 @@ class WordTable {
     static std::string_view short_word(const ShortSlot& slot) noexcept;
     static std::string_view medium_word(const MediumSlot& slot) noexcept;
 
+    // The one probe loop of the short tier: from slot i of `slots` (a tier
+    // of mask + 1) on, the slot that holds the key (lo, hi) goes to `found`,
+    // or else the empty one where it belongs to `empty`; returns what they
+    // return.
+    template <class Slot, class Found, class Empty>
+    static decltype(auto) probe_short(Slot* slots, std::size_t mask, std::size_t i,
+                                      std::uint64_t lo, std::uint64_t hi, Found&& found,
+                                      Empty&& empty) {
+        for (;; i = (i + 1) & mask) {
+            Slot& slot = slots[i];
+            if (slot.lo == lo && slot.hi == hi) {
+                return found(slot);
+            }
+            if (slot.empty()) {
+                return empty(slot);
+            }
+        }
+    }
+
     // Counts the word (or marks it, with `initial` STOP) in its tier.
     void insert_short(std::uint64_t lo, std::uint64_t hi, std::uint64_t hash,
                       std::uint64_t initial) {
-        std::size_t i = short_.index(hash);
-        for (;;) {
-            ShortSlot& slot = short_.slots[i];
-            if (slot.lo == lo && slot.hi == hi) {
+        probe_short(
+            short_.slots.get(), short_.mask(), short_.index(hash), lo, hi,
+            [](ShortSlot& slot) {
                 // Stop words keep their mark; others count one more.
                 slot.count += (slot.count >> 63) ^ 1;
-                return;
-            }
-            if (slot.lo == 0) {
+            },
+            [&](ShortSlot& slot) {
                 slot = {lo, hi, initial};
                 words_ += initial == 1;
                 ++short_.used;
                 if (short_.full()) [[unlikely]] {
                     grow_short();
                 }
-                return;
-            }
-            i = (i + 1) & short_.mask();
-        }
+            });
     }
     void add_long(std::string_view word, std::uint64_t initial = 1);
     // Inserts into the middle tier, growing it first when it is full.

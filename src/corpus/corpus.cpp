@@ -205,12 +205,30 @@ Tally count_texts(const std::vector<std::string>& stop_words,
     return tally;
 }
 
-void Counts::add(const Tally& tally) {
+void Counts::add(Tally& tally) {
     std::vector<const analysis::WordTable*> tables;
+    analysis::WordTable* only = nullptr;
     for (const auto& counter : tally.counters) {
         if (counter) {
-            tables.push_back(&counter->table());
+            only = &counter->table();
+            tables.push_back(only);
         }
+    }
+    if (tables.size() == 1 && table_.size() == 0) {
+        // Counts of one worker into counts that hold no word yet (the stop
+        // words are the same): its table becomes theirs, as keyword
+        // extraction keeps the table it counted into, instead of a copy of
+        // every word into a second table.
+        std::uint64_t incoming = 0;
+        only->for_each([&](std::string_view, std::uint64_t count) {
+            incoming = std::min(incoming + std::min(count, MAX_TOTAL + 1), MAX_TOTAL + 1);
+        });
+        if (incoming > MAX_TOTAL - total_) {
+            throw std::overflow_error("word counts too large");
+        }
+        table_.swap(*only);
+        total_ += incoming;
+        return;
     }
     add_tables(tables);
 }

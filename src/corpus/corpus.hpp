@@ -71,9 +71,11 @@ class Counts {
    public:
     explicit Counts(std::vector<std::string> stop_words);
 
-    // Adds the words counted in `tally`. On an exception (std::bad_alloc,
-    // std::overflow_error) the counts are unchanged.
-    void add(const Tally& tally);
+    // Adds the words counted in `tally`, whose tables it may take over. On
+    // an exception (std::bad_alloc, std::overflow_error) the counts are
+    // unchanged.
+    void add(Tally& tally);
+    void add(Tally&& tally) { add(tally); }
 
     // Adds the counts of `other` (its words that are stop words here are
     // left out). Unchanged on an exception.

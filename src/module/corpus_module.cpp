@@ -470,7 +470,7 @@ PyObject* counter_update(PyObject* self_obj, PyObject* args, PyObject* kwargs) {
         // counter count at once; adding them takes it.
         corpus::Counts& counts = *self->counts;
         const std::exception_ptr error = run_work(bytes >= RELEASE_BYTES || workers > 1, [&] {
-            const corpus::Tally tally = corpus::count_texts(counts.stop_words(), views, workers);
+            corpus::Tally tally = corpus::count_texts(counts.stop_words(), views, workers);
             PyMutex_Lock(&self->lock);
             try {
                 counts.add(tally);

@@ -1,24 +1,24 @@
 // Lowercasing of the leading ASCII run of a text, 16 bytes at a time.
 //
 // Internal to the text primitives; to_lowercase and append_lowercase use it
-// before they go on character by character. Two kernels give the same
-// result: SSE2 where the compiler targets it (unless PARVENKEL_NO_SIMD is
-// defined), and a portable one that works on two 64-bit words per block. The
-// portable one is always available so that the tests can compare the two.
+// (through kernels/text_kernels.hpp) before they go on character by
+// character. This is the portable kernel, on two 64-bit words per block,
+// and the scalar twin of the SSE2 one in kernels/sse2/text_kernels.hpp.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
-#include "text/simd.hpp"
-
 namespace parvenkel::text::detail {
 
 inline constexpr std::size_t ASCII_BLOCK = 16;
 
-constexpr char lower_ascii(char c) noexcept {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
+// The ASCII lowercase rule, A-Z take 0x20 and every other value stays: the
+// one scalar form of it in the core, for bytes, code units and code points.
+template <class C>
+constexpr C lower_ascii(C c) noexcept {
+    return static_cast<std::uint32_t>(c) - 'A' < 26u ? static_cast<C>(c + 0x20) : c;
 }
 
 // Finishes a prefix byte by byte from `i`: lowercases bytes below 0x80 into
@@ -61,36 +61,6 @@ inline std::size_t lower_ascii_prefix_portable(const char* src, std::size_t n, c
         std::memcpy(dst + i, words, sizeof words);
     }
     return lower_ascii_tail(src, n, dst, i);
-}
-
-#if defined(PARVENKEL_SSE2)
-// SSE2 kernel, same contract. All bytes of an accepted block are below 0x80,
-// so the signed byte comparisons order them correctly.
-inline std::size_t lower_ascii_prefix_sse2(const char* src, std::size_t n, char* dst) noexcept {
-    const __m128i before_a = _mm_set1_epi8('A' - 1);
-    const __m128i after_z = _mm_set1_epi8('Z' + 1);
-    const __m128i case_bit = _mm_set1_epi8('a' - 'A');
-    std::size_t i = 0;
-    for (; n - i >= ASCII_BLOCK; i += ASCII_BLOCK) {
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
-        if (_mm_movemask_epi8(block) != 0) {
-            break;
-        }
-        const __m128i upper =
-            _mm_and_si128(_mm_cmpgt_epi8(block, before_a), _mm_cmplt_epi8(block, after_z));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i),
-                         _mm_or_si128(block, _mm_and_si128(upper, case_bit)));
-    }
-    return lower_ascii_tail(src, n, dst, i);
-}
-#endif
-
-inline std::size_t lower_ascii_prefix(const char* src, std::size_t n, char* dst) noexcept {
-#if defined(PARVENKEL_SSE2)
-    return lower_ascii_prefix_sse2(src, n, dst);
-#else
-    return lower_ascii_prefix_portable(src, n, dst);
-#endif
 }
 
 }  // namespace parvenkel::text::detail

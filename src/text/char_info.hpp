@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <iterator>
 
+#include "text/ascii_lower.hpp"
 #include "text/unicode_tables.hpp"
 #include "text/utf8.hpp"
 
@@ -183,7 +184,7 @@ inline void append_lower(char*& out, char32_t cp, CharInfo info) noexcept {
 // The same for a code point whose record is not at hand.
 inline void append_lower(char*& out, char32_t cp) noexcept {
     if (cp < 0x80) {
-        *out++ = static_cast<char>(cp - U'A' < 26 ? cp + 0x20 : cp);
+        *out++ = static_cast<char>(detail::lower_ascii(cp));
         return;
     }
     append_lower(out, cp, char_info(cp));

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "kernels/text_kernels.hpp"
 #include "text/ascii_lower.hpp"
 #include "text/char_info.hpp"
 #include "text/unicode_tables.hpp"
@@ -57,7 +58,7 @@ static_assert(t::LOWERCASE_TWO_BYTE_UNTIL == 0x800);  // all the code points of 
 // decides.
 LowerMapping to_lower(char32_t cp) noexcept {
     if (cp < LOWER_TABLE_FROM) {
-        return {{cp - U'A' < 26 ? cp + 0x20 : cp, 0, 0}, 1};
+        return {{detail::lower_ascii(cp), 0, 0}, 1};
     }
     if (cp >= t::LOWERCASE_UNTIL) {
         return {{cp, 0, 0}, 1};
@@ -151,64 +152,6 @@ inline const std::uint8_t* two_byte_form(char32_t cp) noexcept {
     return t::LOWERCASE_TWO_BYTE + 2 * (cp - t::LOWERCASE_TWO_BYTE_FROM);
 }
 
-#if defined(PARVENKEL_SSE2)
-constexpr std::size_t SHORT_BLOCK = 16;
-
-// Lowercases the characters of one and two bytes at the start of the 16
-// bytes at `src` into `dst`, which holds the same offsets, and returns how
-// many bytes it took: all 16, or 17 when the last character ends one byte
-// later, or fewer when a character of three or four bytes, or one off the
-// plain path, comes first (0 when it starts the block). The result is that
-// of the rules taken character by character: ASCII bytes by the A-Z rule,
-// U+0080-U+00BF (lead byte 0xC2) unchanged, the other two-byte characters
-// by LOWERCASE_TWO_BYTE, each in as many bytes as it takes. It reads 17
-// bytes of `src` and writes up to 17 of `dst`, so both must have room.
-inline std::size_t lower_short_block(const char* src, char* dst) noexcept {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
-    // Unsigned byte comparisons: x >= k exactly when max(x, k) == x.
-    const auto at_least = [block](int k) {
-        const __m128i bound = _mm_set1_epi8(static_cast<char>(k));
-        return static_cast<unsigned>(
-            _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(block, bound), block)));
-    };
-    const unsigned longer = at_least(0xE0);  // lead bytes of three or four
-    std::size_t end = SHORT_BLOCK;
-    unsigned before_end = 0xFFFF;  // the bytes before `end`
-    if (longer != 0) {
-        end = static_cast<std::size_t>(std::countr_zero(longer));
-        if (end == 0) {
-            return 0;
-        }
-        before_end = (1u << end) - 1;
-    }
-    // Every byte through the A-Z rule: bytes from 0x80 on are negative
-    // here, so only the ASCII capitals change.
-    const __m128i upper = _mm_and_si128(_mm_cmpgt_epi8(block, _mm_set1_epi8('A' - 1)),
-                                        _mm_cmplt_epi8(block, _mm_set1_epi8('Z' + 1)));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst),
-                     _mm_or_si128(block, _mm_and_si128(upper, _mm_set1_epi8('a' - 'A'))));
-    if (longer == 0 && static_cast<unsigned char>(src[SHORT_BLOCK - 1]) >= 0xC0) {
-        dst[SHORT_BLOCK] = src[SHORT_BLOCK];  // the last character's second byte
-        end = SHORT_BLOCK + 1;
-    }
-    // Lead bytes of U+00C0-U+07FF before `end`: their forms from the table.
-    unsigned leads = at_least(LOWER_TABLE_FROM_LEAD) & before_end;
-    while (leads != 0) {
-        const auto p = static_cast<std::size_t>(std::countr_zero(leads));
-        leads &= leads - 1;
-        const char32_t cp = (char32_t{static_cast<unsigned char>(src[p])} & 0x1F) << 6 |
-                            (char32_t{static_cast<unsigned char>(src[p + 1])} & 0x3F);
-        const std::uint8_t* form = two_byte_form(cp);
-        if (form[0] == 0) {
-            return p;  // off the plain path: taken on its own
-        }
-        dst[p] = static_cast<char>(form[0]);
-        dst[p + 1] = static_cast<char>(form[1]);
-    }
-    return end;
-}
-#endif
-
 }  // namespace
 
 void append_lowercase(std::string& out, std::string_view text) {
@@ -228,12 +171,13 @@ void append_lowercase(std::string& out, std::string_view text, std::size_t begin
     char* dst = out.data() + start;
 
     // The leading ASCII run, 16 bytes at a time: one byte out for each in.
-    std::size_t i = begin + detail::lower_ascii_prefix(src + begin, end - begin, dst);
+    const bool blocks = kernels::text_in_vectors();
+    std::size_t i = begin + kernels::lower_ascii_prefix(blocks, src + begin, end - begin, dst);
     dst += i - begin;
 
-    // The rest character by character, ASCII included. Where SSE2 is at
-    // hand, a block of 16 bytes whose characters take one or two bytes goes
-    // through lower_short_block at once. Otherwise a character of two bytes
+    // The rest character by character, ASCII included. With vectors, a
+    // block of 16 bytes whose characters take one or two bytes goes through
+    // lower_short_block at once. Otherwise a character of two bytes
     // takes its form from LOWERCASE_TWO_BYTE, a longer one is looked up in
     // the records, and either goes to lower_special when it is off the plain
     // path.
@@ -242,16 +186,14 @@ void append_lowercase(std::string& out, std::string_view text, std::size_t begin
     };
     while (i < n) {
         const char32_t lead = byte(i);
-#if defined(PARVENKEL_SSE2)
-        if (lead < 0xE0 && n - i > SHORT_BLOCK) {
-            const std::size_t taken = lower_short_block(src + i, dst);
+        if (blocks && lead < 0xE0 && n - i > kernels::SHORT_BLOCK) {
+            const std::size_t taken = kernels::lower_short_block(src + i, dst);
             if (taken != 0) {
                 i += taken;
                 dst += taken;
                 continue;
             }
         }
-#endif
         if (lead < 0x80) {
             // ASCII characters come in runs.
             do {

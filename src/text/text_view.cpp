@@ -4,9 +4,8 @@
 #include <bit>
 #include <cstring>
 
-#include "text/lanes.hpp"
+#include "kernels/text_kernels.hpp"
 #include "text/lowercase.hpp"
-#include "text/simd.hpp"
 #include "text/utf8.hpp"
 
 namespace parvenkel::text {
@@ -25,96 +24,15 @@ std::size_t find_surrogate_scalar(std::basic_string_view<Unit> units, std::size_
     return units.size();
 }
 
-// The UTF-8 form of one code point, without a branch on its length (which
-// changes from character to character in text that mixes ASCII with another
-// script): every form is computed, one is chosen and four bytes are stored
-// at `dst`, which has room for them. Returns the length.
-inline std::size_t store_utf8(std::uint32_t cp, char* dst) noexcept {
-    const std::uint32_t two = (0xC0 | cp >> 6) | (0x80 | (cp & 0x3F)) << 8;
-    const std::uint32_t three =
-        (0xE0 | cp >> 12) | (0x80 | (cp >> 6 & 0x3F)) << 8 | (0x80 | (cp & 0x3F)) << 16;
-    const std::uint32_t four = (0xF0 | cp >> 18) | (0x80 | (cp >> 12 & 0x3F)) << 8 |
-                               (0x80 | (cp >> 6 & 0x3F)) << 16 | (0x80 | (cp & 0x3F)) << 24;
-    const std::uint32_t form = cp < 0x80 ? cp : cp < 0x800 ? two : cp < 0x10000 ? three : four;
-    // UTF-8 is a byte sequence: its first byte goes lowest.
-    const std::uint32_t bytes =
-        std::endian::native == std::endian::little ? form : __builtin_bswap32(form);
-    std::memcpy(dst, &bytes, sizeof bytes);
-    return std::size_t{1} + (cp >= 0x80 ? 1u : 0u) + (cp >= 0x800 ? 1u : 0u) +
-           (cp >= 0x10000 ? 1u : 0u);
-}
-
-// Writes the UTF-8 form of fixed-width code units to `dst`, which has room
-// for four bytes per unit, and returns the end of what it wrote.
-template <class Unit>
-char* encode_units(const Unit* units, std::size_t count, char* dst) noexcept {
-    std::size_t i = 0;
-#if defined(PARVENKEL_SSE2)
-    // A block of ASCII goes in one step; any other block unit by unit.
-    constexpr std::size_t BLOCK = sizeof(Unit) == 1 ? 16 : 8;
-    for (; i + BLOCK <= count; i += BLOCK) {
-        if constexpr (sizeof(Unit) == 1) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
-            if (_mm_movemask_epi8(v) == 0) {
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), v);
-                dst += BLOCK;
-                continue;
-            }
-        } else if constexpr (sizeof(Unit) == 2) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
-            // Units below 0x80 have their top nine bits clear.
-            if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(-0x80)),
-                                                  _mm_setzero_si128())) == 0xFFFF) {
-                _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(v, v));
-                dst += BLOCK;
-                continue;
-            }
-        }
-        for (std::size_t k = 0; k < BLOCK; ++k) {
-            dst += store_utf8(units[i + k], dst);
-        }
-    }
-#endif
-    for (; i < count; ++i) {
-        dst += store_utf8(units[i], dst);
-    }
-    return dst;
-}
-
 }  // namespace
 
-namespace {
-
-// Four vectors a step, one test for all of them; the scalar loop finds the
-// surrogate's offset in the step that holds one, and takes the rest.
-template <class Unit>
-std::size_t find_surrogate_in(std::basic_string_view<Unit> units) noexcept {
-    std::size_t i = 0;
-#if defined(PARVENKEL_SSE2)
-    constexpr std::size_t LANES = 16 / sizeof(Unit);
-    const __m128i mask = lanes_of<Unit>(0xFFFFF800);
-    const __m128i surrogate = lanes_of<Unit>(0xD800);
-    for (; i + 4 * LANES <= units.size(); i += 4 * LANES) {
-        __m128i any = _mm_setzero_si128();
-        for (std::size_t k = 0; k < 4 * LANES; k += LANES) {
-            const __m128i v =
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(units.data() + i + k));
-            any = _mm_or_si128(any, lanes_equal<Unit>(_mm_and_si128(v, mask), surrogate));
-        }
-        if (_mm_movemask_epi8(any) != 0) {
-            break;
-        }
-    }
-#endif
-    return find_surrogate_scalar(units, i);
+std::size_t find_surrogate(std::u16string_view units) noexcept {
+    return find_surrogate_scalar(units, kernels::surrogate_free_prefix(units));
 }
 
-}  // namespace
-
-std::size_t find_surrogate(std::u16string_view units) noexcept { return find_surrogate_in(units); }
-
-std::size_t find_surrogate(std::u32string_view units) noexcept { return find_surrogate_in(units); }
-
+std::size_t find_surrogate(std::u32string_view units) noexcept {
+    return find_surrogate_scalar(units, kernels::surrogate_free_prefix(units));
+}
 std::size_t write_utf8(TextView text, std::size_t begin, std::size_t end, char* out) noexcept {
     if (begin >= end) {
         return 0;
@@ -125,8 +43,8 @@ std::size_t write_utf8(TextView text, std::size_t begin, std::size_t end, char* 
             std::memcpy(out, units.data() + begin, end - begin);
             return end - begin;
         } else {
-            return static_cast<std::size_t>(encode_units(units.data() + begin, end - begin, out) -
-                                            out);
+            return static_cast<std::size_t>(
+                kernels::encode_units(units.data() + begin, end - begin, out) - out);
         }
     });
 }

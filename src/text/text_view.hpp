@@ -86,7 +86,7 @@ template <class Unit>
 inline char32_t lower_one(std::basic_string_view<Unit> units, std::size_t at) noexcept {
     const char32_t cp = units[at];
     if (cp < 0x80) {
-        return cp - U'A' < 26 ? cp + 0x20 : cp;
+        return detail::lower_ascii(cp);
     }
     if (cp < tables::LOWERCASE_TWO_BYTE_FROM || cp >= tables::LOWERCASE_UNTIL) {
         return cp;

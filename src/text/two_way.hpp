@@ -28,36 +28,25 @@
 #include <string_view>
 #include <utility>
 
-#include "text/lanes.hpp"
-#include "text/simd.hpp"
-
 namespace parvenkel::text {
 
-// The first of [first, last) equal to `value`, or `last`.
-template <class Char>
-inline const Char* find_unit(const Char* first, const Char* last, Char value) noexcept {
-    if constexpr (sizeof(Char) == 1) {
-        const void* hit = std::memchr(first, static_cast<unsigned char>(value),
-                                      static_cast<std::size_t>(last - first));
-        return hit != nullptr ? static_cast<const Char*>(hit) : last;
-    } else {
-#if defined(PARVENKEL_SSE2)
-        constexpr std::ptrdiff_t LANES = 16 / sizeof(Char);
-        const __m128i wanted = lanes_of<Char>(static_cast<char32_t>(value));
-        for (; last - first >= LANES; first += LANES) {
-            const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(first));
-            const auto hits =
-                static_cast<unsigned>(_mm_movemask_epi8(lanes_equal<Char>(units, wanted)));
-            if (hits != 0) {
-                return first + static_cast<unsigned>(__builtin_ctz(hits)) / sizeof(Char);
-            }
+// The first of [first, last) equal to `value`, or `last`: how TwoWaySearch
+// skips alignments, memchr for bytes and std::find for wider units. The
+// kernel layer passes its vector twin (kernels/sse2/search_kernels.hpp).
+struct FindUnitScalar {
+    template <class Char>
+    static const Char* find(const Char* first, const Char* last, Char value) noexcept {
+        if constexpr (sizeof(Char) == 1) {
+            const void* hit = std::memchr(first, static_cast<unsigned char>(value),
+                                          static_cast<std::size_t>(last - first));
+            return hit != nullptr ? static_cast<const Char*>(hit) : last;
+        } else {
+            return std::find(first, last, value);
         }
-#endif
-        return std::find(first, last, value);
     }
-}
+};
 
-template <class Char>
+template <class Char, class FindUnit = FindUnitScalar>
 class TwoWaySearch {
    public:
     // Where a search stands: the next alignment to try, and how many of the
@@ -93,7 +82,8 @@ class TwoWaySearch {
                 // Such an alignment fails at v's first unit and moves one
                 // on: go straight to the next whose unit there matches.
                 const Char* const end = text + (size - m) + l + 1;
-                j = static_cast<std::size_t>(find_unit(text + j + l + 1, end, x[l]) - text) - l;
+                j = static_cast<std::size_t>(FindUnit::find(text + j + l + 1, end, x[l]) - text) -
+                    l;
                 continue;
             }
             std::size_t i = std::max(l, known);

@@ -7,7 +7,10 @@
 // each continuation byte contributes its low 6 bits.
 #pragma once
 
+#include <bit>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -63,30 +66,51 @@ constexpr std::size_t utf8_encoded_length(char32_t cp) noexcept {
     return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
 }
 
+// The UTF-8 form of scalar value `cp` as one value, its first byte lowest,
+// for a `cp` of two, three or four bytes: the one encoder of the core, which
+// the writers below and the word walker's forms of letters take their bytes
+// from.
+constexpr std::uint32_t utf8_form2(char32_t cp) noexcept {
+    return (0xC0 | cp >> 6) | (0x80 | (cp & 0x3F)) << 8;
+}
+constexpr std::uint32_t utf8_form3(char32_t cp) noexcept {
+    return (0xE0 | cp >> 12) | (0x80 | (cp >> 6 & 0x3F)) << 8 | (0x80 | (cp & 0x3F)) << 16;
+}
+constexpr std::uint32_t utf8_form4(char32_t cp) noexcept {
+    return (0xF0 | cp >> 18) | (0x80 | (cp >> 12 & 0x3F)) << 8 | (0x80 | (cp >> 6 & 0x3F)) << 16 |
+           (0x80 | (cp & 0x3F)) << 24;
+}
+
+// The same for any `cp`: every length's form is computed and one chosen,
+// without a branch on the length (which changes from character to character
+// in text that mixes ASCII with another script).
+constexpr std::uint32_t utf8_form(char32_t cp) noexcept {
+    const std::uint32_t two = utf8_form2(cp);
+    const std::uint32_t three = utf8_form3(cp);
+    const std::uint32_t four = utf8_form4(cp);
+    return cp < 0x80 ? cp : cp < 0x800 ? two : cp < 0x10000 ? three : four;
+}
+
 // Writes the UTF-8 form of scalar value `cp` to `out` (room for 4 bytes) and
 // returns the number of bytes written.
 constexpr std::size_t encode_utf8(char32_t cp, char* out) noexcept {
-    const auto put = [out](std::size_t i, char32_t bits) { out[i] = static_cast<char>(bits); };
-    if (cp < 0x80) {
-        put(0, cp);
-        return 1;
+    const std::uint32_t form = utf8_form(cp);
+    const std::size_t length = utf8_encoded_length(cp);
+    for (std::size_t i = 0; i < length; ++i) {
+        out[i] = static_cast<char>(form >> (8 * i));
     }
-    if (cp < 0x800) {
-        put(0, 0xC0 | cp >> 6);
-        put(1, 0x80 | (cp & 0x3F));
-        return 2;
-    }
-    if (cp < 0x10000) {
-        put(0, 0xE0 | cp >> 12);
-        put(1, 0x80 | (cp >> 6 & 0x3F));
-        put(2, 0x80 | (cp & 0x3F));
-        return 3;
-    }
-    put(0, 0xF0 | cp >> 18);
-    put(1, 0x80 | (cp >> 12 & 0x3F));
-    put(2, 0x80 | (cp >> 6 & 0x3F));
-    put(3, 0x80 | (cp & 0x3F));
-    return 4;
+    return length;
+}
+
+// The same, storing four bytes at `out` in one step whatever the length.
+inline std::size_t store_utf8(char32_t cp, char* out) noexcept {
+    // UTF-8 is a byte sequence: its first byte goes lowest.
+    const std::uint32_t form = utf8_form(cp);
+    const std::uint32_t bytes =
+        std::endian::native == std::endian::little ? form : __builtin_bswap32(form);
+    std::memcpy(out, &bytes, sizeof bytes);
+    return std::size_t{1} + (cp >= 0x80 ? 1u : 0u) + (cp >= 0x800 ? 1u : 0u) +
+           (cp >= 0x10000 ? 1u : 0u);
 }
 
 // Appends the UTF-8 form of scalar value `cp` to `out`.

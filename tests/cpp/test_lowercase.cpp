@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "kernels/sse2/text_kernels.hpp"
 #include "text/ascii_lower.hpp"
 #include "text/lowercase.hpp"
 #include "text/utf8.hpp"
@@ -257,7 +258,7 @@ TEST_CASE("the ASCII kernels agree with each other and with the byte rule") {
 #if defined(PARVENKEL_SSE2)
             char simd[64];
             std::memset(simd, 0, sizeof simd);
-            CHECK(lower_ascii_prefix_sse2(src, n, simd) == stop);
+            CHECK(parvenkel::kernels::sse2::lower_ascii_prefix(src, n, simd) == stop);
             CHECK(std::memcmp(simd, portable, sizeof simd) == 0);
 #endif
         }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "kernels/sse2/search_kernels.hpp"
 #include "text/two_way.hpp"
 
 namespace {
@@ -27,12 +28,12 @@ std::vector<std::basic_string<Char>> all_strings(std::basic_string<Char> alphabe
 
 // The offset of the first match, `piece` units given at a time; what the
 // search has passed is dropped before the next piece.
-template <class Char>
-std::size_t find_in_pieces(const TwoWaySearch<Char>& search, std::basic_string_view<Char> text,
-                           std::size_t piece) {
+template <class Char, class Find>
+std::size_t find_in_pieces(const TwoWaySearch<Char, Find>& search,
+                           std::basic_string_view<Char> text, std::size_t piece) {
     std::basic_string<Char> held;
     std::size_t dropped = 0;
-    typename TwoWaySearch<Char>::Cursor cursor;
+    typename TwoWaySearch<Char, Find>::Cursor cursor;
     for (std::size_t begin = 0;; begin += piece) {
         held.erase(0, cursor.at);
         dropped += cursor.at;
@@ -56,12 +57,12 @@ std::string units_of(const std::basic_string<Char>& text) {
     return out;
 }
 
-template <class Char>
+template <class Char, class Find = parvenkel::text::FindUnitScalar>
 void check_every_pair(const std::basic_string<Char>& alphabet, std::size_t needles,
                       std::size_t texts) {
     std::size_t failures = 0;
     for (const auto& needle : all_strings(alphabet, needles)) {
-        const TwoWaySearch<Char> search{std::basic_string_view<Char>(needle)};
+        const TwoWaySearch<Char, Find> search{std::basic_string_view<Char>(needle)};
         for (const auto& text : all_strings(alphabet, texts)) {
             const std::basic_string_view<Char> view(text);
             for (const std::size_t piece : {text.size(), std::size_t{1}, std::size_t{3}}) {
@@ -83,4 +84,10 @@ TEST_CASE("the two-way search finds what find finds, on bytes and on wider units
     // Units beyond a byte, in both orders, and as many as a vector holds.
     check_every_pair<char16_t>(u"\u0436\u0416", 5, 10);
     check_every_pair<char32_t>(U"\U00010428\u0130", 5, 10);
+#if defined(PARVENKEL_SSE2)
+    // The same with the kernel layer's vector search for a unit.
+    using parvenkel::kernels::sse2::FindUnit;
+    check_every_pair<char16_t, FindUnit>(u"\u0436\u0416", 5, 10);
+    check_every_pair<char32_t, FindUnit>(U"\U00010428\u0130", 5, 10);
+#endif
 }

@@ -2,10 +2,20 @@
 // for scans that serve every width of text with one template.
 #pragma once
 
-#include "text/simd.hpp"
+#include "kernels/isa.hpp"
 #if defined(PARVENKEL_SSE2)
+#include <emmintrin.h>
 
-namespace parvenkel::text {
+namespace parvenkel::kernels::sse2 {
+
+// The bytes of `block` through the ASCII lowercase rule (text::detail::
+// lower_ascii, 16 at a time): bytes from 0x80 on are negative to the signed
+// comparisons, so only the ASCII capitals change.
+inline __m128i lower_ascii_bytes(__m128i block) noexcept {
+    const __m128i upper = _mm_and_si128(_mm_cmpgt_epi8(block, _mm_set1_epi8('A' - 1)),
+                                        _mm_cmplt_epi8(block, _mm_set1_epi8('Z' + 1)));
+    return _mm_or_si128(block, _mm_and_si128(upper, _mm_set1_epi8(0x20)));
+}
 
 // Every lane set to `value`, `Unit` wide.
 template <class Unit>
@@ -31,5 +41,5 @@ inline __m128i lanes_equal(__m128i a, __m128i b) noexcept {
     }
 }
 
-}  // namespace parvenkel::text
+}  // namespace parvenkel::kernels::sse2
 #endif

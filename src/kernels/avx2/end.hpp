@@ -1,0 +1,7 @@
+// Closes the region avx2/begin.hpp opened.
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
+#undef PARVENKEL_AVX2_LAMBDA

@@ -1,0 +1,65 @@
+// The one place that chooses an implementation: the table of the
+// instruction sets' implementations, indexed by active() (active.cpp).
+#include "kernels/dispatch.hpp"
+
+#include <memory>
+
+#include "analysis/analysis.hpp"
+#include "kernels/isa.hpp"
+#include "kernels/searches.hpp"
+#include "kernels/word_walker.hpp"
+
+namespace parvenkel::kernels {
+
+namespace {
+
+using MakeWordWalker = decltype(&make_word_walker);
+using GetSearches = decltype(&searches);
+
+// What one instruction set implements.
+struct Implementation {
+    MakeWordWalker make_word_walker;
+    GetSearches searches;
+};
+
+template <Kernels K>
+constexpr Implementation IMPLEMENTATION = {make_word_walker_with<K>, searches_with<K>};
+
+// The implementation of the set active() names: the best of those the
+// build compiled that the processor has, at most the limit.
+const Implementation& implementation() noexcept {
+    switch (active()) {
+#if defined(PARVENKEL_AVX2_TARGET)
+        case Kernels::AVX2:
+            return IMPLEMENTATION<Kernels::AVX2>;
+#endif
+#if defined(PARVENKEL_SSE2)
+        case Kernels::SSE2:
+            return IMPLEMENTATION<Kernels::SSE2>;
+#endif
+        default:
+            return IMPLEMENTATION<Kernels::SCALAR>;
+    }
+}
+
+}  // namespace
+
+std::unique_ptr<WordWalker> make_word_walker(const std::vector<std::string>& stop_words,
+                                             std::uint64_t seed, std::size_t text_bytes) {
+    return implementation().make_word_walker(stop_words, seed, text_bytes);
+}
+
+const Searches& searches() noexcept { return implementation().searches(); }
+
+WordWalker::WordWalker(const std::vector<std::string>& stop_words, std::uint64_t seed,
+                       std::size_t text_bytes)
+    : table_(seed, text_bytes) {
+    for (const std::string& stop_word : stop_words) {
+        // A stop word shorter than any counted word can never match.
+        if (stop_word.size() >= analysis::MIN_KEYWORD_BYTES) {
+            table_.add_stop_word(stop_word);
+        }
+    }
+}
+
+}  // namespace parvenkel::kernels

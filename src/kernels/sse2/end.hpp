@@ -1,0 +1,1 @@
+// Closes the region sse2/begin.hpp opened (nothing to undo).
