@@ -1,6 +1,7 @@
 """Types of the compiled module parvenkel._index."""
 
-from typing import SupportsIndex, TypeVar, final
+from collections.abc import Iterable
+from typing import SupportsIndex, TypeVar, final, overload
 
 _Row = TypeVar("_Row", bound=tuple[float, int, object])
 
@@ -9,12 +10,19 @@ class Index:
     """The native article index."""
 
     def __new__(cls) -> Index: ...
-    def add(self, pairs: list[tuple[str, str]], workers: SupportsIndex, /) -> None:
-        """Adds (title, content) tuples of str."""
+    def add(self, articles: Iterable[object], *, workers: SupportsIndex = 1) -> None:
+        """Adds articles: (title, content) pairs or mappings with 'title' and 'content'."""
     def scores(self, query: str, /) -> list[float]:
         """The score of every article."""
-    def rank(self, query: str, top_n: SupportsIndex | None, include_zero: object, row_type: type[_Row], /) -> list[_Row]:
+    @overload
+    def rank(
+        self, query: str, top_n: SupportsIndex | None = None, *, include_zero: object = False, row_type: None = None
+    ) -> list[tuple[float, int, tuple[str, str]]]:
         """The best articles as (score, position, (title, content)) rows."""
+    @overload
+    def rank(
+        self, query: str, top_n: SupportsIndex | None = None, *, include_zero: object = False, row_type: type[_Row]
+    ) -> list[_Row]: ...
     def article(self, position: SupportsIndex, /) -> tuple[str, str]:
         """The (title, content) of one article."""
     def save(self, path: str, /) -> None:

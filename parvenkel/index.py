@@ -14,33 +14,13 @@ so that several processes share its pages.
 from __future__ import annotations
 
 import os
-from collections.abc import Iterable, Mapping
+from collections.abc import Iterable
 from typing import SupportsIndex
 
 from parvenkel import _index
 from parvenkel.corpus import RankedArticle
 
 __all__ = ["ArticleIndex"]
-
-
-def _pairs(articles: Iterable[object]) -> list[tuple[str, str]]:
-    """(title, content) tuples of articles given as pairs or mappings."""
-    if isinstance(articles, (str, bytes)):
-        raise TypeError(f"articles must be an iterable of articles, not '{type(articles).__name__}'")
-    pairs = []
-    for k, article in enumerate(articles):
-        if type(article) is tuple and len(article) == 2:
-            pairs.append(article)
-        elif isinstance(article, list) and len(article) == 2:
-            pairs.append((article[0], article[1]))
-        elif isinstance(article, Mapping):
-            pairs.append((article["title"], article["content"]))
-        else:
-            raise TypeError(
-                f"article {k} is a '{type(article).__name__}' object, not a (title, content)"
-                " pair or a mapping with 'title' and 'content'"
-            )
-    return pairs
 
 
 class ArticleIndex:
@@ -55,8 +35,10 @@ class ArticleIndex:
 
     def add(self, articles: Iterable[object], *, workers: SupportsIndex = 1) -> None:
         """Adds articles after those already held; their positions go on
-        from ``len(self)``."""
-        self._native.add(_pairs(articles), workers)
+        from ``len(self)``. An article is what ``rank_articles`` takes: a
+        ``(title, content)`` pair of ``str`` (a named tuple too) or a mapping
+        with ``"title"`` and ``"content"``."""
+        self._native.add(articles, workers=workers)
 
     def __len__(self) -> int:
         return len(self._native)
@@ -75,7 +57,7 @@ class ArticleIndex:
         """The ``top_n`` (all when ``None``) articles that score highest for
         ``query``, as ``rank_articles`` gives them; each article is its
         ``(title, content)`` pair."""
-        return self._native.rank(query, top_n, include_zero, RankedArticle)
+        return self._native.rank(query, top_n, include_zero=include_zero, row_type=RankedArticle)
 
     def save(self, path: str | os.PathLike[str]) -> None:
         """Writes the index to ``path``, replacing it only once complete."""

@@ -2,11 +2,15 @@
 results, and its file: every kind of damage is refused by name."""
 
 import os
+import re
 import signal
 import subprocess
 import sys
 
 import pytest
+from collections import UserDict
+from typing import NamedTuple
+
 from hypothesis import given, settings
 from hypothesis import strategies as st
 from strategies import articles
@@ -60,6 +64,58 @@ def test_long_lists_built_in_steps(tmp_path):
     for built in (index, loaded, ArticleIndex(pairs, workers=2)):
         for query in queries:
             assert built.scores(query) == score_many(pairs, query), query
+
+
+class Pair(NamedTuple):
+    title: str
+    content: str
+
+
+def test_every_article_shape_of_rank_articles_is_taken():
+    shapes = [Pair("Market news", "the market"), ["Markets", "\u039f\u0394\u039f\u03a3"], {"title": "x", "content": "market"}, UserDict(title="M", content="market"), ("market", "")]
+    index = ArticleIndex(shapes)
+    expected = [(title, content) for title, content in [tuple(shapes[0]), tuple(shapes[1]), ("x", "market"), ("M", "market"), shapes[4]]]
+    assert [index.article(k) for k in range(len(index))] == expected
+    assert all(type(index.article(k)) is tuple for k in range(len(index)))
+    ranked = index.rank("market", include_zero=True)
+    assert [(row.score, row.position) for row in ranked] == [(row.score, row.position) for row in rank_articles(shapes, "market", include_zero=True)]
+    assert [row.article for row in ranked] == [expected[row.position] for row in ranked]
+
+
+# Argument errors of each method; a failing call changes nothing.
+ARGUMENT_ERRORS = [
+    (lambda index: index.add([("t", "c"), ("t", 1)]), TypeError, "argument 'content' of article 1: 'int' object is not an instance of 'str'"),
+    (lambda index: index.add([("t", "\ud800")]), UnicodeEncodeError, "surrogates not allowed"),
+    (lambda index: index.add([{"title": "t"}]), TypeError, "article 0 is a 'dict' object without 'content', not a (title, content) pair or a mapping with 'title' and 'content'"),
+    (lambda index: index.add([("t", "c", "x")]), TypeError, "article 0 is a 'tuple' object, not a (title, content) pair"),
+    (lambda index: index.add("tc"), TypeError, "articles must be an iterable of articles, not a 'str'"),
+    (lambda index: index.add(5), TypeError, "articles must be an iterable, not 'int'"),
+    (lambda index: index.add([("t", "c")], workers=-(2**70)), ValueError, "workers must be a positive int, or -1 for every core"),
+    (lambda index: index.add([("t", "c")], workers=-2), ValueError, "workers must be a positive int, or -1 for every core"),
+    (lambda index: index.add([("t", "c")], workers="2"), TypeError, "workers must be an int, not 'str'"),
+    (lambda index: index.rank(b"q"), TypeError, "query must be a str, not 'bytes'"),
+    (lambda index: index.rank("q", -1), ValueError, "top_n must not be negative"),
+    (lambda index: index.rank("q", 1.0), TypeError, "top_n must be an int or None, not 'float'"),
+    (lambda index: index.scores(None), TypeError, "query must be a str, not 'NoneType'"),
+    (lambda index: index.scores("\udc00"), UnicodeEncodeError, "surrogates not allowed"),
+    (lambda index: index.article(1), IndexError, "article position out of range"),
+    (lambda index: index.article(-1), IndexError, "article position out of range"),
+    (lambda index: index.article(2**70), IndexError, "cannot fit 'int' into an index-sized integer"),
+    (lambda index: index.article("0"), TypeError, "'str' object cannot be interpreted as an integer"),
+    (lambda index: index._native.rank("q", row_type=list), TypeError, "row_type must be a tuple subclass without fields of its own"),
+    (lambda index: index._native.rank("q", 1, 2), TypeError, "rank() takes from 1 to 2 positional arguments but 3 were given"),
+    (lambda index: index._native.add(), TypeError, "add() missing 1 required positional argument: 'articles'"),
+    (lambda index: index._native.add([], worker=2), TypeError, "add() got an unexpected keyword argument 'worker'"),
+]
+
+
+@pytest.mark.parametrize(("call", "error", "message"), ARGUMENT_ERRORS)
+def test_argument_errors(call, error, message):
+    index = ArticleIndex([("Market", "news")])
+    with pytest.raises(error, match=re.escape(message)):
+        call(index)
+    assert len(index) == 1 and index.article(0) == ("Market", "news")
+    assert index.rank("market") == rank_articles([("Market", "news")], "market")
 
 
 def damaged(data, kind):
