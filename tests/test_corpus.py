@@ -140,6 +140,13 @@ ERRORS = [
     (lambda: _from_blob(b"PVWC\x01\x01\x03abc\x01\x03abc\x01"), ValueError, "is a stop word"),
     (lambda: _from_blob(b"PVWC\x01\x00\x01\x03a\x00c\x01"), ValueError, "not a counted word"),
     (lambda: _from_blob(b"PVWC\x01\x00\x01\x03ab\xff\x01"), ValueError, "not a counted word"),
+    # Words no text can count: not lowercase, not Alphabetic, U+0307 not
+    # after the "i" of U+0130, a final capital sigma.
+    (lambda: _from_blob(b"PVWC\x01\x00\x01\x03ABC\x01"), ValueError, "not a counted word"),
+    (lambda: _from_blob(b"PVWC\x01\x00\x01\x03a c\x01"), ValueError, "not a counted word"),
+    (lambda: _from_blob(b"PVWC\x01\x00\x01\x03123\x01"), ValueError, "not a counted word"),
+    (lambda: _from_blob(b"PVWC\x01\x00\x01\x04a\xcc\x87b\x01"), ValueError, "not a counted word"),
+    (lambda: _from_blob(b"PVWC\x01\x00\x01\x04ab\xce\xa3\x01"), ValueError, "not a counted word"),
     (lambda: _from_blob(b"PVWC\x01\x00\x01\xff\xff\xff\xff\x0fabc\x01"), ValueError, "truncated"),
     (lambda: _from_blob(b"PVWC\x01\x00\x00\x00"), ValueError, "bytes after the end"),
     (lambda: _from_blob(b"PVWC\x02"), ValueError, "not a WordCounter blob"),
@@ -157,6 +164,15 @@ def test_counts_beyond_the_limit_are_refused_and_kept():
     with pytest.raises(OverflowError):
         counter.update(counter)
     assert counter.total() == 2**62 - 1 and len(counter) == 1
+
+
+def test_every_counted_word_pickles():
+    # Lowercasing that gives a non-Alphabetic mark (U+0130), final and
+    # medial sigma, a mark that is Alphabetic (U+0345), four-byte letters.
+    counter = WordCounter(["the"])
+    counter.update("\u0130stanbul \u039f\u0394\u039f\u03a3 \u1fb3\u0345x \U0001d400\U0001d401 Na\u00efve THE")
+    again = pickle.loads(pickle.dumps(counter))
+    assert again == counter and len(again) == 5
 
 
 @given(st.binary(max_size=40), st.integers(0, 60), st.integers(0, 255))

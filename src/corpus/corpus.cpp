@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "analysis/word_counting.hpp"
+#include "text/char_classes.hpp"
 #include "text/lowercase.hpp"
 #include "text/utf8.hpp"
 
@@ -241,6 +242,35 @@ std::string Counts::to_blob() const {
     return out;
 }
 
+namespace {
+
+// Whether `word` (valid UTF-8) is a word as counting leaves it: Alphabetic
+// characters in their lowercase form, so that no text could count "ABC",
+// "a c" or "123". Lowercasing keeps a letter Alphabetic but for one
+// mapping: U+0130 LATIN CAPITAL LETTER I WITH DOT ABOVE becomes "i" and
+// U+0307 COMBINING DOT ABOVE, which is not Alphabetic (counting drops a
+// U+0307 of the text itself), so U+0307 is taken only after that "i".
+bool is_counted_form(std::string_view word) noexcept {
+    constexpr char32_t CAPITAL_I_WITH_DOT = 0x130;
+    const text::LowerMapping dotted_i = text::to_lower(CAPITAL_I_WITH_DOT);
+    char32_t previous = 0;
+    for (std::size_t at = 0; at < word.size();) {
+        const text::Utf8Char c = text::decode_utf8(word.data() + at);
+        at += c.length;
+        const text::LowerMapping lower = text::to_lower(c.cp);
+        const bool lowercase = lower.len == 1 && lower.cp[0] == c.cp;
+        const bool from_dotted_i =
+            dotted_i.len == 2 && previous == dotted_i.cp[0] && c.cp == dotted_i.cp[1];
+        if (!(text::is_alphabetic(c.cp) ? lowercase : from_dotted_i)) {
+            return false;
+        }
+        previous = c.cp;
+    }
+    return true;
+}
+
+}  // namespace
+
 std::unique_ptr<Counts> Counts::from_blob(std::string_view blob) {
     if (!blob.starts_with(BLOB_MAGIC)) {
         throw BlobError("not a WordCounter blob of this version");
@@ -274,8 +304,8 @@ std::unique_ptr<Counts> Counts::from_blob(std::string_view blob) {
     for (std::uint64_t k = 0; k < word_count; ++k) {
         const std::string_view word = reader.bytes();
         const std::uint64_t count = reader.number();
-        if (word.size() < analysis::MIN_KEYWORD_BYTES || word.find('\0') != word.npos ||
-            !text::is_valid_utf8(word)) {
+        if (word.size() < analysis::MIN_KEYWORD_BYTES || !text::is_valid_utf8(word) ||
+            !is_counted_form(word)) {
             throw BlobError("not a counted word");
         }
         if (k > 0 && word <= previous) {
