@@ -15,9 +15,11 @@
 #include <utility>
 
 #include "analysis/analysis.hpp"
-#include "corpus/corpus.hpp"
 #include "text/lowercase.hpp"
 #include "text/utf8.hpp"
+#include "util/file.hpp"
+#include "util/parallel.hpp"
+#include "util/varint.hpp"
 
 #define XXH_INLINE_ALL
 #include <xxhash.h>
@@ -78,14 +80,6 @@ constexpr std::uint64_t padded8(std::uint64_t n) noexcept { return (n + 7) & ~st
 // The largest number of articles: their numbers are held in 32 bits.
 constexpr std::size_t MAX_ARTICLES = UINT32_MAX;
 
-void put_varint(std::string& out, std::uint32_t value) {
-    while (value >= 0x80) {
-        out.push_back(static_cast<char>((value & 0x7F) | 0x80));
-        value >>= 7;
-    }
-    out.push_back(static_cast<char>(value));
-}
-
 // A posting list as bytes, with its length in articles.
 struct Postings {
     const unsigned char* data = nullptr;
@@ -105,16 +99,10 @@ class PostingReader {
         if (left_ == 0) {
             return false;
         }
-        std::uint64_t delta = 0;
-        for (unsigned shift = 0;; shift += 7) {
-            if (p_ == end_ || shift > 28) {
-                throw IndexFileError("damaged posting list");
-            }
-            const unsigned char byte = *p_++;
-            delta |= std::uint64_t{byte & 0x7Fu} << shift;
-            if (byte < 0x80) {
-                break;
-            }
+        std::uint32_t delta = 0;
+        const util::VarintStatus status = util::read_varint_checked(p_, end_, delta);
+        if (status != util::VarintStatus::ok && status != util::VarintStatus::overlong) {
+            throw IndexFileError("damaged posting list");
         }
         const std::uint64_t value = started_ ? std::uint64_t{current_} + delta : delta;
         if ((started_ && delta == 0) || value >= articles_) {
@@ -152,11 +140,6 @@ void add_trigrams(std::string_view text, std::vector<Trigram>& out) {
 void sort_unique(std::vector<Trigram>& v) {
     std::sort(v.begin(), v.end());
     v.erase(std::unique(v.begin(), v.end()), v.end());
-}
-
-[[noreturn]] void throw_errno(const std::string& path, const std::string& what) {
-    const int error = errno;
-    throw IndexIoError(error, path, what + ": " + std::strerror(error));
 }
 
 }  // namespace
@@ -343,17 +326,10 @@ struct ArticleIndex::Built {
             if (list.last == next) {
                 continue;
             }
-            std::uint32_t value = list.last == 0 ? article : next - list.last;
-            std::uint64_t packed = 0;
-            unsigned shift = 0;
-            while (value >= 0x80) {
-                packed |= std::uint64_t{(value & 0x7Fu) | 0x80u} << shift;
-                value >>= 7;
-                shift += 8;
-            }
-            packed |= std::uint64_t{value} << shift;
-            std::memcpy(list.bytes + list.size, &packed, sizeof packed);
-            list.size = static_cast<std::uint8_t>(list.size + shift / 8 + 1);
+            const util::PackedVarint packed =
+                util::pack_varint(list.last == 0 ? article : next - list.last);
+            std::memcpy(list.bytes + list.size, &packed.word, sizeof packed.word);
+            list.size = static_cast<std::uint8_t>(list.size + packed.bytes);
             ++list.count;
             list.last = next;
             if (list.size > Staged::FULL) {
@@ -425,20 +401,13 @@ struct ArticleIndex::Built {
             // Keep the numbers below `articles`: a prefix of the bytes. Only
             // `count` numbers are read: bytes after them are left over from
             // an append that failed.
-            std::size_t p = 0;
+            const unsigned char* p = list.bytes.data();
             std::uint32_t kept = 0;
             std::uint32_t current = 0;
             std::uint32_t last = 0;
             for (std::uint32_t n = 0; n < list.count; ++n) {
-                std::uint32_t delta = 0;
-                const std::size_t start = p;
-                for (unsigned shift = 0;; shift += 7) {
-                    const unsigned char byte = list.bytes.data()[p++];
-                    delta |= std::uint32_t{byte & 0x7Fu} << shift;
-                    if (byte < 0x80) {
-                        break;
-                    }
-                }
+                const unsigned char* start = p;
+                const std::uint32_t delta = util::read_varint(p);
                 current = n == 0 ? delta : current + delta;
                 if (current >= articles) {
                     p = start;
@@ -447,7 +416,7 @@ struct ArticleIndex::Built {
                 last = current;
                 ++kept;
             }
-            list.bytes.shrink(p);
+            list.bytes.shrink(static_cast<std::size_t>(p - list.bytes.data()));
             list.count = kept;
             list.last = last;
         }
@@ -717,7 +686,7 @@ void ArticleIndex::add(const std::vector<Article>& articles, unsigned workers) {
             const std::size_t block_count = (stop - start + BLOCK - 1) / BLOCK;
             // Blocks are kept from batch to batch, with their buffers.
             blocks.resize(block_count);
-            corpus::parallel_for(block_count, workers, [&](unsigned worker, std::size_t b) {
+            util::parallel_for(block_count, workers, [&](unsigned worker, std::size_t b) {
                 Prepared& out = blocks[b];
                 out.text.clear();
                 out.ends.clear();
@@ -776,7 +745,7 @@ namespace {
 // Writes a file through a buffer, hashing what it writes after the header.
 class FileWriter {
    public:
-    FileWriter(int fd, std::string path) : fd_(fd), path_(std::move(path)) {
+    explicit FileWriter(util::AtomicWriter& file) : file_(file) {
         state_ = XXH3_createState();
         if (state_ == nullptr) {
             throw std::bad_alloc();
@@ -803,48 +772,23 @@ class FileWriter {
     }
     void write_u64(std::uint64_t v) { write(&v, sizeof v); }
     void flush() {
-        std::size_t done = 0;
-        while (done < buffer_.size()) {
-            const ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
-            if (n < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                throw_errno(path_, "cannot write the index file");
-            }
-            done += static_cast<std::size_t>(n);
-        }
+        file_.write(buffer_.data(), buffer_.size());
         buffer_.clear();
     }
     std::uint64_t digest() const noexcept { return XXH3_64bits_digest(state_); }
 
    private:
     static constexpr std::size_t BUFFER_BYTES = 1 << 20;
-    int fd_;
-    std::string path_;
+    util::AtomicWriter& file_;
     XXH3_state_t* state_;
     std::string buffer_;
 };
 
-std::string directory_of(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // Decodes the first number of a list and gives the offset after it.
 std::size_t first_varint(const unsigned char* bytes, std::uint32_t& value) noexcept {
-    std::size_t p = 0;
-    value = 0;
-    for (unsigned shift = 0;; shift += 7) {
-        const unsigned char byte = bytes[p++];
-        value |= std::uint32_t{byte & 0x7Fu} << shift;
-        if (byte < 0x80) {
-            return p;
-        }
-    }
+    const unsigned char* p = bytes;
+    value = util::read_varint(p);
+    return static_cast<std::size_t>(p - bytes);
 }
 
 }  // namespace
@@ -896,8 +840,8 @@ void ArticleIndex::save(const std::string& path) const {
         const std::uint64_t previous =
             m.base_entry < base_trigrams ? base_->entry(m.base_entry).last : 0;
         first.clear();
-        put_varint(first, static_cast<std::uint32_t>(
-                              m.base_entry < base_trigrams ? global - previous : global));
+        util::put_varint(first, static_cast<std::uint32_t>(
+                                    m.base_entry < base_trigrams ? global - previous : global));
     };
 
     // Offsets of the lists.
@@ -933,121 +877,76 @@ void ArticleIndex::save(const std::string& path) const {
     header.trigrams = merged.size();
     header.posting_bytes = offset;
 
-    // A name of its own for each save of this process, created afresh: two
-    // saves to one path at once each write their own file.
-    static std::atomic<std::uint64_t> saves{0};
-    const std::string temporary =
-        path + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(saves.fetch_add(1));
-    const int fd =
-        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        throw_errno(temporary, "cannot create the index file");
+    util::AtomicWriter file(path);
+    FileWriter out(file);
+    // The header is written last, once the body's checksum is known.
+    file.seek(HEADER_BYTES);
+    for (std::size_t i = 0; i < FIELDS * based; ++i) {
+        out.write_u64(base_->ends[i]);
     }
-    const auto fail = [&] {
-        const int error = errno;
-        ::close(fd);
-        ::unlink(temporary.c_str());
-        errno = error;
-    };
-    try {
-        FileWriter out(fd, temporary);
-        // The header is written last, once the body's checksum is known.
-        if (::lseek(fd, static_cast<off_t>(HEADER_BYTES), SEEK_SET) < 0) {
-            throw_errno(temporary, "cannot write the index file");
-        }
-        for (std::size_t i = 0; i < FIELDS * based; ++i) {
-            out.write_u64(base_->ends[i]);
-        }
-        for (const std::uint64_t e : built.ends) {
-            out.write_u64(base_text + e);
-        }
-        if (base_) {
-            out.write(base_->text, base_text);
-        }
-        out.write(built.text.data(), built.text.size());
-        const char zeros[8] = {};
-        out.write(zeros, padded8(header.text_bytes) - header.text_bytes);
-        out.write(entries.data(), entries.size() * sizeof(DirEntry));
-        for (const Merged& m : merged) {
-            if (m.base_entry < base_trigrams) {
-                const DirEntry b = base_->entry(m.base_entry);
-                out.write(base_->postings + b.offset, base_->list_end(m.base_entry) - b.offset);
-            }
-            if (m.list < built.lists.size()) {
-                std::size_t rest = 0;
-                built_list_bytes(m, first, rest);
-                const Built::Bytes& bytes = built.lists[m.list].bytes;
-                out.write(first.data(), first.size());
-                out.write(bytes.data() + rest, bytes.size() - rest);
-            }
-        }
-        out.flush();
-        header.body_checksum = out.digest();
-        header.header_checksum = XXH3_64bits(&header, offsetof(Header, header_checksum));
-        if (::pwrite(fd, &header, sizeof header, 0) != static_cast<ssize_t>(sizeof header)) {
-            throw_errno(temporary, "cannot write the index file");
-        }
-        if (::fsync(fd) != 0) {
-            throw_errno(temporary, "cannot write the index file");
-        }
-    } catch (...) {
-        fail();
-        throw;
+    for (const std::uint64_t e : built.ends) {
+        out.write_u64(base_text + e);
     }
-    if (::close(fd) != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        errno = error;
-        throw_errno(temporary, "cannot write the index file");
+    if (base_) {
+        out.write(base_->text, base_text);
     }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        errno = error;
-        throw_errno(path, "cannot replace the index file");
+    out.write(built.text.data(), built.text.size());
+    const char zeros[8] = {};
+    out.write(zeros, padded8(header.text_bytes) - header.text_bytes);
+    out.write(entries.data(), entries.size() * sizeof(DirEntry));
+    for (const Merged& m : merged) {
+        if (m.base_entry < base_trigrams) {
+            const DirEntry b = base_->entry(m.base_entry);
+            out.write(base_->postings + b.offset, base_->list_end(m.base_entry) - b.offset);
+        }
+        if (m.list < built.lists.size()) {
+            std::size_t rest = 0;
+            built_list_bytes(m, first, rest);
+            const Built::Bytes& bytes = built.lists[m.list].bytes;
+            out.write(first.data(), first.size());
+            out.write(bytes.data() + rest, bytes.size() - rest);
+        }
     }
-    // The rename itself is made durable by flushing the directory.
-    const int dir = ::open(directory_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
+    out.flush();
+    header.body_checksum = out.digest();
+    header.header_checksum = XXH3_64bits(&header, offsetof(Header, header_checksum));
+    file.pwrite(&header, sizeof header, 0);
+    file.commit();
 }
 
 std::unique_ptr<ArticleIndex> ArticleIndex::load(const std::string& path) {
     auto mapped = std::make_unique<Mapped>();
     mapped->path = path;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        throw_errno(path, "cannot open the index file");
+    std::uint64_t file_bytes = 0;
+    {
+        const util::ReadFile file(path);
+        const util::ReadFile::Status status = file.status();
+        if (!status.regular) {
+            throw IndexFileError("not a regular file");
+        }
+        if (status.size < sizeof MAGIC) {
+            throw IndexFileError("not a parvenkel article index (" + std::to_string(status.size) +
+                                 " bytes)");
+        }
+        // The whole file is read into memory of the index's own: once
+        // loaded, the index does not depend on the file, which may then be
+        // replaced, truncated or removed. (A mapping of the file would be
+        // shared between processes, but a file changed under it kills the
+        // process at its next query with SIGBUS.)
+        if (status.size > SIZE_MAX / 2) {
+            throw std::bad_alloc();
+        }
+        void* map = ::mmap(nullptr, static_cast<std::size_t>(status.size), PROT_READ | PROT_WRITE,
+                           MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (map == MAP_FAILED) {
+            throw std::bad_alloc();
+        }
+        mapped->map = map;
+        mapped->map_bytes = static_cast<std::size_t>(status.size);
+        // A file cut short meanwhile reads shorter, and is refused below.
+        file_bytes = file.read(map, mapped->map_bytes);
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        const int error = errno;
-        ::close(fd);
-        errno = error;
-        throw_errno(path, "cannot open the index file");
-    }
-    const auto file_bytes = static_cast<std::uint64_t>(st.st_size);
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
-        throw IndexFileError("not a regular file");
-    }
-    if (file_bytes < sizeof MAGIC) {
-        ::close(fd);
-        throw IndexFileError("not a parvenkel article index (" + std::to_string(file_bytes) +
-                             " bytes)");
-    }
-    void* map = ::mmap(nullptr, file_bytes, PROT_READ, MAP_SHARED, fd, 0);
-    const int map_error = errno;
-    ::close(fd);
-    if (map == MAP_FAILED) {
-        errno = map_error;
-        throw_errno(path, "cannot map the index file");
-    }
-    mapped->map = map;
-    mapped->map_bytes = file_bytes;
-    const auto* bytes = static_cast<const unsigned char*>(map);
+    const auto* bytes = static_cast<const unsigned char*>(mapped->map);
 
     if (std::memcmp(bytes, MAGIC, sizeof MAGIC) != 0) {
         throw IndexFileError("not a parvenkel article index (wrong magic number)");
