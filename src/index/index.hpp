@@ -82,7 +82,7 @@ class ArticleIndex {
     // throws IndexIoError naming `path`, which is then as it was.
     void save(const std::string& path) const;
 
-    struct Mapped;
+    struct Loaded;
     struct Built;
 
    private:
@@ -90,7 +90,7 @@ class ArticleIndex {
     // position order.
     std::vector<Ranked> matches(const std::string& lowered_query) const;
 
-    std::unique_ptr<Mapped> base_;  // from a file, or none
+    std::unique_ptr<Loaded> base_;  // from a file, or none
     std::unique_ptr<Built> tail_;   // numbered after base_
 };
 
