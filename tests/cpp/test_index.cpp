@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "index/index.hpp"
+#include "util/file.hpp"
 
 #define XXH_INLINE_ALL
 #include <xxhash.h>
@@ -30,7 +31,9 @@ namespace {
 using parvenkel::index::Article;
 using parvenkel::index::ArticleIndex;
 using parvenkel::index::IndexFileError;
+using parvenkel::index::IndexIoError;
 using parvenkel::text::TextView;
+using parvenkel::util::testing::Call;
 
 std::vector<Article> as_articles(const std::vector<std::string>& parts) {
     std::vector<Article> articles;
@@ -141,5 +144,77 @@ TEST_CASE("a checksummed file with inconsistent contents is refused, a damaged l
     CHECK(loaded->scores(TextView::utf8("azz")) == std::vector<double>{0.0, 1000.0});
     CHECK_THROWS_WITH_AS(loaded->scores(TextView::utf8("zzz")), "damaged posting list",
                          IndexFileError);
+    std::filesystem::remove_all(folder);
+}
+
+TEST_CASE("each failing system call of save leaves the old file as it was and no other file") {
+    const auto folder = std::filesystem::temp_directory_path() /
+                        ("parvenkel-index-calls-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    const auto path = folder / "articles.idx";
+    ArticleIndex old;
+    old.add(as_articles({"Market", "old"}), 1);
+    old.save(path.string());
+    const std::string before = read_file(path);
+    std::vector<std::string> parts;
+    for (int k = 0; k < 3000; ++k) {
+        parts.push_back("Market " + std::to_string(k));
+        parts.push_back(std::string(400, static_cast<char>('a' + k % 26)));
+    }
+    ArticleIndex bigger;  // more than one buffer of writes
+    bigger.add(as_articles(parts), 1);
+    const auto listing = [&] {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            names.push_back(entry.path().filename().string());
+        }
+        return names;
+    };
+    struct Case {
+        Call call;
+        int error;
+        unsigned skip;
+    };
+    for (const Case c :
+         {Case{Call::open, ENOSPC, 0}, Case{Call::seek, EIO, 0}, Case{Call::write, EFBIG, 0},
+          Case{Call::write, ENOSPC, 1}, Case{Call::pwrite, EIO, 0}, Case{Call::fsync, EIO, 0},
+          Case{Call::link, EMLINK, 0}, Case{Call::close, EIO, 0}, Case{Call::rename, EXDEV, 0}}) {
+        CAPTURE(static_cast<int>(c.call));
+        CAPTURE(c.skip);
+        parvenkel::util::testing::fail_call(c.call, c.error, c.skip);
+        bool failed = false;
+        try {
+            bigger.save(path.string());
+        } catch (const IndexIoError& e) {
+            failed = true;
+            CHECK(e.error() == c.error);
+            CHECK(e.path() == path.string());
+        }
+        parvenkel::util::testing::fail_call(c.call, 0);
+        CHECK(failed);
+        CHECK(read_file(path) == before);
+        CHECK(listing() == std::vector<std::string>{"articles.idx"});
+        CHECK(ArticleIndex::load(path.string())->scores(TextView::utf8("old")) ==
+              std::vector<double>{100.0});
+    }
+    for (const Case c :
+         {Case{Call::open, EACCES, 0}, Case{Call::fstat, EIO, 0}, Case{Call::read, EIO, 0}}) {
+        CAPTURE(static_cast<int>(c.call));
+        parvenkel::util::testing::fail_call(c.call, c.error, c.skip);
+        bool failed = false;
+        try {
+            ArticleIndex::load(path.string());
+        } catch (const IndexIoError& e) {
+            failed = true;
+            CHECK(e.error() == c.error);
+            CHECK(e.path() == path.string());
+        }
+        parvenkel::util::testing::fail_call(c.call, 0);
+        CHECK(failed);
+    }
+    bigger.save(path.string());
+    CHECK(ArticleIndex::load(path.string())->size() == 3000);
+    CHECK(listing() == std::vector<std::string>{"articles.idx"});
     std::filesystem::remove_all(folder);
 }
