@@ -8,6 +8,7 @@ release keeps an object alive and shows in both counts. Run this under the
 debug interpreter (tools/test-debug.sh) for the reference counts; under the
 release interpreter only the block count is checked."""
 
+import atexit
 import os
 import shutil
 import subprocess
@@ -140,6 +141,7 @@ def batch_calls(texts, articles, query):
 
 
 INDEX_FOLDER = tempfile.TemporaryDirectory(prefix="parvenkel-leaks-")
+atexit.register(INDEX_FOLDER.cleanup)
 
 
 def index_calls(articles, query, *, failing=None):
