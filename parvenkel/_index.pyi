@@ -9,14 +9,14 @@ class Index:
     """The native article index."""
 
     def __new__(cls) -> Index: ...
-    def add(self, pairs: list[tuple[str, str]], workers: SupportsIndex, /) -> None:
-        """Adds (title, content) tuples of str."""
+    def add(self, pairs: list[tuple[str, str] | tuple[str, str, str | None]], workers: SupportsIndex, /) -> None:
+        """Adds (title, content[, id]) tuples of str."""
     def scores(self, query: str, /) -> list[float]:
         """The score of every article."""
     def rank(self, query: str, top_n: SupportsIndex | None, include_zero: object, row_type: type[_Row], /) -> list[_Row]:
-        """The best articles as (score, position, (title, content)) rows."""
-    def article(self, position: SupportsIndex, /) -> tuple[str, str]:
-        """The (title, content) of one article."""
+        """The best articles as (score, position, (title, content[, id])) rows."""
+    def article(self, position: SupportsIndex, /) -> tuple[str, str] | tuple[str, str, str]:
+        """The (title, content[, id]) of one article."""
     def save(self, path: str, /) -> None:
         """Writes the index to a file."""
     def __len__(self) -> int: ...

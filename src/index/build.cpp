@@ -84,6 +84,15 @@ void ArticleIndex::add(const std::vector<Article>& articles, unsigned workers) {
                     built.ends.push_back(shift + e);
                 }
                 const auto first = static_cast<std::uint32_t>(old_articles + start + b * BLOCK);
+                const std::size_t given = start + b * BLOCK;
+                for (std::size_t i = given; i < given + block.ends.size() / FIELDS; ++i) {
+                    if (const auto& id = articles[i].id) {
+                        text::append_utf8(built.id_text, *id, 0, id->length);
+                        built.id_ends.push_back(built.id_text.size());
+                    } else {
+                        built.id_ends.push_back(built.id_text.size() | NO_ID);
+                    }
+                }
                 const std::string_view text = block.text;
                 for (std::size_t k = 0; k < block.ends.size(); k += FIELDS) {
                     const auto article = static_cast<std::uint32_t>(first + k / FIELDS);

@@ -1,12 +1,14 @@
 // parvenkel._index: the native article index (type Index) under the
 // Python class parvenkel.ArticleIndex, which hands it articles as
-// (title, content) tuples of str.
+// (title, content) or (title, content, id) tuples of str, the id possibly
+// None.
 //
 // An index's articles are guarded by a PyMutex; long work (adding,
 // querying, saving) runs with the interpreter released.
 #include <cerrno>
 #include <exception>
 #include <new>
+#include <optional>
 #include <stdexcept>
 
 #include "corpus/corpus.hpp"
@@ -116,7 +118,8 @@ void index_dealloc(PyObject* self) {
     Py_DECREF(type);
 }
 
-// add(pairs, workers): pairs is a list of (title, content) tuples of str.
+// add(pairs, workers): pairs is a list of (title, content) or
+// (title, content, id) tuples of str, an id of None meaning none.
 PyObject* index_add(PyObject* self_obj, PyObject* const* args, Py_ssize_t nargs) {
     IndexObject* self = as_index(self_obj);
     try {
@@ -136,9 +139,22 @@ PyObject* index_add(PyObject* self_obj, PyObject* const* args, Py_ssize_t nargs)
         std::vector<index::Article> articles(static_cast<std::size_t>(count));
         for (Py_ssize_t k = 0; k < count; ++k) {
             PyObject* pair = PyTuple_GET_ITEM(pairs.get(), k);
-            if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2) {
+            if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) < 2 || PyTuple_GET_SIZE(pair) > 3) {
                 PyErr_Format(PyExc_TypeError, "article %zd is not a (title, content) pair", k);
                 return nullptr;
+            }
+            if (PyTuple_GET_SIZE(pair) == 3 && PyTuple_GET_ITEM(pair, 2) != Py_None) {
+                PyObject* id = PyTuple_GET_ITEM(pair, 2);
+                if (!PyUnicode_Check(id)) {
+                    PyErr_Format(PyExc_TypeError,
+                                 "the id of article %zd must be a str or None, not '%.100s'", k,
+                                 type_name(id));
+                    return nullptr;
+                }
+                text::TextView& view = articles[static_cast<std::size_t>(k)].id.emplace();
+                if (!extract_text(id, view)) {
+                    return nullptr;
+                }
             }
             for (int i = 0; i < 2; ++i) {
                 PyObject* part = PyTuple_GET_ITEM(pair, i);
@@ -214,8 +230,22 @@ PyObject* text_to_python(std::string_view text) {
     return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict");
 }
 
+// The id of article `position`, as a new str, or nullptr with no exception
+// set when it has none.
+PyObject* id_to_python(const index::ArticleIndex& index, std::size_t position, bool& failed) {
+    const std::optional<std::string_view> id = index.id(position);
+    failed = false;
+    if (!id) {
+        return nullptr;
+    }
+    PyObject* out = text_to_python(*id);
+    failed = out == nullptr;
+    return out;
+}
+
 // rank(query, top_n, include_zero, row_type): rows (score, position,
-// (title, content)) of row_type, a tuple subclass without fields of its own.
+// article) of row_type, a tuple subclass without fields of its own; the
+// article is (title, content), or (title, content, id) when it has an id.
 PyObject* index_rank(PyObject* self_obj, PyObject* const* args, Py_ssize_t nargs) {
     IndexObject* self = as_index(self_obj);
     try {
@@ -277,7 +307,13 @@ PyObject* index_rank(PyObject* self_obj, PyObject* const* args, Py_ssize_t nargs
             if (!title || !content || !score || !position) {
                 return nullptr;
             }
-            Ref article(PyTuple_Pack(2, title.get(), content.get()));
+            bool failed = false;
+            Ref id(id_to_python(*self->index, at, failed));
+            if (failed) {
+                return nullptr;
+            }
+            Ref article(id ? PyTuple_Pack(3, title.get(), content.get(), id.get())
+                           : PyTuple_Pack(2, title.get(), content.get()));
             PyObject* row = article ? row_type->tp_alloc(row_type, 3) : nullptr;
             if (row == nullptr) {
                 return nullptr;
@@ -293,7 +329,8 @@ PyObject* index_rank(PyObject* self_obj, PyObject* const* args, Py_ssize_t nargs
     }
 }
 
-// The (title, content) of article `position`.
+// The (title, content) of article `position`, or its (title, content, id)
+// when it has an id.
 PyObject* index_article(PyObject* self_obj, PyObject* position_arg) {
     IndexObject* self = as_index(self_obj);
     const Py_ssize_t position = PyNumber_AsSsize_t(position_arg, PyExc_IndexError);
@@ -305,12 +342,16 @@ PyObject* index_article(PyObject* self_obj, PyObject* position_arg) {
         PyErr_SetString(PyExc_IndexError, "article position out of range");
         return nullptr;
     }
-    Ref title(text_to_python(self->index->title(static_cast<std::size_t>(position))));
-    Ref content(text_to_python(self->index->content(static_cast<std::size_t>(position))));
-    if (!title || !content) {
+    const auto at = static_cast<std::size_t>(position);
+    Ref title(text_to_python(self->index->title(at)));
+    Ref content(text_to_python(self->index->content(at)));
+    bool failed = false;
+    Ref id(id_to_python(*self->index, at, failed));
+    if (!title || !content || failed) {
         return nullptr;
     }
-    return PyTuple_Pack(2, title.get(), content.get());
+    return id ? PyTuple_Pack(3, title.get(), content.get(), id.get())
+              : PyTuple_Pack(2, title.get(), content.get());
 }
 
 bool fs_path(PyObject* path, Ref& bytes) {
@@ -344,13 +385,13 @@ PyObject* index_save(PyObject* self_obj, PyObject* path) {
 
 PyMethodDef index_methods[] = {
     {"add", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(index_add)), METH_FASTCALL,
-     "add($self, pairs, workers, /)\n--\n\nAdds (title, content) tuples of str."},
+     "add($self, pairs, workers, /)\n--\n\nAdds (title, content[, id]) tuples of str."},
     {"scores", index_scores, METH_O, "scores($self, query, /)\n--\n\nThe score of every article."},
     {"rank", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(index_rank)), METH_FASTCALL,
      "rank($self, query, top_n, include_zero, row_type, /)\n--\n\n"
-     "The best articles as (score, position, (title, content)) rows."},
+     "The best articles as (score, position, (title, content[, id])) rows."},
     {"article", index_article, METH_O,
-     "article($self, position, /)\n--\n\nThe (title, content) of one article."},
+     "article($self, position, /)\n--\n\nThe (title, content[, id]) of one article."},
     {"save", index_save, METH_O, "save($self, path, /)\n--\n\nWrites the index to a file."},
     {nullptr, nullptr, 0, nullptr},
 };
