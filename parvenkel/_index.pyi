@@ -9,7 +9,7 @@ class Index:
     """The native article index."""
 
     def __new__(cls) -> Index: ...
-    def add(self, pairs: list[tuple[str, str] | tuple[str, str, str | None]], workers: SupportsIndex, /) -> None:
+    def add(self, pairs: list[tuple[object, ...]], workers: SupportsIndex, /) -> None:
         """Adds (title, content[, id]) tuples of str."""
     def scores(self, query: str, /) -> list[float]:
         """The score of every article."""

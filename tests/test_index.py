@@ -256,3 +256,22 @@ def test_ids_that_are_refused(articles, ids, error, message):
     with pytest.raises(error, match=message):
         index.add(articles, ids=ids)
     assert len(index) == 1
+
+
+def test_a_large_article_among_small_ones(tmp_path):
+    # An article of 2**22 code units or more is built apart from the blocks
+    # of the others, and its trigrams are put a window of 65,536 bytes at a
+    # time: a word across the first window's end, and one at the very end
+    # after a final sigma, must be found, and the small articles around it
+    # keep their numbers and ids.
+    body = ("Market \u039f\u0394\u039f\u03a3 \u4e2d\u6587 " * 300_000)[: 2**22]
+    body = "y" * 65_534 + "qzqwk" + body[65_539:] + " \u03a4\u0388\u039b\u039f\u03a3"
+    pairs = [("first", "ma"), ("Large", body), ("last \u03a3", "qzqwk")]
+    ids = ["a", None, "c"]
+    index = ArticleIndex(pairs, ids=ids, workers=2)
+    index.save(tmp_path / "articles.idx")
+    for built in (index, ArticleIndex.load(tmp_path / "articles.idx")):
+        assert [built.article(k)[2:] for k in range(3)] == [("a",), (), ("c",)]
+        assert built.article(1)[1] == body
+        for query in ("qzqwk", "\u03c4\u03ad\u03bb\u03bf\u03c2", "\u03bf\u03b4\u03bf\u03c2 ", "\u4e2d\u6587 m", "ma", "st \u03c3"):
+            assert built.scores(query) == score_many(pairs, query), query

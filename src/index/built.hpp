@@ -176,6 +176,15 @@ struct ArticleIndex::Built {
         if (lowered.size() < 3) {
             return;
         }
+        // A long text is put a window at a time, so that `ids` stays
+        // small; the windows overlap by two bytes, so that every trigram is
+        // in one, and a trigram found again in a later window finds the
+        // article already last in its list.
+        constexpr std::size_t WINDOW = std::size_t{1} << 16;
+        while (lowered.size() > WINDOW + 2) {
+            post(lowered.substr(0, WINDOW + 2), article);
+            lowered.remove_prefix(WINDOW);
+        }
         // First the lists of all the trigrams, then the numbers: the
         // table lookups do not wait on one another, and each list's
         // staging entry is fetched ahead of its use.
