@@ -4,8 +4,10 @@
 // bounds (the Python suite checks the scores and the damage a checksum
 // finds).
 #include <doctest/doctest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
@@ -154,6 +156,17 @@ TEST_CASE("a checksummed file with inconsistent contents is refused, a damaged l
     bytes = good;
     bytes[80 + 8 * 4 * 2] = 1;  // an id of one byte for the first article, which has none
     refused(bytes, "inconsistent id offsets");
+    {
+        // Ids "x" and none: the first marked as none, its byte still there.
+        ArticleIndex with_ids;
+        auto two = as_articles({"a", "", "b", ""});
+        two[0].id = TextView::utf8("x");
+        with_ids.add(two, 1);
+        with_ids.save(path.string());
+        std::string ids = read_file(path);
+        ids[80 + 8 * 4 * 2 + 7] = '\x80';
+        refused(ids, "inconsistent id offsets");
+    }
 
     // The last list is that of "zzz": articles 0 and 1. A difference of 2
     // names article 2 of 2, the first that does not exist.
@@ -236,5 +249,49 @@ TEST_CASE("each failing system call of save leaves the old file as it was and no
     bigger.save(path.string());
     CHECK(ArticleIndex::load(path.string())->size() == 3000);
     CHECK(listing() == std::vector<std::string>{"articles.idx"});
+    std::filesystem::remove_all(folder);
+}
+
+TEST_CASE("a save removes the temporary files of dead processes of this host, and only those") {
+    const auto folder = std::filesystem::temp_directory_path() /
+                        ("parvenkel-index-stale-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    const auto path = folder / "articles.idx";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(0);
+    }
+    ::waitpid(child, nullptr, 0);  // a process that no longer runs
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    const std::string prefix = "articles.idx.tmp-" + std::string(host) + "-";
+    const std::vector<std::string> kept = {
+        "articles.idx", prefix + std::to_string(::getpid()) + "-999",
+        "articles.idx.tmp-another" + std::string(host) + "-" + std::to_string(child) + "-0",
+        prefix + std::to_string(child) + "-x"};
+    for (const std::string& name : kept) {
+        std::ofstream(folder / name) << "x";
+    }
+    std::ofstream(folder / (prefix + std::to_string(child) + "-3")) << "stale";
+    ArticleIndex index;
+    index.add(as_articles({"Market", "new"}), 1);
+    // Once where files can be unnamed, once where they cannot.
+    for (const bool unnamed : {true, false}) {
+        if (!unnamed) {
+            parvenkel::util::testing::fail_call(Call::open, EOPNOTSUPP);
+        }
+        index.save(path.string());
+        parvenkel::util::testing::fail_call(Call::open, 0);
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        std::vector<std::string> expected = kept;
+        std::sort(expected.begin(), expected.end());
+        CHECK(names == expected);
+        CHECK(ArticleIndex::load(path.string())->size() == 1);
+    }
     std::filesystem::remove_all(folder);
 }
