@@ -350,3 +350,122 @@ def plot(results: dict, path: pathlib.Path) -> None:
     fig.tight_layout(rect=(0, 0, 1, 0.98))
     fig.savefig(path, dpi=110)
     plt.close(fig)
+
+
+# The performance page of the documentation site, made from the same
+# results: one machine, one date, the tables and the plot, and how to make
+# them again. tools/build-docs.sh checks that the committed page is what
+# the committed JSON gives.
+
+PAGE_INTRO = """\
+Figures of one run on one machine; they are regenerated from
+`docs/benchmarks/benchmark-results.json` by the benchmark scripts, never
+written by hand. Ratios compare medians measured in the same run, so they
+hold for that machine only: another processor gives other ratios.
+"""
+
+PAGE_HOW = """\
+## How the figures are made
+
+Each call gets new string objects, as text read from files or sockets
+would. "pure Python" is `benchmarks/pure_python.py`, which returns the same
+answers (the run fails if it does not): `re.sub`, `str.lower`, `str.split`
+and `collections.Counter` for keywords, `lower()` and `in` for scores. The
+copy floor is the time of copying the same bytes once (`bytearray(data)`),
+and "vs floor" is a call's time divided by it: how many times the cost of
+touching the text once. Figures are medians over interleaved rounds. MB is
+10⁶ bytes of UTF-8 input.
+
+## Reproducing them
+
+```sh
+tools/setup.sh
+.venv/bin/python -m pip install -r benchmarks/requirements.txt
+.venv/bin/python benchmarks/run.py --out docs/benchmarks
+```
+
+The run takes about five minutes and writes `docs/benchmarks/` (the JSON,
+a full report and the plot) and this page. To remake this page alone from
+the JSON: `.venv/bin/python benchmarks/report.py --page docs/performance.md
+docs/benchmarks/benchmark-results.json`. The corpus layer, the article
+index and Dask have benchmarks of their own: `benchmarks/corpus_bench.py`,
+`benchmarks/index_bench.py` and `benchmarks/dask_bench.py`.
+"""
+
+
+def page(results: dict, plot_path: str | None) -> str:
+    """The documentation's performance page for a run's results."""
+    meta = results["meta"]
+    date = str(meta["date"]).split(" ")[0]
+    out = [
+        "# Performance",
+        "",
+        PAGE_INTRO,
+        f"Machine: {meta['cpu'] or 'an unknown processor'}, {meta['cores']} cores, one core used; "
+        f"CPython {meta['python']}; measured on {date}.",
+        "",
+    ]
+    if plot_path:
+        out += [f"![Throughput of parvenkel, pure Python and scikit-learn]({plot_path})", ""]
+    if results["keywords"]:
+        out += ["## extract_keywords", "",
+                f"`extract_keywords(text, stop_words, 20)` with a stop list of {_stop_count()} words; "
+                "throughput in MB/s.", ""]
+        out += keywords_table(results["keywords"]) + [""]
+    if results["score_large"]:
+        out += ["## score_article on large bodies", "",
+                "A title of about 60 bytes, a body of about 1 MB of prose, a query of about 10 bytes "
+                "that occurs nowhere (\"absent\": the whole body is searched) or first about halfway "
+                "into the body (\"present\").", ""]
+        out += keywords_table(results["score_large"]) + [""]
+    if results["score_short"]:
+        out += ["## score_article on short articles", "",
+                "A title of about 60 bytes, a body of about 2 KB, a query of about 10 bytes; calls "
+                "per second.", ""]
+        out += short_table(results["score_short"]) + [""]
+    periodic = results.get("score_periodic", [])
+    if periodic:
+        out += ["## score_article on periodic bodies", "",
+                "The worst case of a substring search: a body of one character repeated, and a "
+                "query of that character with one other in its middle, which occurs nowhere; pure "
+                "Python is `query.lower() in content.lower()`.", ""]
+        out += keywords_table(periodic) + [""]
+    if results["memory"]:
+        out += ["## Peak memory of extract_keywords", "",
+                "Extra resident memory at the peak of one call, in a fresh process, with the text "
+                "already built.", ""]
+        out += memory_table(results["memory"]) + [""]
+    out += [PAGE_HOW]
+    notes = markdown(results, None).split("\n¹ ", 1)
+    if len(notes) == 2:
+        out += ["## Notes", "", "¹ " + notes[1].rstrip(), ""]
+    return "\n".join(out).rstrip() + "\n"
+
+
+def write_page(results_json: pathlib.Path, page_path: pathlib.Path) -> None:
+    """Write the performance page for the results in `results_json`, with the
+    plot beside the JSON when there is one."""
+    import json
+    import os
+
+    results = json.loads(results_json.read_text(encoding="utf-8"))
+    plot = results_json.parent / "benchmark-throughput.png"
+    rel = os.path.relpath(plot, page_path.parent) if plot.exists() else None
+    page_path.write_text(page(results, rel), encoding="utf-8")
+
+
+def main() -> None:
+    import argparse
+
+    parser = argparse.ArgumentParser(description="the documentation's performance page of a benchmark run")
+    parser.add_argument("--page", type=pathlib.Path, required=True, help="the page to write")
+    parser.add_argument("results", type=pathlib.Path, help="benchmark-results.json of the run")
+    args = parser.parse_args()
+    write_page(args.results, args.page)
+
+
+if __name__ == "__main__":
+    import sys
+
+    sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+    main()

@@ -50,7 +50,13 @@ class InputError(Exception):
 
 class BadFile(InputError):
     """A file that cannot be read as UTF-8 text: unreadable, not UTF-8, or a
-    damaged archive. ``--errors skip`` leaves such a file out of the run."""
+    damaged archive; or JSON Lines of which no line is an article.
+    ``--errors skip`` leaves such a file out of the run."""
+
+    def __init__(self, message: str, bad_lines: int = 0) -> None:
+        super().__init__(message)
+        #: Lines of the file already reported as bad one by one.
+        self.bad_lines = bad_lines
 
 
 class UsageError(Exception):
@@ -82,10 +88,12 @@ class Source:
 
     @property
     def json_lines(self) -> bool:
-        """Whether the source holds articles as JSON Lines: standard input
-        and files named on the command line do; in a folder, files ending in
-        .jsonl or .ndjson (before any compression ending) do."""
-        if not self.from_folder:
+        """Whether the source holds articles as JSON Lines, by the end of its
+        name (before any compression ending): .jsonl and .ndjson files do,
+        whether named on the command line or found in a folder; standard
+        input, which has no name, is read as JSON Lines by the commands that
+        take articles."""
+        if self.path is None:
             return True
         name = self.name.lower()
         if self.compression is not None:
@@ -368,50 +376,94 @@ def _field(article: object, key: str, where: str, fields: Fields) -> str:
     return value
 
 
-def articles(source: Source, chunks: Iterator[str], fields: Fields) -> Iterator[tuple[str, str, str]]:
+#: A byte-order mark, which some editors put at the start of UTF-8 text.
+BOM = "\ufeff"
+
+
+def articles(
+    source: Source,
+    chunks: Iterator[str],
+    fields: Fields,
+    bad_line: Callable[[InputError], None] | None = None,
+) -> Iterator[tuple[str, str, str]]:
     """(where, title, content) of each article in `chunks`, the text of
     `source`: JSON Lines (see Source.json_lines) give one article per line
     that is not blank, `where` being the id field or file:line; any other
     file is one article, its first line the title and the rest the content,
-    `where` being its name."""
+    `where` being its name. A byte-order mark at the start is dropped.
+
+    A line that is not an article raises InputError, or, when `bad_line` is
+    given, is handed to it and left out; JSON Lines whose every line is bad
+    then raise BadFile."""
     if not source.json_lines:
-        title, _, content = "".join(chunks).partition("\n")
+        title, _, content = "".join(chunks).removeprefix(BOM).partition("\n")
         yield source.name, title.removesuffix("\r"), content
         return
+    good = bad = 0
     for number, line in lines(chunks):
+        if number == 1:
+            line = line.removeprefix(BOM)
         if not line.strip():
             continue
-        where = f"{source.name}:{number}"
         try:
-            article = json.loads(line)
-        except json.JSONDecodeError as e:
-            raise InputError(f"{where}: not valid JSON: {e.msg} (column {e.colno})") from None
-        title = _field(article, fields.title, where, fields)
-        content = _field(article, fields.content, where, fields)
-        if fields.id is not None:
-            where = _field(article, fields.id, where, fields)
-        yield where, title, content
+            article = _article(line, f"{source.name}:{number}", fields)
+        except InputError as e:
+            if bad_line is None:
+                raise
+            bad += 1
+            bad_line(e)
+            continue
+        good += 1
+        yield article
+    if bad and not good:
+        lines_word = "line" if bad == 1 else f"all {bad} lines"
+        raise BadFile(f"{source.name}: no article in the file ({lines_word} bad)", bad)
+
+
+def _article(line: str, where: str, fields: Fields) -> tuple[str, str, str]:
+    try:
+        article = json.loads(line)
+    except json.JSONDecodeError as e:
+        raise InputError(f"{where}: not valid JSON: {e.msg} (column {e.colno})") from None
+    title = _field(article, fields.title, where, fields)
+    content = _field(article, fields.content, where, fields)
+    if fields.id is not None:
+        where = _field(article, fields.id, where, fields)
+    return where, title, content
 
 
 class BadFiles:
-    """What a run does with a file that cannot be read as UTF-8 text, as
-    ``--errors`` asks: "stop" ends the run with the file's error; "skip"
-    names the file in a warning and leaves it out; "replace" reads bad bytes
-    as U+FFFD, saying so once per file, and stops at a file that cannot be
-    read at all (unreadable, or a damaged archive)."""
+    """What a run does with a file that cannot be read as UTF-8 text, or a
+    line of JSON Lines that is not an article, as ``--errors`` asks: "stop"
+    ends the run with the error; "skip" names the file or line in a warning
+    and leaves it out; "replace" reads bad bytes as U+FFFD, saying so once
+    per file, and skips what cannot be read at all (an unreadable file, a
+    damaged archive, a bad line) as "skip" does."""
 
     def __init__(self, mode: str, warn: Callable[[str], None]) -> None:
         self.mode = mode
         self.skipped = 0
+        self.lines_skipped = 0
         self._warn = warn
 
     def chunks(self, source: Source, meter: Progress | None = None) -> Iterator[str]:
         errors = "replace" if self.mode == "replace" else "strict"
         return decoded_chunks(source, meter, errors, self._warn)
 
+    @property
+    def line(self) -> Callable[[InputError], None] | None:
+        """What `articles` does with a bad line: None (raise) unless skipping."""
+        return None if self.mode == "stop" else self._skip_line
+
+    def _skip_line(self, error: InputError) -> None:
+        self._warn(f"{error}; skipped")
+        self.lines_skipped += 1
+
     def skip(self, error: BadFile) -> None:
-        """Leave the file of `error` out, or raise `error` unless skipping."""
-        if self.mode != "skip":
+        """Leave the file of `error` out, or raise `error` when stopping."""
+        if self.mode == "stop":
             raise error
         self._warn(f"{error}; skipped")
         self.skipped += 1
+        # Its bad lines count as the file, not on their own.
+        self.lines_skipped -= error.bad_lines

@@ -7,8 +7,8 @@
     parvenkel explain [PATH | -t TEXT] what each piece of a text becomes, and why
 
 Exit codes: 0 success, 1 a problem with the input (a missing file, text that
-is not UTF-8, a bad article, files left out by --errors skip), 2 a problem
-with the command line itself,
+is not UTF-8, a bad article, files or lines left out by --errors skip), 2 a
+problem with the command line itself,
 130 interrupted, 141 standard output closed early (as for a program that
 SIGPIPE ends). Errors and warnings are single lines on standard error; the
 output is UTF-8.
@@ -26,7 +26,7 @@ import sys
 import unicodedata
 from collections.abc import Callable, Iterable, Iterator, Sequence
 from itertools import batched
-from typing import NoReturn, cast
+from typing import NoReturn
 
 from parvenkel import stoplists
 from parvenkel._corpus import WordCounter, score_many
@@ -35,6 +35,7 @@ from parvenkel._sources import (
     BadFiles,
     Fields,
     InputError,
+    Progress,
     Source,
     UsageError,
     articles,
@@ -109,15 +110,25 @@ def _utf8_argument(what: str, value: str) -> str:
 # Output.
 
 
+#: Terminal columns a table cell may take; a longer cell is cut for display
+#: and ends in CUT_MARK. JSON and CSV always hold the whole text.
+MAX_CELL_WIDTH = 80
+CUT_MARK = "…"
+
+
+def _char_width(char: str) -> int:
+    if unicodedata.combining(char) or unicodedata.category(char) in ("Mn", "Me", "Cf"):
+        return 0
+    return 2 if unicodedata.east_asian_width(char) in ("W", "F") else 1
+
+
 def _display_width(text: str) -> int:
     """Terminal columns taken by `text` (wide East Asian characters take two,
-    combining and format characters none). Used for alignment only."""
-    width = 0
-    for char in text:
-        if unicodedata.combining(char) or unicodedata.category(char) in ("Mn", "Me", "Cf"):
-            continue
-        width += 2 if unicodedata.east_asian_width(char) in ("W", "F") else 1
-    return width
+    combining and format characters none). Used for alignment only; ASCII
+    text, the common case, is measured at once."""
+    if text.isascii():
+        return len(text)
+    return sum(_char_width(char) for char in text)
 
 
 def _shown(text: str) -> str:
@@ -128,13 +139,32 @@ def _shown(text: str) -> str:
     return "".join(c if c.isprintable() else ascii(c)[1:-1] for c in text)
 
 
+def _cell(text: str) -> str:
+    """`text` as a table shows it: escaped (see _shown), and cut to
+    MAX_CELL_WIDTH columns, ending in CUT_MARK, when it is longer. Only the
+    start of the text is looked at, so that a cell costs the same for a word
+    of 40 MB as for one of 40 bytes."""
+    # Every character shown takes at least one column, but for combining
+    # and format characters, which a cut may then leave out.
+    head = text[: 2 * MAX_CELL_WIDTH]
+    shown = _shown(head)
+    if len(head) == len(text) and _display_width(shown) <= MAX_CELL_WIDTH:
+        return shown
+    width = 0
+    for end, char in enumerate(shown):
+        width += 1 if char.isascii() else _char_width(char)
+        if width > MAX_CELL_WIDTH - 1:
+            return shown[:end] + CUT_MARK
+    return shown + CUT_MARK
+
+
 def _table(
     header: Sequence[str], rows: Sequence[Sequence[object]], right: frozenset[int]
 ) -> Iterator[str]:
     """The lines of an aligned table: columns two spaces apart, those in
     `right` aligned right (numbers), the last column unpadded."""
     cells = [list(header)] + [
-        [_shown(c) if isinstance(c, str) else str(c) for c in row] for row in rows
+        [_cell(c) if isinstance(c, str) else str(c) for c in row] for row in rows
     ]
     widths = [max(_display_width(row[i]) for row in cells) for i in range(len(header))]
     for row in cells:
@@ -199,59 +229,85 @@ def _empty_folder(name: str) -> None:
 
 def _skipped(bad: BadFiles, total: int) -> int:
     """The exit code of a run that has written its output: 1, with the count
-    on standard error, when files were skipped."""
-    if not bad.skipped:
+    on standard error, when files or lines were skipped."""
+    said = []
+    if bad.skipped:
+        said.append(f"{bad.skipped} of {total} file{'s' if total != 1 else ''} skipped")
+    if bad.lines_skipped:
+        said.append(f"{bad.lines_skipped} bad line{'s' if bad.lines_skipped != 1 else ''} skipped")
+    if not said:
         return 0
-    _say("error", f"{bad.skipped} of {total} file{'s' if total != 1 else ''} skipped")
+    _say("error", "; ".join(said))
     return 1
 
 
 # The commands.
 
+#: Characters of text a counter is handed at a time, per worker.
+COUNT_BATCH = 4 << 20
+
+
+def _pieces(source: Source, bad: BadFiles, meter: Progress, fields: Fields) -> Iterator[str]:
+    """The text of a source in pieces that words never span: the title and
+    content of each article of JSON Lines (read as 'score' reads them), or
+    the text of any other file cut at white space."""
+    chunks = bad.chunks(source, meter)
+    if source.path is not None and source.json_lines:
+        for _, title, content in articles(source, chunks, fields, bad.line):
+            yield title
+            yield content
+    else:
+        yield from word_runs(chunks)
+
 
 def _keywords(args: argparse.Namespace) -> int:
     stop_words = _stop_words(args)
+    fields = Fields(args.title_field, args.content_field)
     sources = collect(args.paths, _empty_folder)
     bad = BadFiles(args.errors, _warn)
     total = WordCounter(stop_words)
-    # Parts cut at white space: the counts of the parts add up to the counts
-    # of the whole text, and no part needs to be held in full. A few parts
-    # at a time go to a counter, which shares them among its workers. The
-    # parts of a file count only once the file has been read to its end (a
-    # long file counts apart, then adds its counts), so a file skipped
-    # halfway leaves nothing behind.
-    batch: list[str] = []
+    # The pieces of a file add up to the counts of the whole file, and no
+    # piece needs to be held in full. A few million characters at a time go
+    # to a counter, which shares them among its workers. The pieces of a file
+    # count only once the file has been read to its end (a long file counts
+    # apart, then adds its counts), so a file skipped halfway leaves nothing
+    # behind.
     workers = args.jobs if args.jobs > 0 else os.process_cpu_count() or 1
+    limit = COUNT_BATCH * workers
+    batch: list[str] = []
+    batch_size = 0
     with progress(_progress_mode(args), sources, "keywords", _warn) as meter:
         for source in sources:
             parts: list[str] = []
+            size = 0
             own = None
             try:
-                for part in word_runs(bad.chunks(source, meter)):
+                for part in _pieces(source, bad, meter, fields):
                     parts.append(part)
-                    if len(parts) >= 4 * workers:
+                    size += len(part)
+                    if size >= limit:
                         if own is None:
                             own = WordCounter(stop_words)
                         own.update(parts, workers=args.jobs)
                         parts.clear()
+                        size = 0
             except BadFile as e:
                 bad.skip(e)
                 continue
             if own is not None:
                 total.update(own)
             batch.extend(parts)
-            if len(batch) >= 4 * workers:
+            batch_size += size
+            if batch_size >= limit:
                 total.update(batch, workers=args.jobs)
                 batch.clear()
+                batch_size = 0
         total.update(batch, workers=args.jobs)
     # Highest count first; words of equal count by word (code point order,
     # which is also UTF-8 byte order), so the output is always the same.
     ranked = total.most_common(args.top)
-    rows = [(rank, count, word) for rank, (word, count) in enumerate(ranked, start=1)]
-    if args.format == "table":
-        _write("table", ("rank", "count", "word"), rows, frozenset({0, 1}))
-    else:
-        _write(args.format, ("rank", "word", "count"), [(r, w, c) for r, c, w in rows], frozenset())
+    rows = [(rank, word, count) for rank, (word, count) in enumerate(ranked, start=1)]
+    _write(args.format, ("rank", "word", "count"), rows, frozenset({0, 2}))
     return _skipped(bad, len(sources))
 
 
@@ -287,11 +343,15 @@ def _score(args: argparse.Namespace) -> int:
     if args.index is not None:
         if args.paths:
             raise UsageError("give either --index or files of articles, not both")
+        if args.id_field is not None:
+            raise UsageError("--id-field goes to 'index build': an index shows the sources it was built with")
         index = _load_index(args.index)
-        # The source of an article is its position in the index.
+        # The source of an article is the one 'index build' kept as its id
+        # (file:line or the id field), else its number in the index from 1.
         for ranked in index.rank(query, args.top, include_zero=args.all):
-            title, _ = cast(tuple[str, str], ranked.article)
-            scored.append((ranked.score, f"{args.index}#{ranked.position}", title))
+            title, _, *kept = ranked.article
+            where = kept[0] if kept else f"{args.index}#{ranked.position + 1}"
+            scored.append((ranked.score, where, title))
     else:
         fields = Fields(args.title_field, args.content_field, args.id_field)
         sources = collect(args.paths, _empty_folder)
@@ -299,7 +359,8 @@ def _score(args: argparse.Namespace) -> int:
             for source in sources:
                 try:
                     # All of a file or none of it.
-                    scored.extend(_scored(articles(source, bad.chunks(source, meter), fields), query, args))
+                    found = articles(source, bad.chunks(source, meter), fields, bad.line)
+                    scored.extend(_scored(found, query, args))
                 except BadFile as e:
                     bad.skip(e)
     # Highest score first; equal scores in input order (the sort is stable).
@@ -310,7 +371,7 @@ def _score(args: argparse.Namespace) -> int:
 
 
 def _index_build(args: argparse.Namespace) -> int:
-    fields = Fields(args.title_field, args.content_field)
+    fields = Fields(args.title_field, args.content_field, args.id_field)
     sources = collect(args.paths, _empty_folder)
     bad = BadFiles(args.errors, _warn)
     index = ArticleIndex()
@@ -318,7 +379,11 @@ def _index_build(args: argparse.Namespace) -> int:
         for source in sources:
             try:
                 # All of a file or none of it.
-                found = [(title, content) for _, title, content in articles(source, bad.chunks(source, meter), fields)]
+                # Each article keeps its source (as 'score' shows it) as its id.
+                found = [
+                    (title, content, where)
+                    for where, title, content in articles(source, bad.chunks(source, meter), fields, bad.line)
+                ]
             except BadFile as e:
                 bad.skip(e)
                 continue
@@ -420,9 +485,10 @@ def _parser() -> _Parser:
             "--errors",
             choices=("stop", "skip", "replace"),
             default="stop",
-            help="a file that is not UTF-8, cannot be read or is a damaged archive: "
-            "stop (the default) ends the run; skip names it and leaves it out "
-            "(exit code 1 at the end); replace reads bad bytes as U+FFFD",
+            help="a file that is not UTF-8, cannot be read or is a damaged archive, "
+            "or a line of JSON Lines that is not an article: stop (the default) ends "
+            "the run; skip names it and leaves it out (exit code 1 at the end); "
+            "replace reads bad bytes as U+FFFD and skips the rest as skip does",
         )
 
     def jobs(sub: _Parser) -> None:
@@ -443,26 +509,34 @@ def _parser() -> _Parser:
         )
 
     paths_help = (
-        "files, or folders of files (.gz, .bz2, .xz and .zst decompressed); "
-        "'-' or nothing for standard input"
+        "files, or folders of files: .jsonl and .ndjson files are JSON Lines of articles, "
+        "whose titles and contents are counted; any other file is text (.gz, .bz2, .xz "
+        "and .zst decompressed); '-' or nothing for text on standard input"
     )
 
     sub = command("keywords", "the most frequent words of a text", _keywords)
     sub.add_argument("paths", nargs="*", metavar="PATH", help=paths_help)
     sub.add_argument("--top", type=_count, default=10, metavar="N", help="how many words (default: 10)")
+    fields(sub)
     jobs(sub)
     errors(sub)
     stops(sub)
     output(sub)
 
     sub = command("score", "rank articles for a query", _score)
-    sub.add_argument("query", metavar="QUERY")
+    sub.add_argument(
+        "query",
+        metavar="QUERY",
+        help="the text to look for, lowercased as score_article does: an article scores "
+        "1000 when its title starts with it, 500 when the title holds it elsewhere, "
+        "and 100 more when the content holds it",
+    )
     sub.add_argument(
         "paths",
         nargs="*",
         metavar="PATH",
-        help="JSON Lines files of articles, or folders where .jsonl and .ndjson files are "
-        "JSON Lines and any other file is one article (first line the title); .gz, .bz2, "
+        help="files, or folders of files: .jsonl and .ndjson files are JSON Lines of "
+        "articles, and any other file is one article (first line the title); .gz, .bz2, "
         ".xz and .zst decompressed; '-' or nothing for JSON Lines on standard input",
     )
     sub.add_argument("--top", type=_count, default=10, metavar="N", help="how many articles (default: 10)")
@@ -494,6 +568,9 @@ def _parser() -> _Parser:
     build.add_argument("out", metavar="OUT", help="the index file to write (replaced once complete)")
     build.add_argument("paths", nargs="+", metavar="PATH", help="articles, as for 'score'; '-' for standard input")
     fields(build)
+    build.add_argument(
+        "--id-field", metavar="NAME", help="JSON field kept as the source, in place of file:line"
+    )
     jobs(build)
     errors(build)
     build.add_argument(

@@ -128,13 +128,14 @@ class Verdict(enum.StrEnum):
 class Explanation:
     """One piece of a text and what `extract_keywords` made of it."""
 
-    #: The piece as it stands in the text (a run of non-White_Space characters).
     piece: str
-    #: Its normalised word: the letters, lowercased; empty if it has none.
+    """The piece as it stands in the text (a run of non-White_Space characters)."""
     word: str
-    #: The characters left out because they are not letters, in order.
+    """Its normalised word: the letters, lowercased; empty if it has none."""
     removed: str
+    """The characters left out because they are not letters, in order."""
     verdict: Verdict
+    """Whether the word counts, and if not, why."""
 
     @property
     def word_bytes(self) -> int:
@@ -143,6 +144,7 @@ class Explanation:
 
     @property
     def kept(self) -> bool:
+        """Whether the word counts."""
         return self.verdict is Verdict.KEPT
 
 
@@ -176,14 +178,15 @@ def explain(text: str, stop_words: Sequence[str] = ()) -> list[Explanation]:
 class StopWordProblem:
     """A stop word that can never match a word of any text."""
 
-    #: Its position in the list that was checked.
     index: int
+    """Its position in the list that was checked."""
     entry: str
-    #: Why it can never match, in a few words.
+    """The entry itself."""
     reason: str
-    #: What it would have to be to match, or None when no stop word is needed
-    #: (it has no letters, or its words are too short to be counted anyway).
+    """Why it can never match, in a few words."""
     suggestion: str | None
+    """What it would have to be to match, or None when no stop word is needed
+    (it has no letters, or its words are too short to be counted anyway)."""
 
     def __str__(self) -> str:
         text = f"stop word {self.entry!r} can never match: {self.reason}"

@@ -18,7 +18,7 @@ from pathlib import Path
 
 import pytest
 
-from parvenkel import extract_keywords, stoplists
+from parvenkel import ArticleIndex, extract_keywords, stoplists
 from parvenkel.cli import main
 
 REPO = Path(__file__).resolve().parent.parent
@@ -61,19 +61,19 @@ HAT = "The cat and the hat. The END\n"
     [
         (
             ["keywords", "hat.txt"],
-            "rank  count  word\n"
-            "   1      3  the\n"
-            "   2      1  and\n"
-            "   3      1  cat\n"
-            "   4      1  end\n"
-            "   5      1  hat\n",
+            "rank  word  count\n"
+            "   1  the       3\n"
+            "   2  and       1\n"
+            "   3  cat       1\n"
+            "   4  end       1\n"
+            "   5  hat       1\n",
         ),
-        (["keywords", "--top", "2", "hat.txt"], "rank  count  word\n   1      3  the\n   2      1  and\n"),
-        (["keywords", "--top", "0", "hat.txt"], "rank  count  word\n"),
-        (["keywords", "--top", "2", "--jobs", "-1", "hat.txt"], "rank  count  word\n   1      3  the\n   2      1  and\n"),
+        (["keywords", "--top", "2", "hat.txt"], "rank  word  count\n   1  the       3\n   2  and       1\n"),
+        (["keywords", "--top", "0", "hat.txt"], "rank  word  count\n"),
+        (["keywords", "--top", "2", "--jobs", "-1", "hat.txt"], "rank  word  count\n   1  the       3\n   2  and       1\n"),
         (
             ["keywords", "--stop-list", "english", "hat.txt"],
-            "rank  count  word\n   1      1  cat\n   2      1  end\n   3      1  hat\n",
+            "rank  word  count\n   1  cat       1\n   2  end       1\n   3  hat       1\n",
         ),
         (
             ["keywords", "--format", "json", "--top", "2", "hat.txt"],
@@ -84,18 +84,30 @@ HAT = "The cat and the hat. The END\n"
         # Two files: counts add up, and a file's end ends its last word.
         (
             ["keywords", "hat.txt", "more.txt"],
-            "rank  count  word\n"
-            "   1      4  the\n"
-            "   2      2  hat\n"
-            "   3      1  and\n"
-            "   4      1  cat\n"
-            "   5      1  end\n",
+            "rank  word  count\n"
+            "   1  the       4\n"
+            "   2  hat       2\n"
+            "   3  and       1\n"
+            "   4  cat       1\n"
+            "   5  end       1\n",
         ),
+        # JSON Lines are articles, counted from their title and content only.
+        (["keywords", "--format", "csv", "a.jsonl", "b.ndjson.gz"], "rank,word,count\n1,hat,4\n2,the,3\n"),
+        (["keywords", "--format", "csv", "--title-field", "h", "--content-field", "b", "b.ndjson.gz"],
+         "rank,word,count\n1,hat,2\n2,the,1\n"),
+        # Long cells are cut for display, with a mark; CSV and JSON hold them whole.
+        (["keywords", "long.txt"], "rank  word" + " " * 78 + "count\n   1  " + "x" * 79 + "…      2\n"
+         "   2  " + "中" * 39 + "…       1\n"),
+        (["keywords", "--format", "csv", "--top", "1", "long.txt"], "rank,word,count\n1," + "x" * 200 + ",2\n"),
     ],
 )
 def test_keywords_output(cli, tmp_path, argv, expected):
     write(tmp_path / "hat.txt", HAT)
     write(tmp_path / "more.txt", "the HAT")  # no line feed at the end
+    # A byte-order mark at the start of JSON Lines is no part of them.
+    write(tmp_path / "a.jsonl", "\ufeff" + json.dumps({"title": "The hat", "content": "the\nhat"}) + "\n")
+    write(tmp_path / "b.ndjson.gz", gzip.compress(json.dumps({"h": "hat the", "b": "hat", "title": "the", "content": "hat hat"}).encode()))
+    write(tmp_path / "long.txt", ("x" * 200 + " ") * 2 + "中" * 100)
     assert cli(*argv) == (0, expected, "")
 
 
@@ -103,8 +115,8 @@ def test_keywords_output(cli, tmp_path, argv, expected):
     "text, expected_rows",
     [
         # Equal counts: by word in code point order, whatever the table order.
-        ("zebra apple éclair ζήτα mango Apple", ["2  apple", "1  mango", "1  zebra", "1  éclair", "1  ζήτα"]),
-        ("ccc bbb aaa ccc bbb ddd", ["2  bbb", "2  ccc", "1  aaa", "1  ddd"]),
+        ("zebra apple éclair ζήτα mango Apple", ["apple  2", "mango  1", "zebra  1", "éclair  1", "ζήτα  1"]),
+        ("ccc bbb aaa ccc bbb ddd", ["bbb  2", "ccc  2", "aaa  1", "ddd  1"]),
     ],
 )
 def test_keywords_ties_are_ordered_by_word(cli, tmp_path, text, expected_rows):
@@ -119,7 +131,7 @@ def test_keywords_table_aligns_wide_and_combining_characters(cli, tmp_path):
     write(tmp_path / "t.txt", "中文中文 " * 12 + "İSTANBUL")
     code, out, _ = cli("keywords", "t.txt")
     assert code == 0
-    assert out == "rank  count  word\n   1     12  中文中文\n   2      1  i\u0307stanbul\n"
+    assert out == "rank  word      count\n   1  中文中文     12\n   2  i\u0307stanbul      1\n"
 
 
 def test_keywords_of_a_folder(cli, tmp_path):
@@ -135,7 +147,7 @@ def test_keywords_of_an_empty_folder_warns(cli, tmp_path):
     (tmp_path / "empty").mkdir()
     assert cli("keywords", "empty") == (
         0,
-        "rank  count  word\n",
+        "rank  word  count\n",
         "parvenkel: warning: empty: no files in this folder\n",
     )
 
@@ -146,12 +158,12 @@ def test_keywords_stop_words_file_warns_about_entries_that_never_match(cli, tmp_
     code, out, err = cli("keywords", "--stop-words", "stop.txt", "t.txt")
     assert code == 0
     assert out == (
-        "rank  count  word\n"
-        "   1      1  and\n"
-        "   2      1  cat\n"
-        "   3      1  covid\n"
-        "   4      1  end\n"
-        "   5      1  hat\n"
+        "rank  word   count\n"
+        "   1  and        1\n"
+        "   2  cat        1\n"
+        "   3  covid      1\n"
+        "   4  end        1\n"
+        "   5  hat        1\n"
     )
     assert err.splitlines() == [
         "parvenkel: warning: stop.txt:3: stop word 'The' can never match: "
@@ -241,25 +253,36 @@ def test_score_output(cli, articles, argv, expected):
 
 
 @pytest.mark.parametrize("query", ["MARKET", "οδος", "a", "nowhere"])
-def test_score_from_an_index_file(cli, articles, query):
-    assert cli("index", "build", "a.idx", "a.jsonl", "--jobs", "2") == (0, "6 articles indexed in a.idx\n", "")
-    code, out, err = cli("score", query, "--index", "a.idx", "--all", "--format", "csv")
-    scan = cli("score", query, "a.jsonl", "--all", "--format", "csv")
-    # The same rows; an article's source is its position in the index.
-    lines = [line.split(",") for line in out.splitlines()[1:]]
-    assert (code, err) == (0, "") and [r[:2] + r[3:] for r in lines] == [
-        r[:2] + r[3:] for r in (line.split(",") for line in scan[1].splitlines()[1:])
-    ]
-    assert all(r[2].startswith("a.idx#") for r in lines)
+@pytest.mark.parametrize("ids", [[], ["--id-field", "title"]])
+def test_score_from_an_index_file(cli, articles, query, ids):
+    # The same rows as the scan's, sources (file:line or the id field) included.
+    assert cli("index", "build", "a.idx", "a.jsonl", "--jobs", "2", *ids) == (0, "6 articles indexed in a.idx\n", "")
+    scan = cli("score", query, "a.jsonl", "--all", "--format", "csv", *ids)
+    assert cli("score", query, "--index", "a.idx", "--all", "--format", "csv") == scan
     assert cli("score", "q", "--index", "a.jsonl")[:2] == (1, "")
     assert cli("score", "q", "--index", "a.idx", "a.jsonl")[0] == 2
+    code, _, err = cli("score", "q", "--index", "a.idx", "--id-field", "id")
+    assert code == 2 and "--id-field goes to 'index build'" in err
+
+
+def test_score_from_an_index_without_sources_numbers_from_1(cli, tmp_path):
+    ArticleIndex([("Market", ""), ("Market news", "")]).save(tmp_path / "a.idx")
+    assert cli("score", "market", "--index", "a.idx", "--format", "csv") == (
+        0,
+        "rank,score,source,title\n1,1000.0,a.idx#1,Market\n2,1000.0,a.idx#2,Market news\n",
+        "",
+    )
 
 
 def test_score_equal_scores_keep_input_order(cli, tmp_path):
-    rows = [{"title": f"t{i}", "content": "match"} for i in (3, 1, 2)]
+    # More than nine lines, so that the order of the sources as strings
+    # (a.jsonl:10 before a.jsonl:2) differs from the order of the input.
+    order = [3, 11, 1, 7, 12, 2, 10, 5, 9, 4, 8, 6]
+    rows = [{"title": f"t{i}", "content": "match"} for i in order]
     write(tmp_path / "a.jsonl", "".join(json.dumps(r) + "\n" for r in rows))
-    code, out, _ = cli("score", "match", "a.jsonl", "--format", "csv")
-    assert (code, out) == (0, "rank,score,source,title\n1,100.0,a.jsonl:1,t3\n2,100.0,a.jsonl:2,t1\n3,100.0,a.jsonl:3,t2\n")
+    code, out, _ = cli("score", "match", "a.jsonl", "--format", "csv", "--top", "20")
+    expected = "".join(f"{n},100.0,a.jsonl:{n},t{i}\n" for n, i in enumerate(order, start=1))
+    assert (code, out) == (0, "rank,score,source,title\n" + expected)
 
 
 def test_score_folder_of_text_files(cli, tmp_path):
@@ -299,9 +322,26 @@ def test_score_shows_invisible_characters_in_the_table(cli, tmp_path):
         ),
     ],
 )
-def test_score_bad_articles(cli, tmp_path, line, message):
+@pytest.mark.parametrize("errors", ["skip", "replace"])
+def test_score_bad_articles(cli, tmp_path, line, message, errors):
     write(tmp_path / "a.jsonl", '{"title": "fine", "content": "fine"}\n' + line + "\n")
     assert cli("score", "fine", "a.jsonl") == (1, "", f"parvenkel: error: {message}\n")
+    # Skipped, named, and the rest read, by both commands.
+    skipped = f"parvenkel: warning: {message}; skipped\nparvenkel: error: 1 bad line skipped\n"
+    assert cli("score", "fine", "a.jsonl", "--errors", errors, "--format", "csv") == (
+        1, "rank,score,source,title\n1,1100.0,a.jsonl:1,fine\n", skipped
+    )
+    assert cli("keywords", "a.jsonl", "--errors", errors, "--format", "csv") == (1, "rank,word,count\n1,fine,2\n", skipped)
+    # A file of bad lines only is a bad file.
+    write(tmp_path / "a.jsonl", line + "\n\n" + line + "\n")
+    assert cli("score", "fine", "a.jsonl", "--errors", errors) == (
+        1,
+        "rank  score  source  title\n",
+        f"parvenkel: warning: {message.replace(':2:', ':1:')}; skipped\n"
+        f"parvenkel: warning: {message.replace(':2:', ':3:')}; skipped\n"
+        "parvenkel: warning: a.jsonl: no article in the file (all 2 lines bad); skipped\n"
+        "parvenkel: error: 1 of 1 file skipped\n",
+    )
 
 
 # explain
@@ -525,7 +565,7 @@ def test_closed_standard_output_ends_quietly(tmp_path):
     )
     proc.stdin.write(words.encode())
     proc.stdin.close()
-    assert proc.stdout.readline().split() == [b"rank", b"count", b"word"]
+    assert proc.stdout.readline().split() == [b"rank", b"word", b"count"]
     proc.stdout.close()  # like `| head -n 1`
     err = proc.stderr.read()
     proc.stderr.close()
@@ -548,34 +588,58 @@ def test_readme_main_job(tmp_path):
     counts = extract_keywords(text, stoplists.load("english"), 10**6)
     expected = sorted(counts, key=lambda p: (-p[1], p[0]))[:15]
     assert argv[3:] == ["keywords", "--top", "15", "--stop-list", "english", "examples/texts/us-constitution.txt"]
-    assert rows[0] == ["rank", "count", "word"]
-    assert [(w, int(c)) for _, c, w in rows[1:]] == expected
+    assert rows[0] == ["rank", "word", "count"]
+    assert [(w, int(c)) for _, w, c in rows[1:]] == expected
     assert expected[:3] == [("states", 125), ("president", 111), ("united", 85)]
 
 
-def readme_sessions():
-    """The README's command-line examples: each "$ parvenkel ..." line and the
-    lines printed after it."""
-    block = readme().split("## Command line", 1)[1].split("```text\n", 1)[1].split("```", 1)[0]
+#: The documents whose examples are run as written: the README and the
+#: site's pages.
+DOCUMENTS = [REPO / "README.md", *sorted((REPO / "docs").rglob("*.md"))]
+
+
+def blocks(language):
+    """(document, text) of each fenced block of `language` in DOCUMENTS."""
+    found = []
+    for path in DOCUMENTS:
+        parts = path.read_text(encoding="utf-8").split(f"```{language}\n")[1:]
+        found.extend((path.relative_to(REPO), part.split("```", 1)[0]) for part in parts)
+    return found
+
+
+def doc_sessions():
+    """The documents' command-line examples: each "$ parvenkel ..." line and
+    the lines printed after it."""
     sessions = []
-    for chunk in block.strip("\n").split("\n\n"):
-        command, *output = chunk.split("\n")
-        assert command.startswith("$ parvenkel ")
-        sessions.append(pytest.param(shlex.split(command)[2:], "\n".join(output) + "\n", id=command))
+    for path, block in blocks("text"):
+        if not block.startswith("$ parvenkel "):
+            continue
+        for chunk in block.strip("\n").split("\n\n"):
+            command, *output = chunk.split("\n")
+            assert command.startswith("$ parvenkel ")
+            sessions.append(pytest.param(shlex.split(command)[2:], "\n".join(output) + "\n", id=f"{path}: {command}"))
     return sessions
 
 
-@pytest.mark.parametrize("argv, output", readme_sessions())
-def test_readme_examples(monkeypatch, capsys, argv, output):
+def test_documents_have_examples():
+    assert len(doc_sessions()) >= 7
+    assert {str(path) for path, block in blocks("python") if block.startswith(">>> ")} >= {
+        "README.md", "docs/getting-started.md", "docs/index.md"
+    }
+
+
+@pytest.mark.parametrize("argv, output", doc_sessions())
+def test_documented_command_lines(monkeypatch, capsys, argv, output):
     monkeypatch.chdir(REPO)
     assert main(argv) == 0
     assert capsys.readouterr() == (output, "")
 
 
-def test_readme_python_examples():
-    section = readme().split("## Explaining words and checking stop words in Python", 1)[1].split("\n## ", 1)[0]
-    session = section.split("```python\n", 1)[1].split("```", 1)[0]
-    test = doctest.DocTestParser().get_doctest(session, {}, "README", "README.md", 0)
+@pytest.mark.parametrize(
+    "path, session", [pytest.param(p, b, id=str(p)) for p, b in blocks("python") if b.startswith(">>> ")]
+)
+def test_documented_python_sessions(path, session):
+    test = doctest.DocTestParser().get_doctest(session, {}, str(path), str(path), 0)
     runner = doctest.DocTestRunner()
     runner.run(test)
     assert (runner.failures, runner.tries) == (0, len(test.examples))
@@ -619,7 +683,8 @@ def test_bad_files(cli, tmp_path, monkeypatch, command, name, data, error, repla
     )
     got = cli(*command, "--errors", "replace", "d")
     if replaced is None:
-        assert got == (1, "", f"parvenkel: error: d/{name}: {error}\n")
+        # Nothing to replace in a damaged archive: it is skipped, as by skip.
+        assert got == (1, good, f"parvenkel: warning: d/{name}: {error}; skipped\nparvenkel: error: 1 of 3 files skipped\n")
         return
     assert got[2] == f"parvenkel: warning: d/{name}: {error}; bad bytes read as U+FFFD\n"
     text = replaced.encode()
@@ -666,9 +731,21 @@ NEWS = [
          (0, "rank,score,source,title\n1,1100.0,d/a.JSONL:1,Market falls\n2,1000.0,d/e.txt,market\n"
              '3,500.0,d/c.json,"{""id"": ""n-1"", ""headline"": ""Market falls"", ""body"": ""the market""}"\n'
              "4,100.0,d/b.ndjson:1,Rain\n", "")),
+        # A file named directly is read by its name as in a folder; a
+        # byte-order mark at the start is dropped either way.
+        (["notes.txt", "a.jsonl"], {"notes.txt": "\ufeffMarket notes\nthe market", "a.jsonl": "\ufeff" + json.dumps({"title": "Other", "content": "market"})},
+         (0, "rank,score,source,title\n1,1100.0,notes.txt,Market notes\n2,100.0,a.jsonl:1,Other\n", "")),
     ],
 )
 def test_field_names(cli, tmp_path, argv, files, expected):
     for name, content in files.items():
         write(tmp_path / name, content if isinstance(content, str) else "".join(json.dumps(a) + "\n" for a in content))
     assert cli("score", "market", "--format", "csv", "--jobs", "2", *argv) == expected
+
+
+def test_index_build_that_cannot_save_names_the_file(cli, articles):
+    assert cli("index", "build", "missing/a.idx", "a.jsonl") == (
+        1,
+        "",
+        "parvenkel: error: missing/a.idx: No such file or directory\n",
+    )

@@ -20,6 +20,7 @@ from parvenkel import (
     score_many,
     stoplists,
 )
+from parvenkel import _corpus
 from parvenkel._corpus import _from_blob, rank_rows
 
 ALL = 2**64 - 1
@@ -130,8 +131,8 @@ ERRORS = [
     (lambda: keywords_many(["abc"], [], None), TypeError, "top_n must be an int, not 'NoneType'"),
     (lambda: keywords_many(["abc"], [], 1, workers=-(2**70)), ValueError, "workers must be a positive int, or -1"),
     (lambda: keywords_many(["abc"], []), TypeError, "keywords_many() missing 1 required positional argument: 'top_n'"),
-    (lambda: WordCounter([], []), TypeError, "WordCounter() takes from 0 to 1 positional arguments but 2 were given"),
-    (lambda: WordCounter().update("a", 2), TypeError, "update() takes 1 positional argument but 2 were given"),
+    (lambda: _corpus.WordCounter([], []), TypeError, "WordCounter() takes from 0 to 1 positional arguments but 2 were given"),
+    (lambda: _corpus.WordCounter().update("a", 2), TypeError, "update() takes 1 positional argument but 2 were given"),
     (lambda: score_many([("t", "x" * 99_999 + "\ud800")] * 2, "q"), UnicodeEncodeError, "surrogates"),
     (lambda: rank_articles([], 3), TypeError, "query must be a str, not 'int'"),
     (lambda: rank_rows([], "q", row_type=list), TypeError, "row_type must be a tuple subclass"),

@@ -177,6 +177,9 @@ def damaged_index_file(name):
 CASES = {
     "index": (index_calls, None, lambda: (([(s("Market news"), s("the market")), {"title": s("\u039f\u0394\u039f\u03a3"), "content": s("x")}], s("market")), {})),
     "index-file": (index_file_calls, None, lambda: (([(s("Market"), s("\u4e2d\u6587 market"))], s("market"), os.path.join(INDEX_FOLDER.name, "a.idx")), {})),
+    "index-ids": (index_calls, None, lambda: (([(s("Market"), s("news"), s("a.jsonl:1")), {"title": s("t"), "content": s("market"), "id": s("\u4e2d")}, (s("x"), s("y"))], s("market")), {"failing": lambda index: index.add([(s("t"), s("c"))], ids=[s("id")])})),
+    "index-ids-count": (index_calls, ValueError, lambda: (([(s("t"), s("c"))], s("q")), {"failing": lambda index: index.add([(s("t"), s("c"))], ids=[s("a"), s("b")])})),
+    "index-id-int": (index_calls, TypeError, lambda: (([(s("t"), s("c"))], s("q")), {"failing": lambda index: index.add([(s("t"), s("c"), 10**20)])})),
     "index-article-int": (index_calls, TypeError, lambda: (([(s("t"), s("c"))], s("q")), {"failing": lambda index: index.add([(s("t"), s("c")), (s("t"), 1)])})),
     "index-article-shape": (index_calls, TypeError, lambda: (([(s("t"), s("c"))], s("q")), {"failing": lambda index: index.add([{"title": s("t")}])})),
     "index-surrogate": (index_calls, UnicodeEncodeError, lambda: (([(s("t"), s("c"))], s("q")), {"failing": lambda index: index.add([(s("t"), s("\ud800"))])})),

@@ -7,12 +7,18 @@
 #   * a CPython 3.14 interpreter: $PYTHON if set, else python3.14 on PATH,
 #     else one unpacked from Debian's unstable suite into a private root;
 #   * a virtual environment in .venv with the package installed (editable)
-#     and the test and benchmark dependencies.
+#     and everything in requirements-dev.txt: the build backend, the test,
+#     type-check and benchmark tools.
 #
 # With --debug, the same for the debug build of CPython 3.14 (python3.14d,
 # with sys.gettotalrefcount): $PYTHON_DEBUG if set, else python3.14d on PATH,
 # else python3.14-dbg unpacked from Debian's unstable suite into a root of its
 # own; the virtual environment is then .venv-dbg.
+#
+# With --user DIR, a virtual environment in DIR for using the package, not
+# for working on it: the same host tools and interpreter, then the package
+# alone installed into DIR (a regular install, built in isolation), nothing
+# from requirements-dev.txt.
 #
 # A second run reuses what is there and only reinstalls the package.
 set -euo pipefail
@@ -20,16 +26,24 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
 
+usage() { echo "usage: tools/setup.sh [--debug | --user DIR]" >&2; exit 2; }
 flavour=release
 case "${1:-}" in
     --debug) flavour=debug ;;
+    --user)
+        flavour=user
+        [ $# -eq 2 ] && [ -n "$2" ] || usage
+        ;;
     "") ;;
-    *) echo "usage: tools/setup.sh [--debug]" >&2; exit 2 ;;
+    *) usage ;;
 esac
 
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/parvenkel
 if [ "$flavour" = debug ]; then
     venv=${PARVENKEL_VENV:-$here/.venv-dbg}
+elif [ "$flavour" = user ]; then
+    mkdir -p "$(dirname "$2")"
+    venv=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 else
     venv=${PARVENKEL_VENV:-$here/.venv}
 fi
@@ -163,6 +177,12 @@ make_venv() {
 make_venv "$python" "$venv"
 pip=("$venv/bin/python" -m pip)
 "${pip[@]}" install -q --upgrade pip >&2
+if [ "$flavour" = user ]; then
+    log "building and installing parvenkel into $venv"
+    "${pip[@]}" install -q "$here" >&2
+    log "ready: $venv/bin/parvenkel, $venv/bin/python"
+    exit 0
+fi
 "${pip[@]}" install -q -r "$here/requirements-dev.txt" >&2
 # Editable, so that the package imports the same from the source tree and
 # from elsewhere; re-running this rebuilds incrementally in build/.

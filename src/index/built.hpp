@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -24,16 +25,16 @@ namespace parvenkel::index {
 // than copied: the text of many articles. (Large pages, asked for with
 // madvise, made building a million articles half as slow again: the system
 // compacts memory to find them.)
-class LoadedBytes {
+class MappedBytes {
    public:
-    LoadedBytes() = default;
-    ~LoadedBytes() {
+    MappedBytes() = default;
+    ~MappedBytes() {
         if (data_ != nullptr) {
             ::munmap(data_, capacity_);
         }
     }
-    LoadedBytes(const LoadedBytes&) = delete;
-    LoadedBytes& operator=(const LoadedBytes&) = delete;
+    MappedBytes(const MappedBytes&) = delete;
+    MappedBytes& operator=(const MappedBytes&) = delete;
 
     const char* data() const noexcept { return data_ != nullptr ? data_ : ""; }
     std::size_t size() const noexcept { return size_; }
@@ -110,8 +111,10 @@ struct ArticleIndex::Built {
         Trigram trigram = 0;
     };
 
-    LoadedBytes text;
-    std::vector<std::uint64_t> ends;  // title end, content end, per article
+    MappedBytes text;
+    std::vector<std::uint64_t> ends;     // title end, content end, per article
+    std::string id_text;                 // the ids of those that have one, UTF-8
+    std::vector<std::uint64_t> id_ends;  // per article, NO_ID set for none
     std::vector<List> lists;
     // The numbers last put in each list, not yet in its bytes: every
     // trigram of an article is looked up here, so this is kept small (32
@@ -172,6 +175,15 @@ struct ArticleIndex::Built {
     void post(std::string_view lowered, std::uint32_t article) {
         if (lowered.size() < 3) {
             return;
+        }
+        // A long text is put a window at a time, so that `ids` stays
+        // small; the windows overlap by two bytes, so that every trigram is
+        // in one, and a trigram found again in a later window finds the
+        // article already last in its list.
+        constexpr std::size_t WINDOW = std::size_t{1} << 16;
+        while (lowered.size() > WINDOW + 2) {
+            post(lowered.substr(0, WINDOW + 2), article);
+            lowered.remove_prefix(WINDOW);
         }
         // First the lists of all the trigrams, then the numbers: the
         // table lookups do not wait on one another, and each list's
@@ -260,6 +272,8 @@ struct ArticleIndex::Built {
             slot[lists[k].trigram] = 0;
         }
         ends.resize(std::min(ends.size(), FIELDS * articles));
+        id_ends.resize(std::min(id_ends.size(), articles));
+        id_text.resize(id_ends.empty() ? 0 : id_ends.back() & ~NO_ID);
         text.shrink(text_bytes);
         // Staged numbers are all of articles added since the lists were
         // last flushed, which is since `articles`.

@@ -19,19 +19,40 @@ namespace parvenkel::index {
 using Trigram = std::uint32_t;  // three bytes, the first in the high bits
 constexpr std::size_t TRIGRAMS = std::size_t{1} << 24;
 
-// File layout, every number little-endian:
+// File layout (version 2), every number little-endian:
 //   header (HEADER_BYTES): magic, version, header size, article count, text
-//     bytes, trigram count, posting bytes, checksum of everything after the
-//     header, checksum of the header's first 56 bytes;
+//     bytes, trigram count, posting bytes, id bytes, a reserved 0, checksum
+//     of everything after the header, checksum of the header before it;
 //   FIELDS * article count u64: the end offset of each field of each
 //     article in the text, in turn;
+//   article count u64: the end offset of each article's id in the ids,
+//     with NO_ID set for an article without one;
 //   the text, padded with zeros to a multiple of 8 bytes;
+//   the ids (UTF-8), padded the same way;
 //   trigram count directory entries (DirEntry), by increasing trigram;
 //   the posting lists, one after the other.
+// Version 1 has neither the ids nor their offsets, and a header without
+// the id bytes and the reserved word (HEADER_V1_BYTES).
 constexpr char MAGIC[8] = {'P', 'V', 'K', 'I', 'N', 'D', 'E', 'X'};
-constexpr std::size_t HEADER_BYTES = 64;
+constexpr std::size_t HEADER_BYTES = 80;
+constexpr std::size_t HEADER_V1_BYTES = 64;
 
 struct Header {
+    char magic[8];
+    std::uint32_t version;
+    std::uint32_t header_bytes;
+    std::uint64_t articles;
+    std::uint64_t text_bytes;
+    std::uint64_t trigrams;
+    std::uint64_t posting_bytes;
+    std::uint64_t id_bytes;
+    std::uint64_t reserved;
+    std::uint64_t body_checksum;
+    std::uint64_t header_checksum;
+};
+static_assert(sizeof(Header) == HEADER_BYTES);
+
+struct HeaderV1 {
     char magic[8];
     std::uint32_t version;
     std::uint32_t header_bytes;
@@ -42,7 +63,10 @@ struct Header {
     std::uint64_t body_checksum;
     std::uint64_t header_checksum;
 };
-static_assert(sizeof(Header) == HEADER_BYTES);
+static_assert(sizeof(HeaderV1) == HEADER_V1_BYTES);
+
+// Set in an id's end offset when the article has no id.
+constexpr std::uint64_t NO_ID = std::uint64_t{1} << 63;
 
 struct DirEntry {
     std::uint32_t trigram;

@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -40,11 +41,13 @@ class IndexFileError : public std::runtime_error {
 // gave.
 using IndexIoError = util::IoError;
 
-inline constexpr std::uint32_t FILE_VERSION = 1;
+// The version written; version 1 (without ids) is read too.
+inline constexpr std::uint32_t FILE_VERSION = 2;
 
 struct Article {
     text::TextView title;
     text::TextView content;
+    std::optional<text::TextView> id;  // what the caller names it by, if anything
 };
 
 struct Ranked {
@@ -70,6 +73,7 @@ class ArticleIndex {
     std::size_t size() const noexcept;
     std::string_view title(std::size_t position) const noexcept;
     std::string_view content(std::size_t position) const noexcept;
+    std::optional<std::string_view> id(std::size_t position) const noexcept;
 
     // score_article of every article against `query`.
     std::vector<double> scores(text::TextView query) const;

@@ -22,6 +22,8 @@ struct ArticleIndex::Loaded {
     std::size_t articles = 0;
     const std::uint64_t* ends = nullptr;
     const char* text = nullptr;
+    const std::uint64_t* id_ends = nullptr;  // none in a file of version 1
+    const char* id_text = nullptr;
     const unsigned char* directory = nullptr;  // DirEntry records
     std::size_t trigrams = 0;
     const unsigned char* postings = nullptr;

@@ -135,6 +135,26 @@ std::string_view ArticleIndex::content(std::size_t position) const noexcept {
     return field(tail_->ends.data(), tail_->text.data(), position - based, CONTENT);
 }
 
+std::optional<std::string_view> ArticleIndex::id(std::size_t position) const noexcept {
+    const std::size_t based = base_ ? base_->size() : 0;
+    const std::uint64_t* ends = tail_->id_ends.data();
+    const char* ids = tail_->id_text.data();
+    if (position < based) {
+        ends = base_->id_ends;
+        ids = base_->id_text;
+        if (ends == nullptr) {
+            return std::nullopt;
+        }
+    } else {
+        position -= based;
+    }
+    if ((ends[position] & NO_ID) != 0) {
+        return std::nullopt;
+    }
+    const std::uint64_t begin = position == 0 ? 0 : ends[position - 1] & ~NO_ID;
+    return std::string_view(ids + begin, static_cast<std::size_t>(ends[position] - begin));
+}
+
 std::vector<Ranked> ArticleIndex::matches(const std::string& lowered_query) const {
     std::vector<Ranked> out;
     if (lowered_query.empty()) {

@@ -76,6 +76,8 @@ void ArticleIndex::save(const std::string& path) const {
     const Built& built = *tail_;
     const std::size_t based = base_ ? base_->size() : 0;
     const std::uint64_t base_text = based > 0 ? base_->ends[FIELDS * based - 1] : 0;
+    const std::uint64_t base_ids =
+        based > 0 && base_->id_ends != nullptr ? base_->id_ends[based - 1] & ~NO_ID : 0;
 
     // The directory: the union of both segments' trigrams, in order. A
     // trigram in both has the base's list followed by the built one's, its
@@ -155,6 +157,7 @@ void ArticleIndex::save(const std::string& path) const {
     header.text_bytes = base_text + built.text.size();
     header.trigrams = merged.size();
     header.posting_bytes = offset;
+    header.id_bytes = base_ids + built.id_text.size();
 
     util::AtomicWriter file(path);
     FileWriter out(file);
@@ -166,12 +169,24 @@ void ArticleIndex::save(const std::string& path) const {
     for (const std::uint64_t e : built.ends) {
         out.write_u64(base_text + e);
     }
+    for (std::size_t i = 0; i < based; ++i) {
+        // A file of version 1 has no ids.
+        out.write_u64(base_->id_ends != nullptr ? base_->id_ends[i] : NO_ID);
+    }
+    for (const std::uint64_t e : built.id_ends) {
+        out.write_u64(base_ids + e);
+    }
     if (base_) {
         out.write(base_->text, base_text);
     }
     out.write(built.text.data(), built.text.size());
     const char zeros[8] = {};
     out.write(zeros, padded8(header.text_bytes) - header.text_bytes);
+    if (base_ids > 0) {
+        out.write(base_->id_text, base_ids);
+    }
+    out.write(built.id_text.data(), built.id_text.size());
+    out.write(zeros, padded8(header.id_bytes) - header.id_bytes);
     out.write(entries.data(), entries.size() * sizeof(DirEntry));
     for (const Merged& m : merged) {
         if (m.base_entry < base_trigrams) {

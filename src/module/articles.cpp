@@ -10,6 +10,11 @@ bool is_pair(PyObject* article) noexcept {
     return PyTuple_Check(article) && PyTuple_GET_SIZE(article) == 2;
 }
 
+// The number of items a tuple or list article may have: 2, or 3 with an id.
+bool is_article_size(Py_ssize_t size, bool with_ids) noexcept {
+    return size == 2 || (with_ids && size == 3);
+}
+
 void set_not_an_article(Py_ssize_t k, PyObject* article, const char* without) {
     PyErr_Format(PyExc_TypeError,
                  "article %zd is a '%.100s' object%s%s%s, not a (title, content) pair or a "
@@ -60,19 +65,30 @@ bool convert(PyObject* obj, Articles& out) {
     }
     std::vector<PyObject*>& parts = out.parts;
     parts.reserve(2 * static_cast<std::size_t>(count));
+    if (out.with_ids) {
+        out.ids.assign(static_cast<std::size_t>(count), nullptr);
+    }
     for (Py_ssize_t k = 0; k < count; ++k) {
         PyObject* article = PyTuple_GET_ITEM(articles, k);
-        if (is_pair(article)) {
+        if (PyTuple_Check(article) && is_article_size(PyTuple_GET_SIZE(article), out.with_ids)) {
             parts.push_back(PyTuple_GET_ITEM(article, 0));
             parts.push_back(PyTuple_GET_ITEM(article, 1));
+            if (PyTuple_GET_SIZE(article) == 3) {
+                out.ids[static_cast<std::size_t>(k)] = PyTuple_GET_ITEM(article, 2);
+            }
             continue;
         }
         Ref title;
         Ref content;
+        Ref id;
         if (PyList_Check(article)) {
-            if (PyList_GET_SIZE(article) == 2) {
+            const Py_ssize_t size = PyList_GET_SIZE(article);
+            if (is_article_size(size, out.with_ids)) {
                 title = Ref(Py_NewRef(PyList_GET_ITEM(article, 0)));
                 content = Ref(Py_NewRef(PyList_GET_ITEM(article, 1)));
+                if (size == 3) {
+                    id = Ref(Py_NewRef(PyList_GET_ITEM(article, 2)));
+                }
             }
         } else if (!PyTuple_Check(article) && PyMapping_Check(article) &&
                    !PyUnicode_Check(article) && !PyBytes_Check(article)) {
@@ -84,6 +100,11 @@ bool convert(PyObject* obj, Articles& out) {
             if (!content) {
                 return false;
             }
+            PyObject* found = nullptr;
+            if (out.with_ids && PyMapping_GetOptionalItemString(article, "id", &found) < 0) {
+                return false;
+            }
+            id = Ref(found);
         }
         if (!title) {
             set_not_an_article(k, article, nullptr);
@@ -93,6 +114,10 @@ bool convert(PyObject* obj, Articles& out) {
         parts.push_back(content.get());
         out.owned.push_back(std::move(title));
         out.owned.push_back(std::move(content));
+        if (id) {
+            out.ids[static_cast<std::size_t>(k)] = id.get();
+            out.owned.push_back(std::move(id));
+        }
     }
     return true;
 }
@@ -123,6 +148,19 @@ bool read_article(const Articles& articles, std::size_t k, text::TextView& title
         }
     }
     return convert(parts[0], title) && convert(parts[1], content);
+}
+
+bool read_id(PyObject* id, std::size_t k, std::optional<text::TextView>& out) {
+    if (id == nullptr || id == Py_None) {
+        out.reset();
+        return true;
+    }
+    if (!PyUnicode_Check(id)) {
+        PyErr_Format(PyExc_TypeError, "the id of article %zu must be a str or None, not '%.100s'",
+                     k, type_name(id));
+        return false;
+    }
+    return convert(id, out.emplace());
 }
 
 bool raise_for_article(const Articles& articles, std::size_t k) {

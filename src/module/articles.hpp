@@ -1,12 +1,15 @@
 // The one converter of articles, for every function that takes them: an
 // iterable of (title, content) pairs (tuples, named tuples included, or
-// lists of two) or of mappings with "title" and "content".
+// lists of two) or of mappings with "title" and "content". Where ids are
+// taken (the index), an article may also be a (title, content, id) triple
+// or a mapping with an "id".
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
 #include <cstddef>
+#include <optional>
 #include <vector>
 
 #include "module/ref.hpp"
@@ -21,11 +24,16 @@ namespace parvenkel::module {
 // where they are read (read_article, or a batch's worker threads with
 // read_in_place): the strs are touched once, by the thread that reads them.
 struct Articles {
+    bool with_ids = false;         // set by the caller: take triples and "id"
     Ref articles;                  // the tuple copy
     bool pairs = false;            // every article is a (title, content) tuple
     std::vector<PyObject*> parts;  // else: title and content of each, in turn
+    std::vector<PyObject*> ids;    // with_ids and not pairs: each id, or null
     std::vector<Ref> owned;
     std::size_t count = 0;
+
+    // The id object of article i (None or null: none).
+    PyObject* id(std::size_t i) const noexcept { return ids.empty() ? nullptr : ids[i]; }
 
     // Part `which` (0 the title, 1 the content) of article i.
     PyObject* part(std::size_t i, int which) const noexcept {
@@ -68,6 +76,11 @@ text::TextView read_in_place(PyObject* str) noexcept;
 // instance of 'str'" or the interpreter's UnicodeEncodeError set.
 bool read_article(const Articles& articles, std::size_t k, text::TextView& title,
                   text::TextView& content);
+
+// The id of article k from `id` (a str, or None or null for none):
+// false with TypeError "the id of article 3 must be a str or None, not
+// 'int'" or the interpreter's UnicodeEncodeError set.
+bool read_id(PyObject* id, std::size_t k, std::optional<text::TextView>& out);
 
 // Raises the error of article k, which could not be read where it was
 // scored; returns false.

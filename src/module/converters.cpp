@@ -293,6 +293,22 @@ bool convert(PyObject* obj, TextBatch& out) {
     return refuse_str(obj, "texts") && convert(obj, out.texts);
 }
 
+bool convert(PyObject* obj, Ids& out) {
+    if (obj == Py_None) {
+        return true;
+    }
+    if (!PyUnicode_Check(obj) && !PyBytes_Check(obj) && !PyByteArray_Check(obj)) {
+        out.keep = Ref(PySequence_Tuple(obj));
+        if (out.keep || !PyErr_ExceptionMatches(PyExc_TypeError)) {
+            return static_cast<bool>(out.keep);
+        }
+        PyErr_Clear();
+    }
+    PyErr_Format(PyExc_TypeError, "ids must be an iterable of str or None, not '%.100s'",
+                 type_name(obj));
+    return false;
+}
+
 bool convert(PyObject* obj, Flag& out) {
     const int value = PyObject_IsTrue(obj);
     out.value = value > 0;

@@ -80,6 +80,14 @@ struct TextBatch {
 };
 bool convert(PyObject* obj, TextBatch& out);
 
+// The ids of a batch of articles: an iterable of str or None, or None
+// (the default: no ids given). Whether each is a str is checked where it is
+// read (read_id).
+struct Ids {
+    Ref keep;  // the tuple copy, when given
+};
+bool convert(PyObject* obj, Ids& out);
+
 // A truth value, as `bool(obj)`.
 struct Flag {
     bool value = false;

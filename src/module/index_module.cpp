@@ -1,6 +1,7 @@
 // parvenkel._index: the native article index (type Index) under the
 // Python class parvenkel.ArticleIndex, which hands it the articles as the
-// caller gave them.
+// caller gave them. An article may carry an id (a str), kept with it and
+// given back as the third item of its (title, content, id) tuple.
 //
 // An index's articles are guarded by its lock (lock.hpp); long work
 // (adding, querying, saving) runs with the interpreter released.
@@ -58,10 +59,21 @@ void index_dealloc(PyObject* self) {
     Py_DECREF(type);
 }
 
-PyObject* add_impl(IndexObject* self, const Articles& articles, unsigned workers) {
+// add(articles, *, ids=None, workers=1): `ids`, when given, has one id
+// (str or None) for each article, in place of any the articles carry.
+PyObject* add_impl(IndexObject* self, const Articles& articles, const Ids& ids, unsigned workers) {
+    PyObject* const given = ids.keep.get();
+    if (given != nullptr && static_cast<std::size_t>(PyTuple_GET_SIZE(given)) != articles.count) {
+        PyErr_Format(PyExc_ValueError, "%zd ids for %zu articles", PyTuple_GET_SIZE(given),
+                     articles.count);
+        return nullptr;
+    }
     std::vector<index::Article> views(articles.count);
     for (std::size_t k = 0; k < articles.count; ++k) {
-        if (!read_article(articles, k, views[k].title, views[k].content)) {
+        PyObject* id =
+            given != nullptr ? PyTuple_GET_ITEM(given, static_cast<Py_ssize_t>(k)) : articles.id(k);
+        if (!read_id(id, k, views[k].id) ||
+            !read_article(articles, k, views[k].title, views[k].content)) {
             return nullptr;
         }
     }
@@ -74,7 +86,7 @@ PyObject* add_impl(IndexObject* self, const Articles& articles, unsigned workers
     Py_RETURN_NONE;
 }
 
-constexpr Parameter ADD_PARAMETERS[] = {{"articles"}, keyword_only("workers")};
+constexpr Parameter ADD_PARAMETERS[] = {{"articles"}, keyword_only("ids"), keyword_only("workers")};
 constexpr Signature ADD{"add", ADD_PARAMETERS, Wording::AS_GIVEN};
 
 PyObject* index_add(PyObject* self_obj, PyObject* const* args, Py_ssize_t nargs,
@@ -84,12 +96,14 @@ PyObject* index_add(PyObject* self_obj, PyObject* const* args, Py_ssize_t nargs,
         [&]() -> PyObject* {
             Slots slots{};
             Articles articles;
+            articles.with_ids = true;
+            Ids ids;
             Workers workers;
             if (!bind_arguments(ADD, args, nargs, kwnames, slots) ||
-                !convert_arguments(ADD, slots, articles, workers)) {
+                !convert_arguments(ADD, slots, articles, ids, workers)) {
                 return nullptr;
             }
-            return add_impl(self, articles, workers.value);
+            return add_impl(self, articles, ids, workers.value);
         },
         self->path);
 }
@@ -123,7 +137,8 @@ PyObject* index_scores(PyObject* self_obj, PyObject* query_arg) {
         self->path);
 }
 
-// Rows (score, position, (title, content)) of row_type, best first.
+// Rows (score, position, article) of row_type, best first; the article is
+// as index_article gives it.
 PyObject* rank_impl(IndexObject* self, text::TextView query, std::uint64_t top_n, bool include_zero,
                     PyTypeObject* row_type) {
     const Locked hold(self->lock);
@@ -141,7 +156,8 @@ PyObject* rank_impl(IndexObject* self, text::TextView query, std::uint64_t top_n
     ScoreFloats floats;
     for (std::size_t k = 0; k < best.size(); ++k) {
         const std::size_t at = best[k].position;
-        Ref article(article_to_python(self->index->title(at), self->index->content(at)));
+        Ref article(article_to_python(self->index->title(at), self->index->content(at),
+                                      self->index->id(at)));
         Ref score(floats.get(best[k].score));
         Ref position(PyLong_FromSize_t(at));
         if (!article || !score || !position) {
@@ -179,7 +195,8 @@ PyObject* index_rank(PyObject* self_obj, PyObject* const* args, Py_ssize_t nargs
         self->path);
 }
 
-// The (title, content) of article `position`.
+// The (title, content) of article `position`, or its (title, content, id)
+// when it has an id.
 PyObject* index_article(PyObject* self_obj, PyObject* position_arg) {
     IndexObject* self = as_index(self_obj);
     const Py_ssize_t position = PyNumber_AsSsize_t(position_arg, PyExc_IndexError);
@@ -192,7 +209,7 @@ PyObject* index_article(PyObject* self_obj, PyObject* position_arg) {
         return nullptr;
     }
     const auto at = static_cast<std::size_t>(position);
-    return article_to_python(self->index->title(at), self->index->content(at));
+    return article_to_python(self->index->title(at), self->index->content(at), self->index->id(at));
 }
 
 PyObject* index_save(PyObject* self_obj, PyObject* path_arg) {
@@ -216,15 +233,16 @@ PyObject* index_save(PyObject* self_obj, PyObject* path_arg) {
 PyMethodDef index_methods[] = {
     {"add", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(index_add)),
      METH_FASTCALL | METH_KEYWORDS,
-     "add($self, articles, *, workers=1)\n--\n\n"
-     "Adds articles: (title, content) pairs or mappings with 'title' and 'content'."},
+     "add($self, articles, *, ids=None, workers=1)\n--\n\n"
+     "Adds articles: (title, content[, id]) tuples or mappings with 'title',\n"
+     "'content' and an optional 'id'."},
     {"scores", index_scores, METH_O, "scores($self, query, /)\n--\n\nThe score of every article."},
     {"rank", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(index_rank)),
      METH_FASTCALL | METH_KEYWORDS,
      "rank($self, query, top_n=None, *, include_zero=False, row_type=None)\n--\n\n"
-     "The best articles as (score, position, (title, content)) rows."},
+     "The best articles as (score, position, (title, content[, id])) rows."},
     {"article", index_article, METH_O,
-     "article($self, position, /)\n--\n\nThe (title, content) of one article."},
+     "article($self, position, /)\n--\n\nThe (title, content[, id]) of one article."},
     {"save", index_save, METH_O, "save($self, path, /)\n--\n\nWrites the index to a file."},
     {nullptr, nullptr, 0, nullptr},
 };

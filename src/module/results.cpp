@@ -55,7 +55,8 @@ PyObject* text_to_python(std::string_view text) {
     return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict");
 }
 
-PyObject* article_to_python(std::string_view title, std::string_view content) {
+PyObject* article_to_python(std::string_view title, std::string_view content,
+                            std::optional<std::string_view> id) {
     Ref title_str(text_to_python(title));
     if (!title_str) {
         return nullptr;
@@ -64,7 +65,14 @@ PyObject* article_to_python(std::string_view title, std::string_view content) {
     if (!content_str) {
         return nullptr;
     }
-    return PyTuple_Pack(2, title_str.get(), content_str.get());
+    if (!id) {
+        return PyTuple_Pack(2, title_str.get(), content_str.get());
+    }
+    Ref id_str(text_to_python(*id));
+    if (!id_str) {
+        return nullptr;
+    }
+    return PyTuple_Pack(3, title_str.get(), content_str.get(), id_str.get());
 }
 
 PyObject* ScoreFloats::get(double score) {

@@ -6,6 +6,7 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -43,8 +44,9 @@ PyObject* pairs_to_python(const Pairs& pairs) {
 // A str from UTF-8 text the modules made or checked.
 PyObject* text_to_python(std::string_view text);
 
-// A (title, content) tuple of str.
-PyObject* article_to_python(std::string_view title, std::string_view content);
+// A (title, content) tuple of str, or (title, content, id) with an id.
+PyObject* article_to_python(std::string_view title, std::string_view content,
+                            std::optional<std::string_view> id = std::nullopt);
 
 // Float objects for scores, which take a handful of values: one object a
 // value, shared by the results that have it.

@@ -1,12 +1,15 @@
 #include "util/file.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 
 namespace parvenkel::util {
 
@@ -66,6 +69,54 @@ std::string folder_of(const std::string& path) {
         return ".";
     }
     return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string base_name(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The start of the names of this host's temporary files for `target`.
+std::string temporary_prefix(const std::string& target) {
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) != 0) {
+        host[0] = '\0';
+    }
+    return target + ".tmp-" + host + "-";
+}
+
+// Removes the temporary files for `target` left by processes of this host
+// that no longer run (killed between naming their file and renaming it, or
+// while writing one where files cannot be unnamed). Those of other hosts,
+// which may share the folder, are left alone.
+void remove_stale_temporaries(const std::string& target) {
+    const std::string folder = folder_of(target);
+    const std::string prefix = base_name(temporary_prefix(target));
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) {
+        return;
+    }
+    const int error = errno;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (!name.starts_with(prefix)) {
+            continue;
+        }
+        // <pid>-<count>
+        const std::string_view rest = name.substr(prefix.size());
+        const std::size_t dash = rest.find('-');
+        if (dash == 0 || dash == std::string_view::npos || dash > 9 ||
+            rest.substr(0, dash).find_first_not_of("0123456789") != std::string_view::npos ||
+            rest.substr(dash + 1).find_first_not_of("0123456789") != std::string_view::npos) {
+            continue;
+        }
+        const auto pid = static_cast<pid_t>(std::stol(std::string(rest.substr(0, dash))));
+        if (::kill(pid, 0) != 0 && errno == ESRCH) {
+            ::unlink((folder + "/" + std::string(name)).c_str());
+        }
+    }
+    ::closedir(dir);
+    errno = error;
 }
 
 }  // namespace
@@ -143,9 +194,10 @@ void AtomicWriter::fail(const char* what) { throw_errno(target_, what); }
 // their own.
 void AtomicWriter::name_temporary() {
     static std::atomic<std::uint64_t> saves{0};
+    remove_stale_temporaries(target_);
+    const std::string prefix = temporary_prefix(target_) + std::to_string(::getpid()) + "-";
     for (;;) {
-        std::string name = target_ + ".tmp-" + std::to_string(::getpid()) + "-" +
-                           std::to_string(saves.fetch_add(1));
+        std::string name = prefix + std::to_string(saves.fetch_add(1));
         int made = 0;
         if (fd_ >= 0) {
             const std::string self = "/proc/self/fd/" + std::to_string(fd_);

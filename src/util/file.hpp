@@ -68,6 +68,9 @@ class ReadFile {
 // is as it was; a writer destroyed without commit, or a process killed
 // while writing, leaves no file behind. (Where the file system has no
 // unnamed files, a named one is created and removed again on failure.)
+// The temporary names are `target`.tmp-HOST-PID-N; naming one first
+// removes those of this host's processes that no longer run, so that the
+// files of processes killed while a file had a name do not pile up.
 class AtomicWriter {
    public:
     explicit AtomicWriter(std::string target);

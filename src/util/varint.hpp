@@ -68,6 +68,11 @@ template <class T>
 VarintStatus read_varint_checked(const unsigned char*& p, const unsigned char* end,
                                  T& out) noexcept {
     constexpr unsigned BITS = std::numeric_limits<T>::digits;
+    // Most numbers in a posting list are differences below 128.
+    if (p != end && *p < 0x80) {
+        out = *p++;
+        return VarintStatus::ok;
+    }
     T value = 0;
     const unsigned char* q = p;
     for (unsigned shift = 0;; shift += 7) {
