@@ -45,7 +45,7 @@ std::string parameter_list(const Signature& signature, const Slots& slots) {
     return list;
 }
 
-bool refuse_positional(const Signature& signature, Py_ssize_t nargs) {
+[[gnu::cold, gnu::noinline]] bool refuse_positional(const Signature& signature, Py_ssize_t nargs) {
     const std::size_t most = signature.positional;
     std::size_t least = std::min(signature.required, most);
     std::string message = display_name(signature) + " takes ";
@@ -65,50 +65,57 @@ bool refuse_positional(const Signature& signature, Py_ssize_t nargs) {
     return false;
 }
 
-// Binds one keyword argument; false with a TypeError set.
-bool bind_keyword(const Signature& signature, PyObject* name, PyObject* value, Slots& slots) {
-    Py_ssize_t size = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(name, &size);
-    std::size_t match = signature.count;
-    if (data == nullptr) {
-        PyErr_Clear();  // no UTF-8 form: it can name no parameter
-    } else {
-        const std::string_view key(data, static_cast<std::size_t>(size));
-        for (std::size_t i = 0; i < signature.count; ++i) {
-            if (key == signature.parameters[i].name) {
-                match = i;
-                break;
-            }
-        }
-    }
-    if (match == signature.count) {
-        std::string message = display_name(signature) + " got an unexpected keyword argument '";
-        append_text_of(message, name);
-        message.append("'");
-        set_type_error(message);
-        return false;
-    }
-    if (slots[match] != nullptr) {
-        set_type_error(display_name(signature) + " got multiple values for argument '" +
-                       std::string(signature.parameters[match].name) + "'");
-        return false;
-    }
-    slots[match] = value;
-    return true;
+// The error paths, kept out of line so that binding itself stays small.
+[[gnu::cold, gnu::noinline]] bool refuse_keyword(const Signature& signature, PyObject* name) {
+    std::string message = display_name(signature) + " got an unexpected keyword argument '";
+    append_text_of(message, name);
+    message.append("'");
+    set_type_error(message);
+    return false;
 }
 
-bool check_required(const Signature& signature, const Slots& slots) {
-    std::size_t missing = 0;
-    for (std::size_t i = 0; i < signature.required; ++i) {
-        missing += slots[i] == nullptr ? 1U : 0U;
-    }
-    if (missing == 0) {
-        return true;
-    }
+[[gnu::cold, gnu::noinline]] bool refuse_repeated(const Signature& signature, std::size_t i) {
+    set_type_error(display_name(signature) + " got multiple values for argument '" +
+                   std::string(signature.parameters[i].name) + "'");
+    return false;
+}
+
+[[gnu::cold, gnu::noinline]] bool refuse_missing(const Signature& signature, const Slots& slots,
+                                                 std::size_t missing) {
     set_type_error(display_name(signature) + " missing " + std::to_string(missing) +
                    " required positional " + (missing == 1 ? "argument" : "arguments") + ": " +
                    parameter_list(signature, slots));
     return false;
+}
+
+// Binds one keyword argument; false with a TypeError set.
+inline bool bind_keyword(const Signature& signature, PyObject* name, PyObject* value,
+                         Slots& slots) {
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(name, &size);
+    if (data == nullptr) {
+        PyErr_Clear();  // no UTF-8 form: it can name no parameter
+        return refuse_keyword(signature, name);
+    }
+    const std::string_view key(data, static_cast<std::size_t>(size));
+    for (std::size_t i = 0; i < signature.count; ++i) {
+        if (key == signature.parameters[i].name) {
+            if (slots[i] != nullptr) {
+                return refuse_repeated(signature, i);
+            }
+            slots[i] = value;
+            return true;
+        }
+    }
+    return refuse_keyword(signature, name);
+}
+
+inline bool check_required(const Signature& signature, const Slots& slots) {
+    std::size_t missing = 0;
+    for (std::size_t i = 0; i < signature.required; ++i) {
+        missing += slots[i] == nullptr ? 1U : 0U;
+    }
+    return missing == 0 || refuse_missing(signature, slots, missing);
 }
 
 }  // namespace
