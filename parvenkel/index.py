@@ -96,7 +96,7 @@ class ArticleIndex:
 
     def rank(
         self, query: str, top_n: SupportsIndex | None = None, *, include_zero: bool = False
-    ) -> list[RankedArticle[tuple[str, str]]]:
+    ) -> list[RankedArticle[tuple[str, str] | tuple[str, str, str]]]:
         """The ``top_n`` (all when ``None``) articles that score highest for
         ``query``, as ``rank_articles`` gives them; each article is as
         ``article`` gives it."""
