@@ -349,9 +349,9 @@ def _score(args: argparse.Namespace) -> int:
         # The source of an article is the one 'index build' kept as its id
         # (file:line or the id field), else its number in the index from 1.
         for ranked in index.rank(query, args.top, include_zero=args.all):
-            title, _, *kept = ranked.article
-            where = kept[0] if kept else f"{args.index}#{ranked.position + 1}"
-            scored.append((ranked.score, where, title))
+            article = ranked.article
+            where = article[2] if len(article) == 3 else f"{args.index}#{ranked.position + 1}"
+            scored.append((ranked.score, where, article[0]))
     else:
         fields = Fields(args.title_field, args.content_field, args.id_field)
         sources = collect(args.paths, _empty_folder)
