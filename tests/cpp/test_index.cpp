@@ -159,7 +159,8 @@ TEST_CASE("a checksummed file with inconsistent contents is refused, a damaged l
     {
         // Ids "x" and none: the first marked as none, its byte still there.
         ArticleIndex with_ids;
-        auto two = as_articles({"a", "", "b", ""});
+        const std::vector<std::string> parts = {"a", "", "b", ""};
+        auto two = as_articles(parts);
         two[0].id = TextView::utf8("x");
         with_ids.add(two, 1);
         with_ids.save(path.string());
