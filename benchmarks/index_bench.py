@@ -16,15 +16,21 @@ Printed:
   of ``rank_articles(articles, q, 10, workers=1)`` and of an SQLite FTS5
   ``trigram`` table in memory (``SELECT rowid ... MATCH``, every match; its
   case folding is SQLite's, not this package's, so its answers differ);
-* whether the index's scores equal ``score_many``'s for every query.
+* whether the index's scores equal ``score_many``'s for every query;
+* with ``--large MB``, only the memory that building an index of one
+  article of MB megabytes of UTF-8 (the six scripts in turn) needs above
+  the article itself, in bytes a byte of text (the peak resident size,
+  its high-water mark reset before the build, as memprobe.py does).
 
     .venv/bin/python benchmarks/index_bench.py                 # several minutes, ~6 GB
     .venv/bin/python benchmarks/index_bench.py --articles 200000
+    .venv/bin/python benchmarks/index_bench.py --large 256
 """
 
 from __future__ import annotations
 
 import argparse
+import gc
 import os
 import resource
 import sqlite3
@@ -89,12 +95,46 @@ def median_time(run, rounds: int) -> float:
     return statistics.median(times)
 
 
+def _peak_kib() -> int:
+    with open("/proc/self/status") as f:
+        return next(int(line.split()[1]) for line in f if line.startswith("VmHWM:"))
+
+
+def large_article(megabytes: int) -> None:
+    texts = [" ".join(t.split()) for t in corpora.load_corpora().values()]
+    wanted = megabytes * 2**20
+    parts, size = [], 0
+    while size < wanted:
+        for text in texts:
+            parts.append(text)
+            size += len(text.encode())
+    body = "".join(parts)
+    del parts
+    gc.collect()
+    with open("/proc/self/clear_refs", "w") as f:
+        f.write("5")
+    before = _peak_kib()
+    start = time.perf_counter()
+    index = ArticleIndex([("One large article", body)])
+    build = time.perf_counter() - start
+    extra = (_peak_kib() - before) * 1024
+    print(
+        f"one article of {size / 2**20:.0f} MB of UTF-8: built in {build:.1f} s, "
+        f"{extra / size:.2f} bytes a byte of text above the article at the peak (target <= 4)"
+    )
+    del index
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--articles", type=int, default=1_000_000)
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--no-sqlite", action="store_true")
+    parser.add_argument("--large", type=int, metavar="MB", help="only the memory of one large article")
     args = parser.parse_args()
+    if args.large is not None:
+        large_article(args.large)
+        return
 
     articles = make_articles(args.articles)
     queries = pick_queries()

@@ -389,45 +389,56 @@ void check_index(std::string_view raw, const std::string& title, const std::stri
     const std::vector<double> expected = {analysis::score_article(t, c, q),
                                           analysis::score_article(c, t, q)};
     index::ArticleIndex built;
-    built.add({{t, c}, {c, t}}, 1);
+    built.add({{t, c, std::nullopt}, {c, t, t}}, 1);
     check(built.scores(q) == expected, "index: scores differ from score_article", query);
     built.save(path);
     check(index::ArticleIndex::load(path)->scores(q) == expected,
           "index: a saved index scores otherwise", query);
 
     // The header: magic, version, header size, articles, text bytes,
-    // trigrams, posting bytes, checksums.
+    // trigrams, posting bytes, id bytes, a reserved 0, checksums.
+    constexpr std::size_t HEADER = 80;
     std::string bytes(raw);
-    bytes.resize(std::max<std::size_t>(bytes.size(), 64));
+    bytes.resize(std::max<std::size_t>(bytes.size(), HEADER));
     const auto put = [&](std::size_t at, auto value) {
         std::memcpy(bytes.data() + at, &value, sizeof value);
     };
     const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(bytes[at]); };
+    const auto padded = [](std::uint64_t n) { return (n + 7) & ~std::uint64_t{7}; };
     std::memcpy(bytes.data(), "PVKINDEX", 8);
     put(8, index::FILE_VERSION);
-    put(12, std::uint32_t{64});
+    put(12, static_cast<std::uint32_t>(HEADER));
+    put(56, std::uint64_t{0});
     // Sizes that add up to the file's: those of the input when they do (a
-    // file that save wrote, as in the seeds), or made from its bytes.
-    std::uint64_t sizes[4];
+    // file that save wrote, as in the seeds), or made from its bytes, with
+    // no ids.
+    std::uint64_t sizes[5];
     std::memcpy(sizes, bytes.data() + 16, sizeof sizes);
-    const std::uint64_t body = bytes.size() - 64;
+    const std::uint64_t body = bytes.size() - HEADER;
     const bool add_up =
         sizes[0] < body && sizes[1] < body && sizes[2] < body && sizes[3] < body &&
-        32 * sizes[0] + ((sizes[1] + 7) & ~std::uint64_t{7}) + 24 * sizes[2] + sizes[3] == body;
+        sizes[4] < body &&
+        40 * sizes[0] + padded(sizes[1]) + padded(sizes[4]) + 24 * sizes[2] + sizes[3] == body;
     if (!add_up) {
         const std::uint64_t articles = byte(16) % 4;
         const std::uint64_t trigrams = byte(24) % 5;
-        const std::uint64_t fixed = 32 * articles + 24 * trigrams;
+        const std::uint64_t fixed = 40 * articles + 24 * trigrams;
         const std::uint64_t rest = body >= fixed ? body - fixed : 0;
         const std::uint64_t text_bytes =
             std::min<std::uint64_t>(byte(32) % (rest + 1), rest & ~std::uint64_t{7});
         put(16, articles);
         put(24, text_bytes);
         put(32, trigrams);
-        put(40, rest - ((text_bytes + 7) & ~std::uint64_t{7}));
+        put(40, rest - padded(text_bytes));
+        put(48, std::uint64_t{0});
+        if (body >= fixed) {
+            for (std::uint64_t k = 0; k < articles; ++k) {
+                put(HEADER + 32 * articles + 8 * k, std::uint64_t{1} << 63);  // no id
+            }
+        }
     }
-    put(48, XXH3_64bits(bytes.data() + 64, bytes.size() - 64));
-    put(56, XXH3_64bits(bytes.data(), 56));
+    put(64, XXH3_64bits(bytes.data() + HEADER, bytes.size() - HEADER));
+    put(72, XXH3_64bits(bytes.data(), 72));
     {
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -439,7 +450,7 @@ void check_index(std::string_view raw, const std::string& title, const std::stri
         return;
     }
     query_hostile(*hostile, query);
-    hostile->add({{t, c}}, 1);
+    hostile->add({{t, c, c}}, 1);
     query_hostile(*hostile, query);
     hostile->save(path);
     hostile.reset();

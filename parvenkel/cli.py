@@ -343,11 +343,15 @@ def _score(args: argparse.Namespace) -> int:
     if args.index is not None:
         if args.paths:
             raise UsageError("give either --index or files of articles, not both")
+        if args.id_field is not None:
+            raise UsageError("--id-field goes to 'index build': an index shows the sources it was built with")
         index = _load_index(args.index)
-        # The source of an article is its position in the index.
+        # The source of an article is the one 'index build' kept as its id
+        # (file:line or the id field), else its number in the index from 1.
         for ranked in index.rank(query, args.top, include_zero=args.all):
-            title, _ = ranked.article
-            scored.append((ranked.score, f"{args.index}#{ranked.position}", title))
+            article = ranked.article
+            where = article[2] if len(article) == 3 else f"{args.index}#{ranked.position + 1}"
+            scored.append((ranked.score, where, article[0]))
     else:
         fields = Fields(args.title_field, args.content_field, args.id_field)
         sources = collect(args.paths, _empty_folder)
@@ -367,7 +371,7 @@ def _score(args: argparse.Namespace) -> int:
 
 
 def _index_build(args: argparse.Namespace) -> int:
-    fields = Fields(args.title_field, args.content_field)
+    fields = Fields(args.title_field, args.content_field, args.id_field)
     sources = collect(args.paths, _empty_folder)
     bad = BadFiles(args.errors, _warn)
     index = ArticleIndex()
@@ -375,9 +379,10 @@ def _index_build(args: argparse.Namespace) -> int:
         for source in sources:
             try:
                 # All of a file or none of it.
+                # Each article keeps its source (as 'score' shows it) as its id.
                 found = [
-                    (title, content)
-                    for _, title, content in articles(source, bad.chunks(source, meter), fields, bad.line)
+                    (title, content, where)
+                    for where, title, content in articles(source, bad.chunks(source, meter), fields, bad.line)
                 ]
             except BadFile as e:
                 bad.skip(e)
@@ -563,6 +568,9 @@ def _parser() -> _Parser:
     build.add_argument("out", metavar="OUT", help="the index file to write (replaced once complete)")
     build.add_argument("paths", nargs="+", metavar="PATH", help="articles, as for 'score'; '-' for standard input")
     fields(build)
+    build.add_argument(
+        "--id-field", metavar="NAME", help="JSON field kept as the source, in place of file:line"
+    )
     jobs(build)
     errors(build)
     build.add_argument(

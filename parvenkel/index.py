@@ -1,20 +1,27 @@
 """An exact index of articles, for many queries against one corpus.
 
-``ArticleIndex(articles=(), *, workers=1)`` lowercases each title and body
-once, as ``score_article`` does, and keeps the trigrams of the lowercased
-text. A query is answered from the articles that have all of its trigrams,
-each scored exactly, so ``rank`` and ``scores`` give what ``rank_articles``
-and ``score_many`` give over the same articles, article for article.
+``ArticleIndex(articles=(), *, ids=None, workers=1)`` lowercases each title
+and body once, as ``score_article`` does, and keeps the trigrams of the
+lowercased text. A query is answered from the articles that have all of its
+trigrams, each scored exactly, so ``rank`` and ``scores`` give what
+``rank_articles`` and ``score_many`` give over the same articles, article
+for article.
+
+An article may have an id (a ``str``): from ``ids``, one per article (or
+None), from an ``"id"`` in a mapping, or as the third item of a
+``(title, content, id)`` tuple. The index keeps it, saves it, and gives the
+article back as ``(title, content, id)`` (from ``article`` and in the rows of
+``rank``) where an article without one is ``(title, content)``.
 
 ``save(path)`` writes the index to a file (through a temporary file that is
-renamed into place); ``ArticleIndex.load(path)`` opens one memory-mapped,
-so that several processes share its pages.
+put in place only once complete); ``ArticleIndex.load(path)`` reads one
+into memory, after which the file may be replaced or removed.
 """
 
 from __future__ import annotations
 
 import os
-from collections.abc import Iterable, Mapping
+from collections.abc import Iterable
 from typing import SupportsIndex
 
 from parvenkel import _index
@@ -23,46 +30,40 @@ from parvenkel.corpus import RankedArticle
 __all__ = ["ArticleIndex"]
 
 
-def _pairs(articles: Iterable[object]) -> list[tuple[str, str]]:
-    """(title, content) tuples of articles given as pairs or mappings."""
-    if isinstance(articles, (str, bytes)):
-        raise TypeError(f"articles must be an iterable of articles, not '{type(articles).__name__}'")
-    pairs = []
-    for k, article in enumerate(articles):
-        if type(article) is tuple and len(article) == 2:
-            pairs.append(article)
-        elif isinstance(article, list) and len(article) == 2:
-            pairs.append((article[0], article[1]))
-        elif isinstance(article, Mapping):
-            pairs.append((article["title"], article["content"]))
-        else:
-            raise TypeError(
-                f"article {k} is a '{type(article).__name__}' object, not a (title, content)"
-                " pair or a mapping with 'title' and 'content'"
-            )
-    return pairs
-
-
 class ArticleIndex:
     """An index of ``(title, content)`` articles that ranks them for a query
     exactly as ``rank_articles`` does, without reading every article."""
 
     __slots__ = ("_native",)
 
-    def __init__(self, articles: Iterable[object] = (), *, workers: SupportsIndex = 1) -> None:
+    def __init__(
+        self,
+        articles: Iterable[object] = (),
+        *,
+        ids: Iterable[str | None] | None = None,
+        workers: SupportsIndex = 1,
+    ) -> None:
         self._native = _index.Index()
-        self.add(articles, workers=workers)
+        self.add(articles, ids=ids, workers=workers)
 
-    def add(self, articles: Iterable[object], *, workers: SupportsIndex = 1) -> None:
+    def add(
+        self, articles: Iterable[object], *, ids: Iterable[str | None] | None = None, workers: SupportsIndex = 1
+    ) -> None:
         """Adds articles after those already held; their positions go on
-        from ``len(self)``."""
-        self._native.add(_pairs(articles), workers)
+        from ``len(self)``. An article is what ``rank_articles`` takes (a
+        ``(title, content)`` pair of ``str``, a named tuple too, or a mapping
+        with ``"title"`` and ``"content"``), or a ``(title, content, id)``
+        triple, or a mapping with an ``"id"`` as well. ``ids``, if given,
+        has one id (``str`` or None) for each article, in place of any the
+        articles carry."""
+        self._native.add(articles, ids=ids, workers=workers)
 
     def __len__(self) -> int:
         return len(self._native)
 
-    def article(self, position: SupportsIndex) -> tuple[str, str]:
-        """The ``(title, content)`` of the article at ``position``."""
+    def article(self, position: SupportsIndex) -> tuple[str, str] | tuple[str, str, str]:
+        """The ``(title, content)`` of the article at ``position``, or its
+        ``(title, content, id)`` when it has an id."""
         return self._native.article(position)
 
     def scores(self, query: str) -> list[float]:
@@ -71,11 +72,11 @@ class ArticleIndex:
 
     def rank(
         self, query: str, top_n: SupportsIndex | None = None, *, include_zero: bool = False
-    ) -> list[RankedArticle[tuple[str, str]]]:
+    ) -> list[RankedArticle[tuple[str, str] | tuple[str, str, str]]]:
         """The ``top_n`` (all when ``None``) articles that score highest for
-        ``query``, as ``rank_articles`` gives them; each article is its
-        ``(title, content)`` pair."""
-        return self._native.rank(query, top_n, include_zero, RankedArticle)
+        ``query``, as ``rank_articles`` gives them; each article is as
+        ``article`` gives it."""
+        return self._native.rank(query, top_n, include_zero=include_zero, row_type=RankedArticle)
 
     def save(self, path: str | os.PathLike[str]) -> None:
         """Writes the index to ``path``, replacing it only once complete."""
@@ -83,9 +84,9 @@ class ArticleIndex:
 
     @classmethod
     def load(cls, path: str | os.PathLike[str]) -> ArticleIndex:
-        """Opens an index file written by ``save``. A file that is
-        truncated, damaged or not an index raises ``ValueError`` naming the
-        file and the problem."""
+        """Reads an index file written by ``save`` into memory. A file that
+        is truncated, damaged or not an index raises ``ValueError`` naming
+        the file and the problem."""
         index = cls.__new__(cls)
         index._native = _index.load(os.fsdecode(path))
         return index

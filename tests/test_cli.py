@@ -18,7 +18,7 @@ from pathlib import Path
 
 import pytest
 
-from parvenkel import extract_keywords, stoplists
+from parvenkel import ArticleIndex, extract_keywords, stoplists
 from parvenkel.cli import main
 
 REPO = Path(__file__).resolve().parent.parent
@@ -253,18 +253,25 @@ def test_score_output(cli, articles, argv, expected):
 
 
 @pytest.mark.parametrize("query", ["MARKET", "οδος", "a", "nowhere"])
-def test_score_from_an_index_file(cli, articles, query):
-    assert cli("index", "build", "a.idx", "a.jsonl", "--jobs", "2") == (0, "6 articles indexed in a.idx\n", "")
-    code, out, err = cli("score", query, "--index", "a.idx", "--all", "--format", "csv")
-    scan = cli("score", query, "a.jsonl", "--all", "--format", "csv")
-    # The same rows; an article's source is its position in the index.
-    lines = [line.split(",") for line in out.splitlines()[1:]]
-    assert (code, err) == (0, "") and [r[:2] + r[3:] for r in lines] == [
-        r[:2] + r[3:] for r in (line.split(",") for line in scan[1].splitlines()[1:])
-    ]
-    assert all(r[2].startswith("a.idx#") for r in lines)
+@pytest.mark.parametrize("ids", [[], ["--id-field", "title"]])
+def test_score_from_an_index_file(cli, articles, query, ids):
+    # The same rows as the scan's, sources (file:line or the id field) included.
+    assert cli("index", "build", "a.idx", "a.jsonl", "--jobs", "2", *ids) == (0, "6 articles indexed in a.idx\n", "")
+    scan = cli("score", query, "a.jsonl", "--all", "--format", "csv", *ids)
+    assert cli("score", query, "--index", "a.idx", "--all", "--format", "csv") == scan
     assert cli("score", "q", "--index", "a.jsonl")[:2] == (1, "")
     assert cli("score", "q", "--index", "a.idx", "a.jsonl")[0] == 2
+    code, _, err = cli("score", "q", "--index", "a.idx", "--id-field", "id")
+    assert code == 2 and "--id-field goes to 'index build'" in err
+
+
+def test_score_from_an_index_without_sources_numbers_from_1(cli, tmp_path):
+    ArticleIndex([("Market", ""), ("Market news", "")]).save(tmp_path / "a.idx")
+    assert cli("score", "market", "--index", "a.idx", "--format", "csv") == (
+        0,
+        "rank,score,source,title\n1,1000.0,a.idx#1,Market\n2,1000.0,a.idx#2,Market news\n",
+        "",
+    )
 
 
 def test_score_equal_scores_keep_input_order(cli, tmp_path):
@@ -734,3 +741,11 @@ def test_field_names(cli, tmp_path, argv, files, expected):
     for name, content in files.items():
         write(tmp_path / name, content if isinstance(content, str) else "".join(json.dumps(a) + "\n" for a in content))
     assert cli("score", "market", "--format", "csv", "--jobs", "2", *argv) == expected
+
+
+def test_index_build_that_cannot_save_names_the_file(cli, articles):
+    assert cli("index", "build", "missing/a.idx", "a.jsonl") == (
+        1,
+        "",
+        "parvenkel: error: missing/a.idx: No such file or directory\n",
+    )

@@ -2,6 +2,7 @@
 against the functions of one text, which define its results."""
 
 import pickle
+import re
 import threading
 
 import pytest
@@ -19,6 +20,7 @@ from parvenkel import (
     score_many,
     stoplists,
 )
+from parvenkel import _corpus
 from parvenkel._corpus import _from_blob, rank_rows
 
 ALL = 2**64 - 1
@@ -123,7 +125,14 @@ ERRORS = [
     (lambda: keywords_many(["abc"], [], -1), ValueError, "top_n must not be negative"),
     (lambda: score_many([("t",)], "q"), TypeError, "article 0 is a 'tuple' object"),
     (lambda: score_many([("t", None)], "q"), TypeError, "argument 'content' of article 0"),
-    (lambda: score_many([{"title": "t"}], "q"), KeyError, "content"),
+    (lambda: score_many([("t", "c"), {"title": "t"}], "q"), TypeError, "article 1 is a 'dict' object without 'content', not a (title, content) pair"),
+    (lambda: rank_articles([{"content": "c"}], "q"), TypeError, "article 0 is a 'dict' object without 'title', not"),
+    (lambda: rank_articles([], "q", 1.5), TypeError, "top_n must be an int or None, not 'float'"),
+    (lambda: keywords_many(["abc"], [], None), TypeError, "top_n must be an int, not 'NoneType'"),
+    (lambda: keywords_many(["abc"], [], 1, workers=-(2**70)), ValueError, "workers must be a positive int, or -1"),
+    (lambda: keywords_many(["abc"], []), TypeError, "keywords_many() missing 1 required positional argument: 'top_n'"),
+    (lambda: _corpus.WordCounter([], []), TypeError, "WordCounter() takes from 0 to 1 positional arguments but 2 were given"),
+    (lambda: _corpus.WordCounter().update("a", 2), TypeError, "update() takes 1 positional argument but 2 were given"),
     (lambda: score_many([("t", "x" * 99_999 + "\ud800")] * 2, "q"), UnicodeEncodeError, "surrogates"),
     (lambda: rank_articles([], 3), TypeError, "query must be a str, not 'int'"),
     (lambda: rank_rows([], "q", row_type=list), TypeError, "row_type must be a tuple subclass"),
@@ -132,6 +141,13 @@ ERRORS = [
     (lambda: _from_blob(b"PVWC\x01\x01\x03abc\x01\x03abc\x01"), ValueError, "is a stop word"),
     (lambda: _from_blob(b"PVWC\x01\x00\x01\x03a\x00c\x01"), ValueError, "not a counted word"),
     (lambda: _from_blob(b"PVWC\x01\x00\x01\x03ab\xff\x01"), ValueError, "not a counted word"),
+    # Words no text can count: not lowercase, not Alphabetic, U+0307 not
+    # after the "i" of U+0130, a final capital sigma.
+    (lambda: _from_blob(b"PVWC\x01\x00\x01\x03ABC\x01"), ValueError, "not a counted word"),
+    (lambda: _from_blob(b"PVWC\x01\x00\x01\x03a c\x01"), ValueError, "not a counted word"),
+    (lambda: _from_blob(b"PVWC\x01\x00\x01\x03123\x01"), ValueError, "not a counted word"),
+    (lambda: _from_blob(b"PVWC\x01\x00\x01\x04a\xcc\x87b\x01"), ValueError, "not a counted word"),
+    (lambda: _from_blob(b"PVWC\x01\x00\x01\x04ab\xce\xa3\x01"), ValueError, "not a counted word"),
     (lambda: _from_blob(b"PVWC\x01\x00\x01\xff\xff\xff\xff\x0fabc\x01"), ValueError, "truncated"),
     (lambda: _from_blob(b"PVWC\x01\x00\x00\x00"), ValueError, "bytes after the end"),
     (lambda: _from_blob(b"PVWC\x02"), ValueError, "not a WordCounter blob"),
@@ -140,7 +156,7 @@ ERRORS = [
 
 @pytest.mark.parametrize(("call", "error", "message"), ERRORS)
 def test_errors(call, error, message):
-    with pytest.raises(error, match=message.replace("(", r"\(")):
+    with pytest.raises(error, match=re.escape(message)):
         call()
 
 
@@ -149,6 +165,15 @@ def test_counts_beyond_the_limit_are_refused_and_kept():
     with pytest.raises(OverflowError):
         counter.update(counter)
     assert counter.total() == 2**62 - 1 and len(counter) == 1
+
+
+def test_every_counted_word_pickles():
+    # Lowercasing that gives a non-Alphabetic mark (U+0130), final and
+    # medial sigma, a mark that is Alphabetic (U+0345), four-byte letters.
+    counter = WordCounter(["the"])
+    counter.update("\u0130stanbul \u039f\u0394\u039f\u03a3 \u1fb3\u0345x \U0001d400\U0001d401 Na\u00efve THE")
+    again = pickle.loads(pickle.dumps(counter))
+    assert again == counter and len(again) == 5
 
 
 @given(st.binary(max_size=40), st.integers(0, 60), st.integers(0, 255))

@@ -1,10 +1,15 @@
 """ArticleIndex against rank_articles and score_many, which define its
-results, and its file: every kind of damage is refused by name."""
+results, through every path of its life (built, added to, saved, loaded,
+saved again), and its file: every kind of damage is refused by name, a
+failed save leaves the old file and nothing else."""
 
 import os
+import re
 import signal
 import subprocess
 import sys
+from collections import UserDict
+from typing import NamedTuple
 
 import pytest
 from hypothesis import given, settings
@@ -12,6 +17,8 @@ from hypothesis import strategies as st
 from strategies import articles
 
 from parvenkel import ArticleIndex, rank_articles, score_many
+
+ID_TEXTS = ["", "a.jsonl:1", "\u4e2d-7", "\U0001f600 x", "\u039f\u0394\u039f\u03a3"]
 
 
 @settings(max_examples=150, deadline=None)
@@ -42,6 +49,51 @@ def test_same_results_as_the_scan(tmp_path_factory, items, extra, cut, top_n, wo
                 assert built.rank(query, top_n, include_zero=include_zero) == expected
 
 
+@settings(max_examples=80, deadline=None)
+@given(
+    items=st.lists(articles(), max_size=20),
+    steps=st.lists(st.tuples(st.sampled_from(["add", "save"]), st.integers(0, 8), st.integers(0, 3)), max_size=7),
+    top_n=st.sampled_from([None, 2]),
+)
+def test_every_lifecycle_answers_as_the_scan(tmp_path_factory, items, steps, top_n):
+    # Any sequence of adds (ids given each way, or none) and of saves, each
+    # followed by a load: a loaded index saved again, with or without
+    # articles added since, keeps every article, score and id.
+    pairs = [(title, content) for title, content, _ in items]
+    ids = [None if k % 4 == 3 else f"{ID_TEXTS[k % len(ID_TEXTS)]}{k}" for k in range(len(pairs))]
+    stored = [(t, c) if i is None else (t, c, i) for (t, c), i in zip(pairs, ids)]
+    queries = [query for _, _, query in items][:6] + ["", "\u03a3", "zz"]
+    path = tmp_path_factory.mktemp("index") / "articles.idx"
+    index = ArticleIndex()
+    held = 0
+    for action, count, form in steps + [("add", len(pairs), 0), ("save", 0, 0)]:
+        if action == "save":
+            index.save(path)
+            index = ArticleIndex.load(path)
+        else:
+            chunk = slice(held, min(len(pairs), held + count))
+            if form == 0:
+                index.add(pairs[chunk], ids=ids[chunk], workers=2)
+            elif form == 1:
+                index.add([{"title": t, "content": c, "id": i} for (t, c), i in zip(pairs[chunk], ids[chunk])])
+            elif form == 2:
+                index.add(stored[chunk])
+            else:  # without ids
+                index.add([list(p) for p in pairs[chunk]])
+                stored[chunk] = pairs[chunk]
+            held = min(len(pairs), held + count)
+        assert len(index) == held
+        assert [index.article(k) for k in range(held)] == stored[:held]
+        for query in queries:
+            assert index.scores(query) == score_many(pairs[:held], query)
+            for include_zero in (False, True):
+                expected = [
+                    (score, k, stored[k])
+                    for score, k, _ in rank_articles(pairs[:held], query, top_n, include_zero=include_zero)
+                ]
+                assert index.rank(query, top_n, include_zero=include_zero) == expected
+
+
 def test_long_lists_built_in_steps(tmp_path):
     # Lists far longer than what building holds of a list at a time, and
     # differences of one to three bytes (articles up to 17,000 apart).
@@ -60,6 +112,87 @@ def test_long_lists_built_in_steps(tmp_path):
     for built in (index, loaded, ArticleIndex(pairs, workers=2)):
         for query in queries:
             assert built.scores(query) == score_many(pairs, query), query
+
+
+class Pair(NamedTuple):
+    title: str
+    content: str
+
+
+def test_every_article_shape_of_rank_articles_is_taken():
+    shapes = [Pair("Market news", "the market"), ["Markets", "\u039f\u0394\u039f\u03a3"], {"title": "x", "content": "market"}, UserDict(title="M", content="market"), ("market", "")]
+    index = ArticleIndex(shapes)
+    expected = [(title, content) for title, content in [tuple(shapes[0]), tuple(shapes[1]), ("x", "market"), ("M", "market"), shapes[4]]]
+    assert [index.article(k) for k in range(len(index))] == expected
+    assert all(type(index.article(k)) is tuple for k in range(len(index)))
+    ranked = index.rank("market", include_zero=True)
+    assert [(row.score, row.position) for row in ranked] == [(row.score, row.position) for row in rank_articles(shapes, "market", include_zero=True)]
+    assert [row.article for row in ranked] == [expected[row.position] for row in ranked]
+
+
+# Argument errors of each method; a failing call changes nothing.
+ARGUMENT_ERRORS = [
+    (lambda index: index.add([("t", "c"), ("t", 1)]), TypeError, "argument 'content' of article 1: 'int' object is not an instance of 'str'"),
+    (lambda index: index.add([("t", "\ud800")]), UnicodeEncodeError, "surrogates not allowed"),
+    (lambda index: index.add([{"title": "t"}]), TypeError, "article 0 is a 'dict' object without 'content', not a (title, content) pair or a mapping with 'title' and 'content'"),
+    (lambda index: index.add([("t", "c", "x", "y")]), TypeError, "article 0 is a 'tuple' object, not a (title, content) pair"),
+    (lambda index: index.add("tc"), TypeError, "articles must be an iterable of articles, not a 'str'"),
+    (lambda index: index.add(5), TypeError, "articles must be an iterable, not 'int'"),
+    (lambda index: index.add([("t", "c")], workers=-(2**70)), ValueError, "workers must be a positive int, or -1 for every core"),
+    (lambda index: index.add([("t", "c")], workers=-2), ValueError, "workers must be a positive int, or -1 for every core"),
+    (lambda index: index.add([("t", "c")], workers="2"), TypeError, "workers must be an int, not 'str'"),
+    (lambda index: index.rank(b"q"), TypeError, "query must be a str, not 'bytes'"),
+    (lambda index: index.rank("q", -1), ValueError, "top_n must not be negative"),
+    (lambda index: index.rank("q", 1.0), TypeError, "top_n must be an int or None, not 'float'"),
+    (lambda index: index.scores(None), TypeError, "query must be a str, not 'NoneType'"),
+    (lambda index: index.scores("\udc00"), UnicodeEncodeError, "surrogates not allowed"),
+    (lambda index: index.article(1), IndexError, "article position out of range"),
+    (lambda index: index.article(-1), IndexError, "article position out of range"),
+    (lambda index: index.article(2**70), IndexError, "cannot fit 'int' into an index-sized integer"),
+    (lambda index: index.article("0"), TypeError, "'str' object cannot be interpreted as an integer"),
+    (lambda index: index._native.rank("q", row_type=list), TypeError, "row_type must be a tuple subclass without fields of its own"),
+    (lambda index: index._native.rank("q", 1, 2), TypeError, "rank() takes from 1 to 2 positional arguments but 3 were given"),
+    (lambda index: index._native.add(), TypeError, "add() missing 1 required positional argument: 'articles'"),
+    (lambda index: index._native.add([], worker=2), TypeError, "add() got an unexpected keyword argument 'worker'"),
+]
+
+
+@pytest.mark.parametrize(("call", "error", "message"), ARGUMENT_ERRORS)
+def test_argument_errors(call, error, message):
+    index = ArticleIndex([("Market", "news")])
+    with pytest.raises(error, match=re.escape(message)):
+        call(index)
+    assert len(index) == 1 and index.article(0) == ("Market", "news")
+    assert index.rank("market") == rank_articles([("Market", "news")], "market")
+
+
+# A file of the first format (no ids), as its save wrote it for these two
+# articles; zlib-compressed, base64.
+V1_ARTICLES = [("Market news", "the market"), ("\u039f\u0394\u039f\u03a3", "zz")]
+V1_FILE = (
+    "eNoLCPP29HNxjWBkYGBwAGImBgiwg9LCaLTd8pWPP/c7MjzLtFq9SVI1ghsqLgqlFaC0FpQ2gtImUNoGzXzfxKLs1BKFvNTy"
+    "4pKMVIVcMDcXm+C5+eemAPHiqqpz+89tObf/fFNVFQNDYq4CAyMDJkjNQxWHsbOLElHEYf7NVUhFEWeG+acEVZwFSheXo4qz"
+    "wtSnZqCIs0HpktRsFHF2KF2UmIsizgGly1PzUMQ5Yf7KLkIR54LSeQolKOKweEnNQBXngdLAIASLw+R4oTQwYFHE+aB003lU"
+    "cX4oDYwJFHEBmPh+VHFBKH0eTVwIS9wxMIIBAH8wRvU="
+)
+
+
+def test_a_file_of_the_first_format_loads_and_is_saved_in_the_current_one(tmp_path):
+    import base64
+    import zlib
+
+    path = tmp_path / "v1.idx"
+    path.write_bytes(zlib.decompress(base64.b64decode(V1_FILE)))
+    assert path.read_bytes()[8] == 1
+    old = ArticleIndex.load(path)
+    old.add([("Market zz", "\u03bf\u03b4\u03bf\u03c2", "new")])
+    pairs = V1_ARTICLES + [("Market zz", "\u03bf\u03b4\u03bf\u03c2")]
+    old.save(path)
+    assert path.read_bytes()[8] == 2
+    for index in (old, ArticleIndex.load(path)):
+        assert [index.article(k) for k in range(3)] == V1_ARTICLES + [("Market zz", "\u03bf\u03b4\u03bf\u03c2", "new")]
+        for query in ("market", "zz", "\u03bf\u03b4\u03bf\u03c3", "ma"):
+            assert index.scores(query) == score_many(pairs, query)
 
 
 def damaged(data, kind):
@@ -88,7 +221,7 @@ def damaged(data, kind):
         ("trailing bytes", "1 bytes of unknown data after the index"),
         ("body bit", r"damaged \(checksum mismatch\)"),
         ("header bit", r"damaged header \(checksum mismatch\)"),
-        ("version", r"unsupported format version 99 \(this version of parvenkel reads version 1\)"),
+        ("version", r"unsupported format version 99 \(this version of parvenkel reads versions 1 and 2\)"),
         ("foreign", r"not a parvenkel article index \(wrong magic number\)"),
         ("empty", r"not a parvenkel article index \(0 bytes\)"),
     ],
@@ -124,7 +257,76 @@ def test_a_save_that_fails_half_way_leaves_the_old_file(tmp_path, killed):
     if killed:
         assert run.returncode == -signal.SIGXFSZ
     else:
-        assert run.returncode == 1 and "OSError: [Errno 27] File too large" in run.stderr
-        assert os.listdir(tmp_path) == ["articles.idx"]  # the temporary file is gone
+        assert run.returncode == 1 and f"OSError: [Errno 27] File too large: '{path}'" in run.stderr
+    assert os.listdir(tmp_path) == ["articles.idx"]  # no temporary file, even of a killed save
     assert path.read_bytes() == before
     assert ArticleIndex.load(path).rank("market") == old.rank("market")
+
+
+@pytest.mark.parametrize(
+    ("target", "error"),
+    [("missing/articles.idx", FileNotFoundError), ("folder", IsADirectoryError)],
+)
+def test_a_save_that_cannot_be_made_names_the_path_given(tmp_path, target, error):
+    (tmp_path / "folder").mkdir()
+    path = tmp_path / target
+    with pytest.raises(error) as raised:
+        ArticleIndex([("Market", "old")]).save(path)
+    assert raised.value.filename == str(path)
+    assert sorted(os.listdir(tmp_path)) == ["folder"]
+
+
+@pytest.mark.parametrize("change", ["replaced in place", "truncated", "removed"])
+def test_a_loaded_index_does_not_depend_on_its_file(tmp_path, change):
+    path = tmp_path / "articles.idx"
+    pairs = [(f"Market {k}", "the market " * (k % 50)) for k in range(3000)]
+    ArticleIndex(pairs).save(path)
+    ArticleIndex([("Other", "text")]).save(tmp_path / "other.idx")
+    loaded = ArticleIndex.load(path)
+    if change == "replaced in place":  # as cp does: the same file, truncated and written
+        with open(path, "r+b") as f:
+            f.truncate(0)
+            f.write((tmp_path / "other.idx").read_bytes())
+    elif change == "truncated":
+        os.truncate(path, 100)
+    else:
+        os.unlink(path)
+    assert loaded.scores("market") == score_many(pairs, "market")
+    assert loaded.article(2999) == pairs[2999]
+
+
+@pytest.mark.parametrize(
+    ("articles", "ids", "error", "message"),
+    [
+        ([("a", "b")], ["x", "y"], ValueError, "2 ids for 1 articles"),
+        ([("a", "b")], "x", TypeError, "ids must be an iterable of str or None, not 'str'"),
+        ([("a", "b")], [7], TypeError, "the id of article 0 must be a str or None, not 'int'"),
+        ([("a", "b"), {"title": "a", "content": "b", "id": b"x"}], None, TypeError,
+         "the id of article 1 must be a str or None, not 'bytes'"),
+        ([("a", "b", "\ud800")], None, UnicodeEncodeError, "surrogates not allowed"),
+    ],
+)
+def test_ids_that_are_refused(articles, ids, error, message):
+    index = ArticleIndex([("kept", "")])
+    with pytest.raises(error, match=message):
+        index.add(articles, ids=ids)
+    assert len(index) == 1
+
+
+def test_a_large_article_among_small_ones(tmp_path):
+    # An article of 2**22 code units or more is built apart from the blocks
+    # of the others, and its trigrams are put a window of 65,536 bytes at a
+    # time: a word across the first window's end, and one at the very end
+    # after a final sigma, must be found, and the small articles around it
+    # keep their numbers and ids.
+    body = ("Market \u039f\u0394\u039f\u03a3 \u4e2d\u6587 " * 300_000)[: 2**22]
+    body = "y" * 65_534 + "qzqwk" + body[65_539:] + " \u03a4\u0388\u039b\u039f\u03a3"
+    pairs = [("first", "ma"), ("Large", body), ("last \u03a3", "qzqwk")]
+    ids = ["a", None, "c"]
+    index = ArticleIndex(pairs, ids=ids, workers=2)
+    index.save(tmp_path / "articles.idx")
+    for built in (index, ArticleIndex.load(tmp_path / "articles.idx")):
+        assert [built.article(k)[2:] for k in range(3)] == [("a",), (), ("c",)]
+        assert built.article(1)[1] == body
+        for query in ("qzqwk", "\u03c4\u03ad\u03bb\u03bf\u03c2", "\u03bf\u03b4\u03bf\u03c2 ", "\u4e2d\u6587 m", "ma", "st \u03c3"):
+            assert built.scores(query) == score_many(pairs, query), query

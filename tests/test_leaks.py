@@ -8,14 +8,17 @@ release keeps an object alive and shows in both counts. Run this under the
 debug interpreter (tools/test-debug.sh) for the reference counts; under the
 release interpreter only the block count is checked."""
 
+import atexit
+import os
 import shutil
 import subprocess
 import sys
+import tempfile
 
 import pytest
 
 from hardening import HAVE_BLOCK_COUNT, HAVE_TOTAL_REFCOUNT, HasIndex, assert_no_leak, new_str
-from parvenkel import RankedArticle, _core, _corpus
+from parvenkel import RankedArticle, _core, _corpus, _index
 
 score_article = _core.score_article
 extract_keywords = _core.extract_keywords
@@ -137,8 +140,54 @@ def batch_calls(texts, articles, query):
     _corpus.rank_rows(articles, query, 1, workers=2, row_type=RankedArticle)
 
 
+INDEX_FOLDER = tempfile.TemporaryDirectory(prefix="parvenkel-leaks-")
+atexit.register(INDEX_FOLDER.cleanup)
+
+
+def index_calls(articles, query, *, failing=None):
+    index = _index.Index()
+    index.add(articles[:1])
+    index.add(articles[1:], workers=2)
+    index.rank(query, 2, include_zero=True, row_type=RankedArticle)
+    index.rank(query)
+    index.scores(query)
+    index.article(len(index) - 1)
+    if failing is not None:
+        failing(index)
+
+
+def index_file_calls(articles, query, path):
+    index = _index.Index()
+    index.add(articles)
+    index.save(path)
+    loaded = _index.load(path)
+    loaded.add(articles)
+    loaded.rank(query, row_type=RankedArticle)
+    loaded.article(0)
+
+
+def damaged_index_file(name):
+    path = os.path.join(INDEX_FOLDER.name, name)
+    with open(path, "wb") as file:
+        file.write(b"not an index at all, no")
+    return path
+
+
 # name: (function, expected exception or None, () -> (args, kwargs))
 CASES = {
+    "index": (index_calls, None, lambda: (([(s("Market news"), s("the market")), {"title": s("\u039f\u0394\u039f\u03a3"), "content": s("x")}], s("market")), {})),
+    "index-file": (index_file_calls, None, lambda: (([(s("Market"), s("\u4e2d\u6587 market"))], s("market"), os.path.join(INDEX_FOLDER.name, "a.idx")), {})),
+    "index-ids": (index_calls, None, lambda: (([(s("Market"), s("news"), s("a.jsonl:1")), {"title": s("t"), "content": s("market"), "id": s("\u4e2d")}, (s("x"), s("y"))], s("market")), {"failing": lambda index: index.add([(s("t"), s("c"))], ids=[s("id")])})),
+    "index-ids-count": (index_calls, ValueError, lambda: (([(s("t"), s("c"))], s("q")), {"failing": lambda index: index.add([(s("t"), s("c"))], ids=[s("a"), s("b")])})),
+    "index-id-int": (index_calls, TypeError, lambda: (([(s("t"), s("c"))], s("q")), {"failing": lambda index: index.add([(s("t"), s("c"), 10**20)])})),
+    "index-article-int": (index_calls, TypeError, lambda: (([(s("t"), s("c"))], s("q")), {"failing": lambda index: index.add([(s("t"), s("c")), (s("t"), 1)])})),
+    "index-article-shape": (index_calls, TypeError, lambda: (([(s("t"), s("c"))], s("q")), {"failing": lambda index: index.add([{"title": s("t")}])})),
+    "index-surrogate": (index_calls, UnicodeEncodeError, lambda: (([(s("t"), s("c"))], s("q")), {"failing": lambda index: index.add([(s("t"), s("\ud800"))])})),
+    "index-top_n": (index_calls, ValueError, lambda: (([(s("t"), s("c"))], s("q")), {"failing": lambda index: index.rank(s("q"), -1)})),
+    "index-query": (index_calls, TypeError, lambda: (([(s("t"), s("c"))], s("q")), {"failing": lambda index: index.scores(1)})),
+    "index-position": (index_calls, IndexError, lambda: (([(s("t"), s("c"))], s("q")), {"failing": lambda index: index.article(5)})),
+    "index-missing-file": (_index.load, FileNotFoundError, lambda: ((os.path.join(INDEX_FOLDER.name, "none.idx"),), {})),
+    "index-damaged-file": (_index.load, ValueError, lambda: ((damaged_index_file("bad.idx"),), {})),
     "corpus-counter": (counter_calls, None, lambda: ((s("abc d\u00e9f \u4e2d\u6587"), {s("abc")}), {})),
     "corpus-results": (counter_results, None, lambda: ((s("abc d\u00e9f \u4e2d\u6587"), {s("abc")}), {})),
     "corpus-blob": (counter_calls, ValueError, lambda: ((s("abc"), []), {"blob": b"PVWC\x01\x00\x01\x03abc\x00"})),
@@ -269,7 +318,9 @@ def test_no_leak(name):
     # the interpreter's tuple free lists are still filling up during the
     # tracked runs (a few blocks a run, not one a call); 400 fill them in
     # the warm-up runs.
-    assert_no_leak(make_call(name), calls_per_run=400 if name.startswith("corpus") else 40)
+    # A save syncs its file to the disk: fewer of those.
+    many = name.startswith(("corpus", "index")) and name != "index-file"
+    assert_no_leak(make_call(name), calls_per_run=400 if many else 40)
 
 
 @pytest.mark.usefixtures("quiet_unraisable")
@@ -287,7 +338,7 @@ def test_no_leak_with_large_results():
 
 def test_the_table_covers_every_error_kind():
     raised = {raises for _, raises, _ in CASES.values()}
-    assert raised == {None, TypeError, UnicodeEncodeError, OverflowError, ValueError, RuntimeError}
+    assert raised == {None, TypeError, UnicodeEncodeError, OverflowError, ValueError, RuntimeError, IndexError, FileNotFoundError}
 
 
 @pytest.mark.skipif(not HAVE_BLOCK_COUNT, reason="the allocator in use does not count its blocks")

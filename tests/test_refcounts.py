@@ -11,7 +11,7 @@ from dataclasses import dataclass, field
 import pytest
 
 from hardening import HasIndex, new_str
-from parvenkel import _core
+from parvenkel import RankedArticle, _core, _index
 
 score_article = _core.score_article
 extract_keywords = _core.extract_keywords
@@ -251,6 +251,39 @@ CASES = {
     ),
 }
 
+
+SHARED_INDEX = _index.Index()
+
+
+def index_round(articles, query, top_n=None, *, index=None):
+    index = _index.Index() if index is None else index
+    index.add(articles, workers=2)
+    index.rank(query, top_n, include_zero=True, row_type=RankedArticle)
+    index.scores(query)
+    index.article(0)
+
+
+def index_case(raises, make):
+    """An index case: make() -> (articles, query, top_n); every str of the
+    articles and the shared index are watched too."""
+
+    def make_args():
+        articles, query, top_n = make()
+        parts = [part for article in articles for part in (article.values() if isinstance(article, dict) else article)]
+        return (articles, query, top_n), {"index": SHARED_INDEX}, [*parts, SHARED_INDEX]
+
+    return Case(index_round, raises, make_args)
+
+
+CASES |= {
+    "index": index_case(None, lambda: ([(a("Market news"), a("the market")), {"title": a("\u03a3"), "content": a("x")}], a("market"), HasIndex(2))),
+    "index-content-int": index_case(TypeError, lambda: ([(a("t"), a("c")), (a("t"), 10**6)], a("q"), None)),
+    "index-without-content": index_case(TypeError, lambda: ([{"title": a("t")}], a("q"), None)),
+    "index-surrogate": index_case(UnicodeEncodeError, lambda: ([(a("t"), a("\ud800"))], a("q"), None)),
+    "index-query-bytes": index_case(TypeError, lambda: ([(a("t"), a("c"))], b"q", None)),
+    "index-top_n-negative": index_case(ValueError, lambda: ([(a("t"), a("c"))], a("q"), HasIndex(-1))),
+    "index-top_n-float": index_case(TypeError, lambda: ([(a("t"), a("c"))], a("q"), 2.5)),
+}
 
 
 def prepare(name):

@@ -22,7 +22,7 @@ import threading
 import pytest
 
 from hardening import assert_no_leak, new_str
-from parvenkel import _core
+from parvenkel import ArticleIndex, _core, score_many
 
 score_article = _core.score_article
 extract_keywords = _core.extract_keywords
@@ -189,6 +189,43 @@ def test_threads_sharing_arguments_get_exact_results_and_errors():
 
     assert run_threads(work) == []
     assert mismatches == []
+
+
+@pytest.mark.usefixtures("frequent_switches")
+def test_one_index_shared_by_adders_rankers_and_a_saver(tmp_path):
+    # Adders append batches while rankers query and a saver saves and loads
+    # again: every answer and every saved file is the index as it was at
+    # one moment, articles being only appended.
+    batches = [[(new_str(f"Gamma {t}.{b}"), new_str("gamma \u4e2d\u6587 " * (b % 3))) for b in range(40)] for t in range(2)]
+    index = ArticleIndex([(TITLE, TEXT)])
+    seen = []
+    snapshots = []
+
+    def work(thread):
+        if thread < 2:
+            for k in range(0, 40, 8):
+                index.add(batches[thread][k : k + 8], workers=1 + k % 2)
+            for bad in ([(TITLE, 1)], [{"title": TITLE}]):
+                with pytest.raises(TypeError):
+                    index.add(bad)  # refused whole: nothing is added
+        elif thread < 4:
+            for _ in range(ROUNDS):
+                seen.append(index.rank(QUERY, 5 * thread, include_zero=thread == 3))
+        else:
+            for k in range(5):
+                path = tmp_path / f"{k}.idx"
+                index.save(path)
+                snapshots.append(ArticleIndex.load(path))
+
+    assert run_threads(work, count=5) == []
+    final = [index.article(k) for k in range(len(index))]
+    assert len(final) == 81 and sorted(final[1:]) == sorted(batches[0] + batches[1])
+    for ranking in seen:
+        assert all(final[row.position] == row.article for row in ranking)
+    for loaded in snapshots:
+        prefix = final[: len(loaded)]
+        assert [loaded.article(k) for k in range(len(loaded))] == prefix
+        assert loaded.scores(QUERY) == score_many(prefix, QUERY)
 
 
 @pytest.mark.usefixtures("frequent_switches")

@@ -77,7 +77,7 @@ CHECKED = textwrap.dedent(
     verdict: str = Verdict.KEPT
     from collections.abc import Mapping
     from parvenkel import ArticleIndex, WordCounter, rank_articles
-    reveal_type(ArticleIndex().rank("q")[0].article)  # N: Revealed type is "tuple[str, str]"
+    reveal_type(ArticleIndex().rank("q")[0].article)  # N: Revealed type is "tuple[str, str] | tuple[str, str, str]"
     reveal_type(rank_articles([{"title": "t", "content": "c"}], "q")[0].article)  # N: Revealed type is "dict[str, str]"
     counts: Mapping[str, int] = WordCounter()
     reveal_type(WordCounter() + WordCounter())  # N: Revealed type is "parvenkel.corpus.WordCounter"

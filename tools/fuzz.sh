@@ -38,9 +38,10 @@ mkdir -p "$out/corpus" "$out/artifacts"
 # library's inline code, which the models use most; the core's own code is
 # instrumented wherever it is compiled.
 sources=(fuzz/model.cpp fuzz/fuzz_core.cpp src/text/*.cpp src/analysis/*.cpp src/kernels/*.cpp
-         src/kernels/*/*.cpp src/corpus/*.cpp src/index/*.cpp)
+         src/kernels/*/*.cpp src/corpus/*.cpp src/index/*.cpp src/util/*.cpp)
 inputs=("${sources[@]}" fuzz/*.inc fuzz/*.hpp fuzz/coverage_ignore.txt src/text/*.hpp
-        src/analysis/*.hpp src/kernels/*.hpp src/kernels/*/*.hpp src/corpus/*.hpp src/index/*.hpp)
+        src/analysis/*.hpp src/kernels/*.hpp src/kernels/*/*.hpp src/corpus/*.hpp src/index/*.hpp
+        src/util/*.hpp)
 stale=0
 [ -x "$target" ] || stale=1
 for f in "${inputs[@]}"; do

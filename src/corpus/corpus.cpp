@@ -7,8 +7,11 @@
 #include <thread>
 
 #include "analysis/word_counting.hpp"
+#include "text/char_classes.hpp"
+#include "text/char_classes_inl.hpp"
 #include "text/lowercase.hpp"
 #include "text/utf8.hpp"
+#include "util/varint.hpp"
 
 namespace parvenkel::corpus {
 
@@ -56,10 +59,6 @@ text::TextView slice(text::TextView text, std::size_t begin, std::size_t end) no
             text.form};
 }
 
-bool is_ascii_space(char32_t unit) noexcept {
-    return unit == ' ' || (unit >= '\t' && unit <= '\r');
-}
-
 // Cuts `text` into pieces of about PIECE_UNITS, each ending just after an
 // ASCII White_Space character: no word spans two pieces, so counting them
 // apart gives the counts of the whole. (In UTF-8 an ASCII byte is always a
@@ -69,7 +68,8 @@ void cut_into_pieces(text::TextView text, std::vector<text::TextView>& pieces) {
     while (text.length - begin > PIECE_UNITS) {
         std::size_t end = text.visit([&]<class View>(View units) {
             for (std::size_t i = begin + PIECE_UNITS; i < units.size(); ++i) {
-                if (is_ascii_space(static_cast<char32_t>(units[i]))) {
+                if (units[i] <= 0x20 &&
+                    text::detail::is_ascii_white_space(static_cast<unsigned char>(units[i]))) {
                     return i + 1;
                 }
             }
@@ -91,13 +91,7 @@ void cut_into_pieces(text::TextView text, std::vector<text::TextView>& pieces) {
 
 constexpr std::string_view BLOB_MAGIC = "PVWC\x01";
 
-void put_number(std::string& out, std::uint64_t value) {
-    while (value >= 0x80) {
-        out.push_back(static_cast<char>((value & 0x7F) | 0x80));
-        value >>= 7;
-    }
-    out.push_back(static_cast<char>(value));
-}
+void put_number(std::string& out, std::uint64_t value) { util::put_varint(out, value); }
 
 void put_bytes(std::string& out, std::string_view bytes) {
     put_number(out, bytes.size());
@@ -109,24 +103,21 @@ class BlobReader {
     explicit BlobReader(std::string_view blob) : rest_(blob) {}
 
     std::uint64_t number() {
+        const auto* p = reinterpret_cast<const unsigned char*>(rest_.data());
         std::uint64_t value = 0;
-        for (unsigned shift = 0;; shift += 7) {
-            if (rest_.empty()) {
+        switch (util::read_varint_checked(p, p + rest_.size(), value)) {
+            case util::VarintStatus::ok:
+                break;
+            case util::VarintStatus::truncated:
                 throw BlobError("truncated");
-            }
-            const auto byte = static_cast<unsigned char>(rest_.front());
-            rest_.remove_prefix(1);
-            if (shift == 63 && byte > 1) {
+            case util::VarintStatus::too_large:
                 throw BlobError("number out of range");
-            }
-            if (byte == 0 && shift > 0) {
+            case util::VarintStatus::overlong:
                 throw BlobError("number not in its shortest form");
-            }
-            value |= std::uint64_t{byte & 0x7Fu} << shift;
-            if ((byte & 0x80) == 0) {
-                return value;
-            }
         }
+        rest_.remove_prefix(
+            static_cast<std::size_t>(p - reinterpret_cast<const unsigned char*>(rest_.data())));
+        return value;
     }
 
     std::string_view bytes() {
@@ -259,6 +250,35 @@ std::string Counts::to_blob() const {
     return out;
 }
 
+namespace {
+
+// Whether `word` (valid UTF-8) is a word as counting leaves it: Alphabetic
+// characters in their lowercase form, so that no text could count "ABC",
+// "a c" or "123". Lowercasing keeps a letter Alphabetic but for one
+// mapping: U+0130 LATIN CAPITAL LETTER I WITH DOT ABOVE becomes "i" and
+// U+0307 COMBINING DOT ABOVE, which is not Alphabetic (counting drops a
+// U+0307 of the text itself), so U+0307 is taken only after that "i".
+bool is_counted_form(std::string_view word) noexcept {
+    constexpr char32_t CAPITAL_I_WITH_DOT = 0x130;
+    const text::LowerMapping dotted_i = text::to_lower(CAPITAL_I_WITH_DOT);
+    char32_t previous = 0;
+    for (std::size_t at = 0; at < word.size();) {
+        const text::Utf8Char c = text::decode_utf8(word.data() + at);
+        at += c.length;
+        const text::LowerMapping lower = text::to_lower(c.cp);
+        const bool lowercase = lower.len == 1 && lower.cp[0] == c.cp;
+        const bool from_dotted_i =
+            dotted_i.len == 2 && previous == dotted_i.cp[0] && c.cp == dotted_i.cp[1];
+        if (!(text::is_alphabetic(c.cp) ? lowercase : from_dotted_i)) {
+            return false;
+        }
+        previous = c.cp;
+    }
+    return true;
+}
+
+}  // namespace
+
 std::unique_ptr<Counts> Counts::from_blob(std::string_view blob) {
     if (!blob.starts_with(BLOB_MAGIC)) {
         throw BlobError("not a WordCounter blob of this version");
@@ -292,8 +312,8 @@ std::unique_ptr<Counts> Counts::from_blob(std::string_view blob) {
     for (std::uint64_t k = 0; k < word_count; ++k) {
         const std::string_view word = reader.bytes();
         const std::uint64_t count = reader.number();
-        if (word.size() < analysis::MIN_KEYWORD_BYTES || word.find('\0') != word.npos ||
-            !text::is_valid_utf8(word)) {
+        if (word.size() < analysis::MIN_KEYWORD_BYTES || !text::is_valid_utf8(word) ||
+            !is_counted_form(word)) {
             throw BlobError("not a counted word");
         }
         if (k > 0 && word <= previous) {

@@ -22,6 +22,7 @@
 #include "analysis/word_table.hpp"
 #include "text/lowercase.hpp"
 #include "text/text_view.hpp"
+#include "util/parallel.hpp"
 
 namespace parvenkel::corpus {
 
@@ -29,13 +30,7 @@ namespace parvenkel::corpus {
 // processor the process may run on.
 unsigned worker_count(long long requested) noexcept;
 
-// Runs f(worker, item) for every item in [0, items) on up to `workers`
-// threads, the calling thread being one of them; items are handed out in
-// order, one at a time. The first exception thrown by f stops the handing
-// out and is rethrown here once every thread has finished. When threads
-// cannot be started, the calling thread does their share.
-template <class F>
-void parallel_for(std::size_t items, unsigned workers, F&& f);
+using util::parallel_for;
 
 // A word and its count, the word pointing into the table it came from.
 struct WordCountView {
@@ -134,12 +129,6 @@ std::vector<double> score_many(std::size_t count, text::TextView query, unsigned
 // position order; zero scores left out unless include_zero; at most top_n.
 std::vector<std::size_t> rank_positions(const std::vector<double>& scores, std::uint64_t top_n,
                                         bool include_zero);
-
-}  // namespace parvenkel::corpus
-
-#include "corpus/parallel_inl.hpp"
-
-namespace parvenkel::corpus {
 
 // Asks for a text (up to 16 KB of it) to be brought into the cache while
 // the article before it is scored: the articles lie apart in memory, where

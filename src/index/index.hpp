@@ -9,8 +9,9 @@
 // above 0; each of those is then scored by score_article's byte tests on
 // its lowercase forms. Shorter queries are answered by testing every article.
 //
-// Articles live in up to two segments: one read from a file (memory-mapped,
-// read-only) and one built in memory, which takes articles added later.
+// Articles live in up to two segments: one read from a file (read whole
+// into memory, read-only) and one built in memory, which takes articles
+// added later.
 // Posting lists are stored as the differences between successive article
 // numbers in variable-length integers, in memory as in the file.
 #pragma once
@@ -18,12 +19,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "text/text_view.hpp"
+#include "util/file.hpp"
 
 namespace parvenkel::index {
 
@@ -34,24 +37,17 @@ class IndexFileError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// A failed system call on `path`, with its errno.
-class IndexIoError : public std::runtime_error {
-   public:
-    IndexIoError(int error, std::string path, const std::string& what)
-        : std::runtime_error(what), error_(error), path_(std::move(path)) {}
-    int error() const noexcept { return error_; }
-    const std::string& path() const noexcept { return path_; }
+// A failed system call on a file, with its errno and the path the caller
+// gave.
+using IndexIoError = util::IoError;
 
-   private:
-    int error_;
-    std::string path_;
-};
-
-inline constexpr std::uint32_t FILE_VERSION = 1;
+// The version written; version 1 (without ids) is read too.
+inline constexpr std::uint32_t FILE_VERSION = 2;
 
 struct Article {
     text::TextView title;
     text::TextView content;
+    std::optional<text::TextView> id;  // what the caller names it by, if anything
 };
 
 struct Ranked {
@@ -66,8 +62,8 @@ class ArticleIndex {
     ArticleIndex(const ArticleIndex&) = delete;
     ArticleIndex& operator=(const ArticleIndex&) = delete;
 
-    // Opens the index file at `path`, memory-mapped; throws IndexFileError
-    // or IndexIoError.
+    // Reads the index file at `path` into memory; throws IndexFileError or
+    // IndexIoError. The index does not depend on the file afterwards.
     static std::unique_ptr<ArticleIndex> load(const std::string& path);
 
     // Adds articles after those already held, numbering them on; lowercases
@@ -77,6 +73,7 @@ class ArticleIndex {
     std::size_t size() const noexcept;
     std::string_view title(std::size_t position) const noexcept;
     std::string_view content(std::size_t position) const noexcept;
+    std::optional<std::string_view> id(std::size_t position) const noexcept;
 
     // score_article of every article against `query`.
     std::vector<double> scores(text::TextView query) const;
@@ -85,10 +82,11 @@ class ArticleIndex {
     std::vector<Ranked> rank(text::TextView query, std::uint64_t top_n, bool include_zero) const;
 
     // Writes the whole index to `path` through a temporary file in the same
-    // directory, renamed over `path` once complete and flushed to disk.
+    // directory, renamed over `path` once complete and flushed to disk;
+    // throws IndexIoError naming `path`, which is then as it was.
     void save(const std::string& path) const;
 
-    struct Mapped;
+    struct Loaded;
     struct Built;
 
    private:
@@ -96,7 +94,7 @@ class ArticleIndex {
     // position order.
     std::vector<Ranked> matches(const std::string& lowered_query) const;
 
-    std::unique_ptr<Mapped> base_;  // from a file, or none
+    std::unique_ptr<Loaded> base_;  // from a file, or none
     std::unique_ptr<Built> tail_;   // numbered after base_
 };
 

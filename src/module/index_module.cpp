@@ -1,17 +1,15 @@
 // parvenkel._index: the native article index (type Index) under the
-// Python class parvenkel.ArticleIndex, which hands it articles as
-// (title, content) tuples of str.
+// Python class parvenkel.ArticleIndex, which hands it the articles as the
+// caller gave them. An article may carry an id (a str), kept with it and
+// given back as the third item of its (title, content, id) tuple.
 //
-// An index's articles are guarded by a PyMutex; long work (adding,
-// querying, saving) runs with the interpreter released.
-#include <cerrno>
-#include <exception>
-#include <new>
-#include <stdexcept>
-
-#include "corpus/corpus.hpp"
+// An index's articles are guarded by its lock (lock.hpp); long work
+// (adding, querying, saving) runs with the interpreter released.
 #include "index/index.hpp"
-#include "module/call_frame.hpp"
+#include "module/converters.hpp"
+#include "module/errors.hpp"
+#include "module/lock.hpp"
+#include "module/results.hpp"
 #include "module/workers.hpp"
 
 namespace parvenkel::module {
@@ -29,57 +27,6 @@ struct IndexObject {
 
 IndexObject* as_index(PyObject* obj) { return reinterpret_cast<IndexObject*>(obj); }
 
-const char* type_name(PyObject* obj) { return Py_TYPE(obj)->tp_name; }
-
-// Sets the Python exception for a C++ one; `path` names the file, if any.
-PyObject* set_from_exception(std::exception_ptr error, PyObject* path) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
-    } catch (const std::length_error&) {
-        return PyErr_NoMemory();
-    } catch (const index::IndexFileError& e) {
-        PyErr_Format(PyExc_ValueError, "article index file %R: %s",
-                     path != nullptr ? path : Py_None, e.what());
-        return nullptr;
-    } catch (const index::IndexIoError& e) {
-        Ref name(PyUnicode_DecodeFSDefaultAndSize(e.path().data(),
-                                                  static_cast<Py_ssize_t>(e.path().size())));
-        if (!name) {
-            return nullptr;
-        }
-        errno = e.error();
-        return PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, name.get());
-    } catch (const std::exception& e) {
-        return raise_internal_fault(e.what(), false);
-    } catch (...) {
-        return raise_internal_fault("unknown C++ exception", false);
-    }
-}
-
-class Locked {
-   public:
-    explicit Locked(IndexObject* self) : self_(self) { PyMutex_Lock(&self_->lock); }
-    ~Locked() { PyMutex_Unlock(&self_->lock); }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
-
-   private:
-    IndexObject* self_;
-};
-
-bool convert_query(PyObject* obj, text::TextView& out) {
-    if (!PyUnicode_Check(obj)) {
-        PyErr_Format(PyExc_TypeError, "query must be a str, not '%.100s'", type_name(obj));
-        return false;
-    }
-    return extract_text(obj, out);
-}
-
-// ---------------------------------------------------------------------------
-// The type.
-
 PyObject* new_index(PyTypeObject* type, std::unique_ptr<index::ArticleIndex> built,
                     PyObject* path) {
     auto* self = reinterpret_cast<IndexObject*>(type->tp_alloc(type, 0));
@@ -92,20 +39,16 @@ PyObject* new_index(PyTypeObject* type, std::unique_ptr<index::ArticleIndex> bui
     return reinterpret_cast<PyObject*>(self);
 }
 
+constexpr Signature NEW{"Index", Wording::AS_GIVEN};
+
 PyObject* index_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    try {
-        if (!PyArg_ParseTuple(args, ":Index") ||
-            (kwargs != nullptr && !PyArg_ValidateKeywordArguments(kwargs))) {
-            return nullptr;
-        }
-        if (kwargs != nullptr && PyDict_GET_SIZE(kwargs) > 0) {
-            PyErr_SetString(PyExc_TypeError, "Index() takes no keyword arguments");
+    return guarded([&]() -> PyObject* {
+        Slots slots{};
+        if (!bind_tuple(NEW, args, kwargs, slots)) {
             return nullptr;
         }
         return new_index(type, std::make_unique<index::ArticleIndex>(), Py_None);
-    } catch (...) {
-        return set_from_exception(std::current_exception(), nullptr);
-    }
+    });
 }
 
 void index_dealloc(PyObject* self) {
@@ -116,241 +59,190 @@ void index_dealloc(PyObject* self) {
     Py_DECREF(type);
 }
 
-// add(pairs, workers): pairs is a list of (title, content) tuples of str.
-PyObject* index_add(PyObject* self_obj, PyObject* const* args, Py_ssize_t nargs) {
+// add(articles, *, ids=None, workers=1): `ids`, when given, has one id
+// (str or None) for each article, in place of any the articles carry.
+PyObject* add_impl(IndexObject* self, const Articles& articles, const Ids& ids, unsigned workers) {
+    PyObject* const given = ids.keep.get();
+    if (given != nullptr && static_cast<std::size_t>(PyTuple_GET_SIZE(given)) != articles.count) {
+        PyErr_Format(PyExc_ValueError, "%zd ids for %zu articles", PyTuple_GET_SIZE(given),
+                     articles.count);
+        return nullptr;
+    }
+    std::vector<index::Article> views(articles.count);
+    for (std::size_t k = 0; k < articles.count; ++k) {
+        PyObject* id =
+            given != nullptr ? PyTuple_GET_ITEM(given, static_cast<Py_ssize_t>(k)) : articles.id(k);
+        if (!read_id(id, k, views[k].id) ||
+            !read_article(articles, k, views[k].title, views[k].content)) {
+            return nullptr;
+        }
+    }
+    const Locked hold(self->lock);
+    const std::exception_ptr error = run_work(views.size() >= RELEASE_ARTICLES || workers > 1,
+                                              [&] { self->index->add(views, workers); });
+    if (error) {
+        return set_python_error(error, self->path);
+    }
+    Py_RETURN_NONE;
+}
+
+constexpr Parameter ADD_PARAMETERS[] = {{"articles"}, keyword_only("ids"), keyword_only("workers")};
+constexpr Signature ADD{"add", ADD_PARAMETERS, Wording::AS_GIVEN};
+
+PyObject* index_add(PyObject* self_obj, PyObject* const* args, Py_ssize_t nargs,
+                    PyObject* kwnames) {
     IndexObject* self = as_index(self_obj);
-    try {
-        if (nargs != 2) {
-            PyErr_SetString(PyExc_TypeError, "add() takes two arguments");
-            return nullptr;
-        }
-        unsigned workers = 1;
-        if (!convert_workers(args[1], workers)) {
-            return nullptr;
-        }
-        Ref pairs(PySequence_Tuple(args[0]));
-        if (!pairs) {
-            return nullptr;
-        }
-        const Py_ssize_t count = PyTuple_GET_SIZE(pairs.get());
-        std::vector<index::Article> articles(static_cast<std::size_t>(count));
-        for (Py_ssize_t k = 0; k < count; ++k) {
-            PyObject* pair = PyTuple_GET_ITEM(pairs.get(), k);
-            if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2) {
-                PyErr_Format(PyExc_TypeError, "article %zd is not a (title, content) pair", k);
+    return guarded(
+        [&]() -> PyObject* {
+            Slots slots{};
+            Articles articles;
+            articles.with_ids = true;
+            Ids ids;
+            Workers workers;
+            if (!bind_arguments(ADD, args, nargs, kwnames, slots) ||
+                !convert_arguments(ADD, slots, articles, ids, workers)) {
                 return nullptr;
             }
-            for (int i = 0; i < 2; ++i) {
-                PyObject* part = PyTuple_GET_ITEM(pair, i);
-                text::TextView& view = i == 0 ? articles[static_cast<std::size_t>(k)].title
-                                              : articles[static_cast<std::size_t>(k)].content;
-                if (!PyUnicode_Check(part)) {
-                    PyErr_Format(PyExc_TypeError,
-                                 "argument '%s' of article %zd: '%.100s' object is not an "
-                                 "instance of 'str'",
-                                 i == 0 ? "title" : "content", k, type_name(part));
-                    return nullptr;
-                }
-                if (!extract_text(part, view)) {
-                    return nullptr;
-                }
-            }
-        }
-        const Locked hold(self);
-        const std::exception_ptr error =
-            run_work(articles.size() >= RELEASE_ARTICLES || workers > 1,
-                     [&] { self->index->add(articles, workers); });
-        if (error) {
-            return set_from_exception(error, self->path);
-        }
-        Py_RETURN_NONE;
-    } catch (...) {
-        return set_from_exception(std::current_exception(), self->path);
-    }
+            return add_impl(self, articles, ids, workers.value);
+        },
+        self->path);
 }
 
 Py_ssize_t index_length(PyObject* self_obj) {
     IndexObject* self = as_index(self_obj);
-    const Locked hold(self);
+    const Locked hold(self->lock);
     return static_cast<Py_ssize_t>(self->index->size());
 }
 
 PyObject* index_scores(PyObject* self_obj, PyObject* query_arg) {
     IndexObject* self = as_index(self_obj);
-    try {
-        text::TextView query;
-        if (!convert_query(query_arg, query)) {
-            return nullptr;
-        }
-        std::vector<double> scores;
-        {
-            const Locked hold(self);
-            const std::exception_ptr error = run_work(self->index->size() >= RELEASE_ARTICLES,
-                                                      [&] { scores = self->index->scores(query); });
-            if (error) {
-                return set_from_exception(error, self->path);
-            }
-        }
-        Ref list(PyList_New(static_cast<Py_ssize_t>(scores.size())));
-        Ref zero(PyFloat_FromDouble(0.0));
-        if (!list || !zero) {
-            return nullptr;
-        }
-        for (std::size_t k = 0; k < scores.size(); ++k) {
-            PyObject* score =
-                scores[k] == 0.0 ? Py_NewRef(zero.get()) : PyFloat_FromDouble(scores[k]);
-            if (score == nullptr) {
+    return guarded(
+        [&]() -> PyObject* {
+            Query query;
+            if (!convert(query_arg, query)) {
                 return nullptr;
             }
-            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(k), score);
-        }
-        return list.release();
-    } catch (...) {
-        return set_from_exception(std::current_exception(), self->path);
+            std::vector<double> scores;
+            {
+                const Locked hold(self->lock);
+                const std::exception_ptr error =
+                    run_work(self->index->size() >= RELEASE_ARTICLES,
+                             [&] { scores = self->index->scores(query.view); });
+                if (error) {
+                    return set_python_error(error, self->path);
+                }
+            }
+            return scores_to_python(scores);
+        },
+        self->path);
+}
+
+// Rows (score, position, article) of row_type, best first; the article is
+// as index_article gives it.
+PyObject* rank_impl(IndexObject* self, text::TextView query, std::uint64_t top_n, bool include_zero,
+                    PyTypeObject* row_type) {
+    const Locked hold(self->lock);
+    std::vector<index::Ranked> best;
+    const std::exception_ptr error = run_work(self->index->size() >= RELEASE_ARTICLES, [&] {
+        best = self->index->rank(query, top_n, include_zero);
+    });
+    if (error) {
+        return set_python_error(error, self->path);
     }
+    Ref list(PyList_New(static_cast<Py_ssize_t>(best.size())));
+    if (!list) {
+        return nullptr;
+    }
+    ScoreFloats floats;
+    for (std::size_t k = 0; k < best.size(); ++k) {
+        const std::size_t at = best[k].position;
+        Ref article(article_to_python(self->index->title(at), self->index->content(at),
+                                      self->index->id(at)));
+        Ref score(floats.get(best[k].score));
+        Ref position(PyLong_FromSize_t(at));
+        if (!article || !score || !position) {
+            return nullptr;
+        }
+        PyObject* row = new_row(row_type, score.get(), position.get(), article.get());
+        if (row == nullptr) {
+            return nullptr;
+        }
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(k), row);
+    }
+    return list.release();
 }
 
-PyObject* text_to_python(std::string_view text) {
-    return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict");
-}
+constexpr Parameter RANK_PARAMETERS[] = {
+    {"query"}, optional("top_n"), keyword_only("include_zero"), keyword_only("row_type")};
+constexpr Signature RANK{"rank", RANK_PARAMETERS, Wording::AS_GIVEN};
 
-// rank(query, top_n, include_zero, row_type): rows (score, position,
-// (title, content)) of row_type, a tuple subclass without fields of its own.
-PyObject* index_rank(PyObject* self_obj, PyObject* const* args, Py_ssize_t nargs) {
+PyObject* index_rank(PyObject* self_obj, PyObject* const* args, Py_ssize_t nargs,
+                     PyObject* kwnames) {
     IndexObject* self = as_index(self_obj);
-    try {
-        if (nargs != 4) {
-            PyErr_SetString(PyExc_TypeError, "rank() takes four arguments");
-            return nullptr;
-        }
-        text::TextView query;
-        if (!convert_query(args[0], query)) {
-            return nullptr;
-        }
-        std::uint64_t top_n = UINT64_MAX;
-        if (args[1] != Py_None) {
-            Ref number(PyNumber_Index(args[1]));
-            if (!number) {
-                PyErr_Format(PyExc_TypeError, "top_n must be an int or None, not '%.100s'",
-                             type_name(args[1]));
+    return guarded(
+        [&]() -> PyObject* {
+            Slots slots{};
+            Query query;
+            TopN top_n{"top_n", true};
+            Flag include_zero;
+            RowType row_type;
+            if (!bind_arguments(RANK, args, nargs, kwnames, slots) ||
+                !convert_arguments(RANK, slots, query, top_n, include_zero, row_type)) {
                 return nullptr;
             }
-            if (PyLong_IsNegative(number.get()) == 1) {
-                PyErr_SetString(PyExc_ValueError, "top_n must not be negative");
-                return nullptr;
-            }
-            top_n = PyLong_AsUnsignedLongLong(number.get());
-            if (top_n == static_cast<std::uint64_t>(-1) && PyErr_Occurred()) {
-                PyErr_Clear();
-                top_n = UINT64_MAX;
-            }
-        }
-        const int include_zero = PyObject_IsTrue(args[2]);
-        if (include_zero < 0) {
-            return nullptr;
-        }
-        auto* row_type = reinterpret_cast<PyTypeObject*>(args[3]);
-        if (!PyType_Check(args[3]) || !PyType_IsSubtype(row_type, &PyTuple_Type) ||
-            row_type->tp_basicsize != PyTuple_Type.tp_basicsize) {
-            PyErr_SetString(PyExc_TypeError,
-                            "row_type must be a tuple subclass without fields of its own");
-            return nullptr;
-        }
-        const Locked hold(self);
-        std::vector<index::Ranked> best;
-        const std::exception_ptr error = run_work(self->index->size() >= RELEASE_ARTICLES, [&] {
-            best = self->index->rank(query, top_n, include_zero != 0);
-        });
-        if (error) {
-            return set_from_exception(error, self->path);
-        }
-        Ref list(PyList_New(static_cast<Py_ssize_t>(best.size())));
-        if (!list) {
-            return nullptr;
-        }
-        for (std::size_t k = 0; k < best.size(); ++k) {
-            const std::size_t at = best[k].position;
-            Ref title(text_to_python(self->index->title(at)));
-            Ref content(text_to_python(self->index->content(at)));
-            Ref score(PyFloat_FromDouble(best[k].score));
-            Ref position(PyLong_FromSize_t(at));
-            if (!title || !content || !score || !position) {
-                return nullptr;
-            }
-            Ref article(PyTuple_Pack(2, title.get(), content.get()));
-            PyObject* row = article ? row_type->tp_alloc(row_type, 3) : nullptr;
-            if (row == nullptr) {
-                return nullptr;
-            }
-            PyTuple_SET_ITEM(row, 0, score.release());
-            PyTuple_SET_ITEM(row, 1, position.release());
-            PyTuple_SET_ITEM(row, 2, article.release());
-            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(k), row);
-        }
-        return list.release();
-    } catch (...) {
-        return set_from_exception(std::current_exception(), self->path);
-    }
+            return rank_impl(self, query.view, top_n.value, include_zero.value, row_type.type);
+        },
+        self->path);
 }
 
-// The (title, content) of article `position`.
+// The (title, content) of article `position`, or its (title, content, id)
+// when it has an id.
 PyObject* index_article(PyObject* self_obj, PyObject* position_arg) {
     IndexObject* self = as_index(self_obj);
     const Py_ssize_t position = PyNumber_AsSsize_t(position_arg, PyExc_IndexError);
     if (position == -1 && PyErr_Occurred()) {
         return nullptr;
     }
-    const Locked hold(self);
+    const Locked hold(self->lock);
     if (position < 0 || static_cast<std::size_t>(position) >= self->index->size()) {
         PyErr_SetString(PyExc_IndexError, "article position out of range");
         return nullptr;
     }
-    Ref title(text_to_python(self->index->title(static_cast<std::size_t>(position))));
-    Ref content(text_to_python(self->index->content(static_cast<std::size_t>(position))));
-    if (!title || !content) {
-        return nullptr;
-    }
-    return PyTuple_Pack(2, title.get(), content.get());
+    const auto at = static_cast<std::size_t>(position);
+    return article_to_python(self->index->title(at), self->index->content(at), self->index->id(at));
 }
 
-bool fs_path(PyObject* path, Ref& bytes) {
-    if (!PyUnicode_Check(path)) {
-        PyErr_Format(PyExc_TypeError, "path must be a str, not '%.100s'", type_name(path));
-        return false;
-    }
-    bytes = Ref(PyUnicode_EncodeFSDefault(path));
-    return static_cast<bool>(bytes);
-}
-
-PyObject* index_save(PyObject* self_obj, PyObject* path) {
+PyObject* index_save(PyObject* self_obj, PyObject* path_arg) {
     IndexObject* self = as_index(self_obj);
-    try {
-        Ref bytes;
-        if (!fs_path(path, bytes)) {
-            return nullptr;
-        }
-        const std::string target(PyBytes_AS_STRING(bytes.get()),
-                                 static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
-        const Locked hold(self);
-        const std::exception_ptr error = run_work(true, [&] { self->index->save(target); });
-        if (error) {
-            return set_from_exception(error, self->path);
-        }
-        Py_RETURN_NONE;
-    } catch (...) {
-        return set_from_exception(std::current_exception(), self->path);
-    }
+    return guarded(
+        [&]() -> PyObject* {
+            FilePath path;
+            if (!convert(path_arg, path)) {
+                return nullptr;
+            }
+            const Locked hold(self->lock);
+            const std::exception_ptr error = run_work(true, [&] { self->index->save(path.bytes); });
+            if (error) {
+                return set_python_error(error, self->path);
+            }
+            Py_RETURN_NONE;
+        },
+        self->path);
 }
 
 PyMethodDef index_methods[] = {
-    {"add", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(index_add)), METH_FASTCALL,
-     "add($self, pairs, workers, /)\n--\n\nAdds (title, content) tuples of str."},
+    {"add", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(index_add)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "add($self, articles, *, ids=None, workers=1)\n--\n\n"
+     "Adds articles: (title, content[, id]) tuples or mappings with 'title',\n"
+     "'content' and an optional 'id'."},
     {"scores", index_scores, METH_O, "scores($self, query, /)\n--\n\nThe score of every article."},
-    {"rank", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(index_rank)), METH_FASTCALL,
-     "rank($self, query, top_n, include_zero, row_type, /)\n--\n\n"
-     "The best articles as (score, position, (title, content)) rows."},
+    {"rank", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(index_rank)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "rank($self, query, top_n=None, *, include_zero=False, row_type=None)\n--\n\n"
+     "The best articles as (score, position, (title, content[, id])) rows."},
     {"article", index_article, METH_O,
-     "article($self, position, /)\n--\n\nThe (title, content) of one article."},
+     "article($self, position, /)\n--\n\nThe (title, content[, id]) of one article."},
     {"save", index_save, METH_O, "save($self, path, /)\n--\n\nWrites the index to a file."},
     {nullptr, nullptr, 0, nullptr},
 };
@@ -372,25 +264,23 @@ PyType_Spec index_spec = {
     index_slots,
 };
 
-PyObject* load(PyObject* module, PyObject* path) {
-    try {
-        Ref bytes;
-        if (!fs_path(path, bytes)) {
-            return nullptr;
-        }
-        const std::string source(PyBytes_AS_STRING(bytes.get()),
-                                 static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
-        std::unique_ptr<index::ArticleIndex> loaded;
-        const std::exception_ptr error =
-            run_work(true, [&] { loaded = index::ArticleIndex::load(source); });
-        if (error) {
-            return set_from_exception(error, path);
-        }
-        return new_index(reinterpret_cast<PyTypeObject*>(type_state(module)->type),
-                         std::move(loaded), path);
-    } catch (...) {
-        return set_from_exception(std::current_exception(), path);
-    }
+PyObject* load(PyObject* module, PyObject* path_arg) {
+    return guarded(
+        [&]() -> PyObject* {
+            FilePath path;
+            if (!convert(path_arg, path)) {
+                return nullptr;
+            }
+            std::unique_ptr<index::ArticleIndex> loaded;
+            const std::exception_ptr error =
+                run_work(true, [&] { loaded = index::ArticleIndex::load(path.bytes); });
+            if (error) {
+                return set_python_error(error, path_arg);
+            }
+            return new_index(reinterpret_cast<PyTypeObject*>(type_state(module)->type),
+                             std::move(loaded), path_arg);
+        },
+        path_arg);
 }
 
 PyMethodDef module_methods[] = {

@@ -1,80 +1,47 @@
 // parvenkel._core: the module definition, its exec step and the entry points
 // of its two functions.
-#include <exception>
-#include <new>
-
-#include "module/call_frame.hpp"
+#include "module/converters.hpp"
+#include "module/errors.hpp"
+#include "module/results.hpp"
 
 namespace parvenkel::module {
 namespace {
 
-constexpr function_signature SCORE_ARTICLE_SIGNATURE{"score_article",
-                                                     {"title", "content", "query"}};
-constexpr function_signature EXTRACT_KEYWORDS_SIGNATURE{"extract_keywords",
-                                                        {"text", "stop_words", "top_n"}};
+constexpr Parameter SCORE_ARTICLE_PARAMETERS[] = {{"title"}, {"content"}, {"query"}};
+constexpr Signature SCORE_ARTICLE{"score_article", SCORE_ARTICLE_PARAMETERS, Wording::PREFIXED};
 
-// Turns a C++ exception escaping the logic into a Python one: running out of
-// memory is a MemoryError, anything else a fault of the module.
-PyObject* translate_exception() {
-    try {
-        throw;
-    } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
-    } catch (const std::length_error&) {
-        return PyErr_NoMemory();
-    } catch (const std::exception& error) {
-        return raise_internal_fault(error.what(), false);
-    } catch (...) {
-        return raise_internal_fault("unknown C++ exception", false);
-    }
-}
+constexpr Parameter EXTRACT_KEYWORDS_PARAMETERS[] = {{"text"}, {"stop_words"}, {"top_n"}};
+constexpr Signature EXTRACT_KEYWORDS{"extract_keywords", EXTRACT_KEYWORDS_PARAMETERS,
+                                     Wording::PREFIXED};
 
 PyObject* score_article_entry(PyObject* /*self*/, PyObject* const* args, Py_ssize_t nargs,
                               PyObject* kwnames) {
-    try {
-        PyObject* slots[PARAMETER_COUNT] = {};
-        if (!bind_arguments(SCORE_ARTICLE_SIGNATURE, args, nargs, kwnames, slots)) {
+    return guarded([&]() -> PyObject* {
+        Slots slots{};
+        text::TextView title;
+        text::TextView content;
+        text::TextView query;
+        if (!bind_arguments(SCORE_ARTICLE, args, nargs, kwnames, slots) ||
+            !convert_arguments(SCORE_ARTICLE, slots, title, content, query)) {
             return nullptr;
         }
-        text::TextView text[PARAMETER_COUNT];
-        for (Py_ssize_t i = 0; i < PARAMETER_COUNT; ++i) {
-            if (!extract_text(slots[i], text[i])) {
-                reword_argument_error(SCORE_ARTICLE_SIGNATURE.parameters[i]);
-                return nullptr;
-            }
-        }
-        return score_to_python(analysis::score_article(text[0], text[1], text[2]));
-    } catch (...) {
-        return translate_exception();
-    }
+        return score_to_python(analysis::score_article(title, content, query));
+    });
 }
 
 PyObject* extract_keywords_entry(PyObject* /*self*/, PyObject* const* args, Py_ssize_t nargs,
                                  PyObject* kwnames) {
-    try {
-        PyObject* slots[PARAMETER_COUNT] = {};
-        if (!bind_arguments(EXTRACT_KEYWORDS_SIGNATURE, args, nargs, kwnames, slots)) {
-            return nullptr;
-        }
+    return guarded([&]() -> PyObject* {
+        Slots slots{};
         text::TextView text;
-        if (!extract_text(slots[0], text)) {
-            reword_argument_error(EXTRACT_KEYWORDS_SIGNATURE.parameters[0]);
-            return nullptr;
-        }
         std::vector<std::string> stop_words;
-        if (!extract_str_list(slots[1], stop_words)) {
-            reword_argument_error(EXTRACT_KEYWORDS_SIGNATURE.parameters[1]);
-            return nullptr;
-        }
         std::uint64_t top_n = 0;
-        if (!extract_size(slots[2], top_n)) {
-            reword_argument_error(EXTRACT_KEYWORDS_SIGNATURE.parameters[2]);
+        if (!bind_arguments(EXTRACT_KEYWORDS, args, nargs, kwnames, slots) ||
+            !convert_arguments(EXTRACT_KEYWORDS, slots, text, stop_words, top_n)) {
             return nullptr;
         }
         return keywords_to_python(analysis::extract_keywords(text, std::move(stop_words), top_n));
-    } catch (...) {
-        return translate_exception();
-    }
+    });
 }
 
 // The functions are created by the exec step rather than listed in m_methods,
@@ -140,7 +107,7 @@ int module_exec(PyObject* module) {
         }
         return register_function(module, &score_article_def);
     } catch (...) {
-        translate_exception();
+        set_python_error(std::current_exception());
         return -1;
     }
 }

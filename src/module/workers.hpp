@@ -1,16 +1,18 @@
-// What the modules that run C++ work on worker threads share: the `workers`
-// argument, running work with the interpreter released, and a module state
-// that holds the module's one type.
+// What the modules that run C++ work on worker threads share: running work
+// with the interpreter released, and a module state that holds the
+// module's one type.
 #pragma once
 
 #include <Python.h>
 
+#include <cstddef>
 #include <exception>
 
-#include "corpus/corpus.hpp"
-#include "module/call_frame.hpp"
-
 namespace parvenkel::module {
+
+// Below this many bytes of text in a call, the interpreter is kept: the
+// work is too short for releasing it to pay.
+inline constexpr std::size_t RELEASE_BYTES = 64 * 1024;
 
 // Runs `work` (which must not touch the interpreter), with the interpreter
 // released when `release` is set; returns the exception it threw, if any.
@@ -33,32 +35,6 @@ std::exception_ptr run_work(bool release, Work&& work) {
         }
     }
     return error;
-}
-
-// workers: an int from 1 up, or -1 for every core (absent: 1). Returns
-// false with an exception set.
-inline bool convert_workers(PyObject* obj, unsigned& out) {
-    if (obj == nullptr) {
-        out = 1;
-        return true;
-    }
-    Ref index(PyNumber_Index(obj));
-    if (!index) {
-        PyErr_Format(PyExc_TypeError, "workers must be an int, not '%.100s'",
-                     Py_TYPE(obj)->tp_name);
-        return false;
-    }
-    int overflow = 0;
-    const long long value = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
-    if (value == -1 && PyErr_Occurred()) {
-        return false;
-    }
-    if (overflow < 0 || (overflow == 0 && value < 1 && value != -1)) {
-        PyErr_SetString(PyExc_ValueError, "workers must be a positive int, or -1 for every core");
-        return false;
-    }
-    out = corpus::worker_count(overflow > 0 ? 1024 : value);
-    return true;
 }
 
 // The state of a module with one type of its own, which the module's exec

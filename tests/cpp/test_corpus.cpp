@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "corpus/corpus.hpp"
+#include "text/char_classes.hpp"
+#include "text/lowercase.hpp"
 
 namespace parvenkel::testing {
 extern std::atomic<long> allocations_until_failure;
@@ -110,4 +112,28 @@ TEST_CASE("ranking by buckets of few scores and by sorting many agree with a pla
         CAPTURE(values);
         CHECK(parvenkel::corpus::rank_positions(scores, top_n, include_zero) == expected);
     }
+}
+
+TEST_CASE("a pickled word is refused unless counting could have made it") {
+    // The blob reader takes U+0307 only after the "i" of U+0130: that must
+    // be the one Alphabetic character whose lowercase form holds a
+    // character that is not Alphabetic.
+    for (char32_t cp = 0; cp <= 0x10FFFF; ++cp) {
+        if ((cp >= 0xD800 && cp <= 0xDFFF) || !parvenkel::text::is_alphabetic(cp)) {
+            continue;
+        }
+        const parvenkel::text::LowerMapping lower = parvenkel::text::to_lower(cp);
+        for (std::uint8_t k = 0; k < lower.len; ++k) {
+            if (!parvenkel::text::is_alphabetic(lower.cp[k])) {
+                CHECK(cp == 0x130);
+                CHECK(lower.cp[k] == 0x307);
+            }
+        }
+    }
+    parvenkel::corpus::Counts counts({});
+    std::vector<parvenkel::text::TextView> texts = {
+        parvenkel::text::TextView::utf8("\xC4\xB0stanbul \xCE\x9F\xCE\x94\xCE\x9F\xCE\xA3")};
+    counts.add(parvenkel::corpus::count_texts({}, texts, 1));
+    const std::string blob = counts.to_blob();
+    CHECK(parvenkel::corpus::Counts::from_blob(blob)->table().size() == 2);
 }

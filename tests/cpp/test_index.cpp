@@ -4,8 +4,10 @@
 // bounds (the Python suite checks the scores and the damage a checksum
 // finds).
 #include <doctest/doctest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
@@ -13,10 +15,12 @@
 #include <fstream>
 #include <iterator>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "index/index.hpp"
+#include "util/file.hpp"
 
 #define XXH_INLINE_ALL
 #include <xxhash.h>
@@ -30,12 +34,14 @@ namespace {
 using parvenkel::index::Article;
 using parvenkel::index::ArticleIndex;
 using parvenkel::index::IndexFileError;
+using parvenkel::index::IndexIoError;
 using parvenkel::text::TextView;
+using parvenkel::util::testing::Call;
 
 std::vector<Article> as_articles(const std::vector<std::string>& parts) {
     std::vector<Article> articles;
     for (std::size_t k = 0; k + 1 < parts.size(); k += 2) {
-        articles.push_back({TextView::utf8(parts[k]), TextView::utf8(parts[k + 1])});
+        articles.push_back({TextView::utf8(parts[k]), TextView::utf8(parts[k + 1]), std::nullopt});
     }
     return articles;
 }
@@ -58,10 +64,10 @@ std::string read_file(const std::filesystem::path& path) {
 
 // Writes `bytes` with both checksums made to match.
 void write_checksummed(const std::filesystem::path& path, std::string bytes) {
-    const std::uint64_t body = XXH3_64bits(bytes.data() + 64, bytes.size() - 64);
-    std::memcpy(bytes.data() + 48, &body, 8);
-    const std::uint64_t header = XXH3_64bits(bytes.data(), 56);
-    std::memcpy(bytes.data() + 56, &header, 8);
+    const std::uint64_t body = XXH3_64bits(bytes.data() + 80, bytes.size() - 80);
+    std::memcpy(bytes.data() + 64, &body, 8);
+    const std::uint64_t header = XXH3_64bits(bytes.data(), 72);
+    std::memcpy(bytes.data() + 72, &header, 8);
     std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<long>(bytes.size()));
 }
 
@@ -119,27 +125,174 @@ TEST_CASE("a checksummed file with inconsistent contents is refused, a damaged l
 
     std::string bytes = good;
     const std::uint64_t too_far = 1000;
-    std::memcpy(bytes.data() + 64, &too_far, 8);  // the first title's end
+    std::memcpy(bytes.data() + 80, &too_far, 8);  // the first title's end
     refused(bytes, "inconsistent text offsets");
 
     bytes = good;
-    const std::size_t text_at = 64 + 8 * 4 * 2;
+    const std::size_t text_at = 80 + 8 * 4 * 2 + 8 * 2;
     bytes[text_at] = '\xff';  // in the first title
     refused(bytes, "malformed UTF-8 in article 0");
 
     bytes = good;
     bytes[16] = 9;  // nine articles announced
     refused(bytes, "truncated: " + std::to_string(good.size()) + " bytes of " +
-                       std::to_string(good.size() + 7 * 32));
+                       std::to_string(good.size() + 7 * 40));
 
-    // The last list is that of "zzz", the greatest trigram: articles 0 and
-    // 1. A difference of 127 names an article that does not exist.
     bytes = good;
-    bytes.back() = '\x7f';
+    const std::uint64_t too_many = std::uint64_t{1} << 32;
+    std::memcpy(bytes.data() + 16, &too_many, 8);
+    refused(bytes, "damaged header (sizes out of range)");
+
+    // The directory: "azz" (article 1) and "zzz" (articles 0 and 1), before
+    // the 3 bytes of their lists.
+    const std::size_t directory = good.size() - 3 - 2 * 24;
+    bytes = good;
+    bytes[directory + 8] = 2;  // "azz" ends at article 2 of 2
+    refused(bytes, "inconsistent trigram directory");
+    bytes = good;
+    bytes[directory + 24 + 16] = 0;  // "zzz" starts where "azz" does
+    refused(bytes, "inconsistent trigram directory");
+
+    bytes = good;
+    bytes[80 + 8 * 4 * 2] = 1;  // an id of one byte for the first article, which has none
+    refused(bytes, "inconsistent id offsets");
+    {
+        // Ids "x" and none: the first marked as none, its byte still there.
+        ArticleIndex with_ids;
+        const std::vector<std::string> parts = {"a", "", "b", ""};
+        auto two = as_articles(parts);
+        two[0].id = TextView::utf8("x");
+        with_ids.add(two, 1);
+        with_ids.save(path.string());
+        std::string ids = read_file(path);
+        ids[80 + 8 * 4 * 2 + 7] = '\x80';
+        refused(ids, "inconsistent id offsets");
+    }
+
+    // The last list is that of "zzz": articles 0 and 1. A difference of 2
+    // names article 2 of 2, the first that does not exist.
+    bytes = good;
+    bytes.back() = '\x02';
     write_checksummed(path, bytes);
     const auto loaded = ArticleIndex::load(path.string());
     CHECK(loaded->scores(TextView::utf8("azz")) == std::vector<double>{0.0, 1000.0});
     CHECK_THROWS_WITH_AS(loaded->scores(TextView::utf8("zzz")), "damaged posting list",
                          IndexFileError);
+    std::filesystem::remove_all(folder);
+}
+
+TEST_CASE("each failing system call of save leaves the old file as it was and no other file") {
+    const auto folder = std::filesystem::temp_directory_path() /
+                        ("parvenkel-index-calls-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    const auto path = folder / "articles.idx";
+    ArticleIndex old;
+    old.add(as_articles({"Market", "old"}), 1);
+    old.save(path.string());
+    const std::string before = read_file(path);
+    std::vector<std::string> parts;
+    for (int k = 0; k < 3000; ++k) {
+        parts.push_back("Market " + std::to_string(k));
+        parts.push_back(std::string(400, static_cast<char>('a' + k % 26)));
+    }
+    ArticleIndex bigger;  // more than one buffer of writes
+    bigger.add(as_articles(parts), 1);
+    const auto listing = [&] {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            names.push_back(entry.path().filename().string());
+        }
+        return names;
+    };
+    struct Case {
+        Call call;
+        int error;
+        unsigned skip;
+    };
+    for (const Case c :
+         {Case{Call::open, ENOSPC, 0}, Case{Call::seek, EIO, 0}, Case{Call::write, EFBIG, 0},
+          Case{Call::write, ENOSPC, 1}, Case{Call::pwrite, EIO, 0}, Case{Call::fsync, EIO, 0},
+          Case{Call::link, EMLINK, 0}, Case{Call::close, EIO, 0}, Case{Call::rename, EXDEV, 0}}) {
+        CAPTURE(static_cast<int>(c.call));
+        CAPTURE(c.skip);
+        parvenkel::util::testing::fail_call(c.call, c.error, c.skip);
+        bool failed = false;
+        try {
+            bigger.save(path.string());
+        } catch (const IndexIoError& e) {
+            failed = true;
+            CHECK(e.error() == c.error);
+            CHECK(e.path() == path.string());
+        }
+        parvenkel::util::testing::fail_call(c.call, 0);
+        CHECK(failed);
+        CHECK(read_file(path) == before);
+        CHECK(listing() == std::vector<std::string>{"articles.idx"});
+        CHECK(ArticleIndex::load(path.string())->scores(TextView::utf8("old")) ==
+              std::vector<double>{100.0});
+    }
+    for (const Case c :
+         {Case{Call::open, EACCES, 0}, Case{Call::fstat, EIO, 0}, Case{Call::read, EIO, 0}}) {
+        CAPTURE(static_cast<int>(c.call));
+        parvenkel::util::testing::fail_call(c.call, c.error, c.skip);
+        bool failed = false;
+        try {
+            ArticleIndex::load(path.string());
+        } catch (const IndexIoError& e) {
+            failed = true;
+            CHECK(e.error() == c.error);
+            CHECK(e.path() == path.string());
+        }
+        parvenkel::util::testing::fail_call(c.call, 0);
+        CHECK(failed);
+    }
+    bigger.save(path.string());
+    CHECK(ArticleIndex::load(path.string())->size() == 3000);
+    CHECK(listing() == std::vector<std::string>{"articles.idx"});
+    std::filesystem::remove_all(folder);
+}
+
+TEST_CASE("a save removes the temporary files of dead processes of this host, and only those") {
+    const auto folder = std::filesystem::temp_directory_path() /
+                        ("parvenkel-index-stale-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    const auto path = folder / "articles.idx";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(0);
+    }
+    ::waitpid(child, nullptr, 0);  // a process that no longer runs
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    const std::string prefix = "articles.idx.tmp-" + std::string(host) + "-";
+    const std::vector<std::string> kept = {
+        "articles.idx", prefix + std::to_string(::getpid()) + "-999",
+        "articles.idx.tmp-another" + std::string(host) + "-" + std::to_string(child) + "-0",
+        prefix + std::to_string(child) + "-x"};
+    for (const std::string& name : kept) {
+        std::ofstream(folder / name) << "x";
+    }
+    std::ofstream(folder / (prefix + std::to_string(child) + "-3")) << "stale";
+    ArticleIndex index;
+    index.add(as_articles({"Market", "new"}), 1);
+    // Once where files can be unnamed, once where they cannot.
+    for (const bool unnamed : {true, false}) {
+        if (!unnamed) {
+            parvenkel::util::testing::fail_call(Call::open, EOPNOTSUPP);
+        }
+        index.save(path.string());
+        parvenkel::util::testing::fail_call(Call::open, 0);
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        std::vector<std::string> expected = kept;
+        std::sort(expected.begin(), expected.end());
+        CHECK(names == expected);
+        CHECK(ArticleIndex::load(path.string())->size() == 1);
+    }
     std::filesystem::remove_all(folder);
 }

@@ -1,18 +1,24 @@
-// parallel_for of corpus.hpp: a pool made for one call. Threads are
+// The worker pool: parallel_for, a pool made for one call. Threads are
 // started per call rather than kept: a call that pays for threads at all
 // works for milliseconds, against some tens of microseconds to start them,
 // and no thread outlives the call that needs it.
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <exception>
 #include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
 
-namespace parvenkel::corpus {
+namespace parvenkel::util {
 
+// Runs f(worker, item) for every item in [0, items) on up to `workers`
+// threads, the calling thread being one of them; items are handed out in
+// order, one at a time. The first exception thrown by f stops the handing
+// out and is rethrown here once every thread has finished. When threads
+// cannot be started, the calling thread does their share.
 template <class F>
 void parallel_for(std::size_t items, unsigned workers, F&& f) {
     std::atomic<std::size_t> next{0};
@@ -58,4 +64,4 @@ void parallel_for(std::size_t items, unsigned workers, F&& f) {
     }
 }
 
-}  // namespace parvenkel::corpus
+}  // namespace parvenkel::util

@@ -1,0 +1,202 @@
+// Adding articles: converted and lowercased on the workers, their
+// trigrams put in the posting lists on the calling thread.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "index/built.hpp"
+#include "index/format.hpp"
+#include "index/index.hpp"
+#include "index/loaded.hpp"
+#include "text/lowercase.hpp"
+#include "text/utf8.hpp"
+#include "util/parallel.hpp"
+
+namespace parvenkel::index {
+namespace {
+
+// An article of at least this many code units is converted and lowercased
+// on the calling thread straight into the index's text, rather than in a
+// block of its own first: building then holds at most one more copy of it
+// (its lowercase form, for a moment) beside what the index keeps.
+constexpr std::size_t LARGE_UNITS = std::size_t{1} << 22;
+
+bool is_large(const Article& article) noexcept {
+    return article.title.length + article.content.length >= LARGE_UNITS;
+}
+
+// The most UTF-8 bytes a code unit of `text` can take.
+std::size_t utf8_bound(text::TextView text) noexcept {
+    return text.length * (text::unit_bytes(text.form) == 1 ? 2 : 3) + 16;
+}
+
+void add_large(ArticleIndex::Built& built, const Article& article, std::uint32_t number) {
+    const std::size_t at = built.text.size();
+    std::size_t title_bytes = 0;
+    std::size_t given_bytes = 0;
+    {
+        // Reserved room costs nothing until written.
+        std::string given;
+        given.reserve(utf8_bound(article.title) + utf8_bound(article.content));
+        text::append_utf8(given, article.title, 0, article.title.length);
+        title_bytes = given.size();
+        text::append_utf8(given, article.content, 0, article.content.length);
+        given_bytes = given.size();
+        built.text.append(given);
+    }
+    built.ends.push_back(at + title_bytes);
+    built.ends.push_back(at + given_bytes);
+    std::size_t lowered_title = 0;
+    std::size_t lowered_bytes = 0;
+    {
+        // Lowercasing makes a character at most half as long again.
+        std::string lowered;
+        lowered.reserve(given_bytes + given_bytes / 2 + 16);
+        const std::string_view stored(built.text.data() + at, given_bytes);
+        text::append_lowercase(lowered, stored.substr(0, title_bytes));
+        lowered_title = lowered.size();
+        text::append_lowercase(lowered, stored.substr(title_bytes));
+        lowered_bytes = lowered.size();
+        built.text.append(lowered);  // may move the text
+    }
+    built.ends.push_back(at + given_bytes + lowered_title);
+    built.ends.push_back(at + given_bytes + lowered_bytes);
+    const std::string_view text(built.text.data(), built.text.size());
+    built.post(text.substr(at + given_bytes, lowered_title), number);
+    built.post(text.substr(at + given_bytes + lowered_title, lowered_bytes - lowered_title),
+               number);
+}
+
+}  // namespace
+
+void ArticleIndex::add(const std::vector<Article>& articles, unsigned workers) {
+    Built& built = *tail_;
+    if (articles.size() > MAX_ARTICLES - size()) {
+        throw std::length_error("too many articles for one index");
+    }
+    // Articles are converted to UTF-8 and lowercased on the threads a block
+    // at a time; their trigrams are then put in the lists on this thread,
+    // in article order, from the block's lowercase text while it is still
+    // in the cache. A batch of blocks bounds the memory the threads hold.
+    constexpr std::size_t BLOCK = 256;
+    const std::size_t batch = BLOCK * 4 * std::max(1u, workers);
+    struct Prepared {
+        std::string text;                 // per article: title, content, lowercase forms
+        std::vector<std::uint64_t> ends;  // within text
+        bool large = false;               // some articles left to add_large
+    };
+    std::vector<Prepared> blocks;
+    std::vector<std::string> scratches(std::max(1u, workers));  // lowercase fields
+    // On a failure (std::bad_alloc) the articles already appended are taken
+    // out again, so the index stays as it was.
+    const std::size_t old_articles = built.size();
+    const std::size_t old_text = built.text.size();
+    const std::size_t old_lists = built.lists.size();
+    if (!articles.empty()) {
+        built.make_slots();
+    }
+    try {
+        for (std::size_t start = 0; start < articles.size(); start += batch) {
+            const std::size_t stop = std::min(articles.size(), start + batch);
+            const std::size_t block_count = (stop - start + BLOCK - 1) / BLOCK;
+            // Blocks are kept from batch to batch, with their buffers.
+            blocks.resize(block_count);
+            util::parallel_for(block_count, workers, [&](unsigned worker, std::size_t b) {
+                Prepared& out = blocks[b];
+                out.text.clear();
+                out.ends.clear();
+                out.large = false;
+                const std::size_t end = std::min(stop, start + (b + 1) * BLOCK);
+                for (std::size_t i = start + b * BLOCK; i < end; ++i) {
+                    if (is_large(articles[i])) {
+                        out.large = true;
+                        continue;
+                    }
+                    const std::size_t from = out.text.size();
+                    text::append_utf8(out.text, articles[i].title, 0, articles[i].title.length);
+                    const std::size_t title_end = out.text.size();
+                    text::append_utf8(out.text, articles[i].content, 0, articles[i].content.length);
+                    const std::size_t content_end = out.text.size();
+                    out.ends.push_back(title_end);
+                    out.ends.push_back(content_end);
+                    // Each field is lowercased alone: the sigma rule looks at
+                    // the characters around a sigma within its field only.
+                    std::string& lowered = scratches[worker];
+                    lowered.clear();
+                    const std::string_view given = out.text;
+                    text::append_lowercase(lowered, given.substr(from, title_end - from));
+                    const std::size_t lowered_title = lowered.size();
+                    text::append_lowercase(lowered,
+                                           given.substr(title_end, content_end - title_end));
+                    out.text += lowered;
+                    out.ends.push_back(content_end + lowered_title);
+                    out.ends.push_back(out.text.size());
+                }
+            });
+            for (std::size_t b = 0; b < block_count; ++b) {
+                const Prepared& block = blocks[b];
+                const std::size_t given = start + b * BLOCK;
+                const std::size_t given_end = std::min(stop, given + BLOCK);
+                for (std::size_t i = given; i < given_end; ++i) {
+                    if (const auto& id = articles[i].id) {
+                        text::append_utf8(built.id_text, *id, 0, id->length);
+                        built.id_ends.push_back(built.id_text.size());
+                    } else {
+                        built.id_ends.push_back(built.id_text.size() | NO_ID);
+                    }
+                }
+                const std::string_view text = block.text;
+                if (block.large) {
+                    // Article by article, the large ones from their input.
+                    std::size_t k = 0;
+                    std::uint64_t from = 0;
+                    for (std::size_t i = given; i < given_end; ++i) {
+                        const auto article = static_cast<std::uint32_t>(old_articles + i);
+                        if (is_large(articles[i])) {
+                            add_large(built, articles[i], article);
+                            continue;
+                        }
+                        const std::uint64_t shift = built.text.size() - from;
+                        const std::uint64_t to = block.ends[k + LOWERED_CONTENT];
+                        built.text.append(text.substr(from, to - from));
+                        for (unsigned f = 0; f < FIELDS; ++f) {
+                            built.ends.push_back(shift + block.ends[k + f]);
+                        }
+                        const std::uint64_t title = block.ends[k + CONTENT];
+                        const std::uint64_t content = block.ends[k + LOWERED_TITLE];
+                        built.post(text.substr(title, content - title), article);
+                        built.post(text.substr(content, to - content), article);
+                        from = to;
+                        k += FIELDS;
+                    }
+                    continue;
+                }
+                const std::uint64_t shift = built.text.size();
+                built.text.append(block.text);
+                for (const std::uint64_t e : block.ends) {
+                    built.ends.push_back(shift + e);
+                }
+                const auto first = static_cast<std::uint32_t>(old_articles + given);
+                for (std::size_t k = 0; k < block.ends.size(); k += FIELDS) {
+                    const auto article = static_cast<std::uint32_t>(first + k / FIELDS);
+                    const std::uint64_t title = block.ends[k + CONTENT];
+                    const std::uint64_t content = block.ends[k + LOWERED_TITLE];
+                    built.post(text.substr(title, content - title), article);
+                    built.post(text.substr(content, block.ends[k + LOWERED_CONTENT] - content),
+                               article);
+                }
+            }
+            built.gather();
+        }
+        built.flush_all();
+    } catch (...) {
+        built.roll_back(old_articles, old_text, old_lists);
+        throw;
+    }
+}
+
+}  // namespace parvenkel::index

@@ -1,0 +1,320 @@
+// The segment of an index built in memory: the articles added since it
+// was made or loaded, and their posting lists.
+#pragma once
+
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "index/format.hpp"
+#include "index/index.hpp"
+#include "util/varint.hpp"
+
+namespace parvenkel::index {
+
+// Bytes in a mapping of their own, which grows by being remapped rather
+// than copied: the text of many articles. (Large pages, asked for with
+// madvise, made building a million articles half as slow again: the system
+// compacts memory to find them.)
+class MappedBytes {
+   public:
+    MappedBytes() = default;
+    ~MappedBytes() {
+        if (data_ != nullptr) {
+            ::munmap(data_, capacity_);
+        }
+    }
+    MappedBytes(const MappedBytes&) = delete;
+    MappedBytes& operator=(const MappedBytes&) = delete;
+
+    const char* data() const noexcept { return data_ != nullptr ? data_ : ""; }
+    std::size_t size() const noexcept { return size_; }
+    void append(std::string_view bytes) {
+        if (bytes.empty()) {
+            return;  // data_ may be null
+        }
+        if (capacity_ - size_ < bytes.size()) {
+            grow(size_ + bytes.size());
+        }
+        std::memcpy(data_ + size_, bytes.data(), bytes.size());
+        size_ += bytes.size();
+    }
+    // Keeps the first `n` bytes.
+    void shrink(std::size_t n) noexcept { size_ = std::min(size_, n); }
+
+   private:
+    static constexpr std::size_t LARGE_PAGE = std::size_t{1} << 21;
+    void grow(std::size_t least) {
+        std::size_t capacity = std::max({least, 2 * capacity_, LARGE_PAGE});
+        capacity = (capacity + LARGE_PAGE - 1) & ~(LARGE_PAGE - 1);
+        void* map = data_ == nullptr ? ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE,
+                                              MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+                                     : ::mremap(data_, capacity_, capacity, MREMAP_MAYMOVE);
+        if (map == MAP_FAILED) {
+            throw std::bad_alloc();
+        }
+        data_ = static_cast<char*>(map);
+        capacity_ = capacity;
+    }
+
+    char* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
+
+// Articles built in memory. A trigram's list grows at its end as articles
+// are added, so it is kept in the file's form all along.
+struct ArticleIndex::Built {
+    // A list's bytes, grown by doubling.
+    class Bytes {
+       public:
+        const unsigned char* data() const noexcept { return data_.get(); }
+        std::size_t size() const noexcept { return size_; }
+        // Keeps the first `n` bytes.
+        void shrink(std::size_t n) noexcept { size_ = std::min(size_, n); }
+        void append(const unsigned char* bytes, std::size_t n) {
+            if (capacity_ - size_ < n) {
+                const std::size_t capacity = std::max({std::size_t{32}, 2 * capacity_, size_ + n});
+                void* bigger = std::realloc(data_.get(), capacity);
+                if (bigger == nullptr) {
+                    throw std::bad_alloc();
+                }
+                static_cast<void>(data_.release());
+                data_.reset(static_cast<unsigned char*>(bigger));
+                capacity_ = capacity;
+            }
+            std::memcpy(data_.get() + size_, bytes, n);
+            size_ += n;
+        }
+
+       private:
+        struct Free {
+            void operator()(unsigned char* p) const noexcept { std::free(p); }
+        };
+        std::unique_ptr<unsigned char, Free> data_;
+        std::size_t size_ = 0;
+        std::size_t capacity_ = 0;
+    };
+    struct List {
+        Bytes bytes;
+        std::uint32_t count = 0;
+        std::uint32_t last = 0;
+        Trigram trigram = 0;
+    };
+
+    MappedBytes text;
+    std::vector<std::uint64_t> ends;     // title end, content end, per article
+    std::string id_text;                 // the ids of those that have one, UTF-8
+    std::vector<std::uint64_t> id_ends;  // per article, NO_ID set for none
+    std::vector<List> lists;
+    // The numbers last put in each list, not yet in its bytes: every
+    // trigram of an article is looked up here, so this is kept small (32
+    // bytes a list) and the lists' bytes, spread over the memory, are
+    // written a few numbers at a time. Empty between calls of add.
+    struct Staged {
+        static constexpr unsigned ROOM = 26;
+        // Room for a number stored as 8 bytes, of which those past its
+        // length are overwritten by the next.
+        static constexpr unsigned FULL = ROOM - 8;
+        std::uint32_t last = 0;  // the article last put in the list, plus 1; 0: none
+        std::uint8_t count = 0;
+        std::uint8_t size = 0;
+        unsigned char bytes[ROOM];
+    };
+    static_assert(sizeof(Staged) == 32);
+    std::vector<Staged> staged;
+    std::vector<std::uint32_t> ids;  // post's lists of one text, in turn
+    // Full staging entries, in the order they filled, for gather.
+    struct Chunk {
+        std::uint32_t list;
+        std::uint8_t count;
+        std::uint8_t size;
+        unsigned char bytes[Staged::ROOM];
+    };
+    std::vector<Chunk> chunks;
+    // lists[slot[t] - 1] is the list of trigram t; 0: none. Allocated
+    // zeroed by the system, so its untouched pages cost nothing, when the
+    // first articles are added: an index loaded from a file and only
+    // queried has none.
+    std::uint32_t* slot = nullptr;
+
+    Built() = default;
+    void make_slots() {
+        if (slot == nullptr) {
+            slot = static_cast<std::uint32_t*>(std::calloc(TRIGRAMS, sizeof(std::uint32_t)));
+            if (slot == nullptr) {
+                throw std::bad_alloc();
+            }
+        }
+    }
+    ~Built() { std::free(slot); }
+    Built(const Built&) = delete;
+    Built& operator=(const Built&) = delete;
+
+    std::size_t size() const noexcept { return ends.size() / FIELDS; }
+    Postings find(Trigram t) const noexcept {
+        if (slot == nullptr || slot[t] == 0) {
+            return {};
+        }
+        const List& list = lists[slot[t] - 1];
+        return {list.bytes.data(), list.bytes.size(), list.count};
+    }
+    // Puts `article`, which comes after every article already in the
+    // lists, in the list of each trigram of `lowered`. An article already
+    // last in a list is not put there again, so that a trigram found twice
+    // in an article lists it once.
+    void post(std::string_view lowered, std::uint32_t article) {
+        if (lowered.size() < 3) {
+            return;
+        }
+        // A long text is put a window at a time, so that `ids` stays
+        // small; the windows overlap by two bytes, so that every trigram is
+        // in one, and a trigram found again in a later window finds the
+        // article already last in its list.
+        constexpr std::size_t WINDOW = std::size_t{1} << 16;
+        while (lowered.size() > WINDOW + 2) {
+            post(lowered.substr(0, WINDOW + 2), article);
+            lowered.remove_prefix(WINDOW);
+        }
+        // First the lists of all the trigrams, then the numbers: the
+        // table lookups do not wait on one another, and each list's
+        // staging entry is fetched ahead of its use.
+        ids.resize(lowered.size() - 2);
+        const auto* p = reinterpret_cast<const unsigned char*>(lowered.data());
+        Trigram t = Trigram{p[0]} << 8 | p[1];
+        for (std::size_t i = 2; i < lowered.size(); ++i) {
+            t = (t << 8 | p[i]) & (TRIGRAMS - 1);
+            ids[i - 2] = t;
+            __builtin_prefetch(&slot[t]);
+        }
+        for (std::uint32_t& id : ids) {
+            t = id;
+            std::uint32_t s = slot[t];
+            if (s == 0) {
+                lists.emplace_back();
+                lists.back().trigram = t;
+                staged.emplace_back();
+                s = slot[t] = static_cast<std::uint32_t>(lists.size());
+            }
+            __builtin_prefetch(&staged[s - 1]);
+            id = s - 1;
+        }
+        const std::uint32_t next = article + 1;
+        for (const std::uint32_t k : ids) {
+            Staged& list = staged[k];
+            if (list.last == next) {
+                continue;
+            }
+            const util::PackedVarint packed =
+                util::pack_varint(list.last == 0 ? article : next - list.last);
+            std::memcpy(list.bytes + list.size, &packed.word, sizeof packed.word);
+            list.size = static_cast<std::uint8_t>(list.size + packed.bytes);
+            ++list.count;
+            list.last = next;
+            if (list.size > Staged::FULL) {
+                chunks.push_back({k, list.count, list.size, {}});
+                std::memcpy(chunks.back().bytes, list.bytes, list.size);
+                list.size = 0;
+                list.count = 0;
+            }
+        }
+    }
+    // Moves the full staging entries, in `chunks`, to their lists' bytes,
+    // in one pass that fetches each list ahead of its turn.
+    void gather() {
+        constexpr std::size_t AHEAD = 16;
+        const std::size_t n = chunks.size();
+        for (std::size_t i = 0; i < n; ++i) {
+            if (i + AHEAD < n) {
+                __builtin_prefetch(&lists[chunks[i + AHEAD].list]);
+            }
+            if (i + AHEAD / 2 < n) {
+                const List& ahead = lists[chunks[i + AHEAD / 2].list];
+                __builtin_prefetch(ahead.bytes.data() + ahead.bytes.size(), 1);
+            }
+            const Chunk& chunk = chunks[i];
+            List& list = lists[chunk.list];
+            list.bytes.append(chunk.bytes, chunk.size);
+            list.count += chunk.count;
+            // At least the last number in the bytes; exact once flushed.
+            list.last = staged[chunk.list].last - 1;
+        }
+        chunks.clear();
+    }
+    // Moves every staged number to the lists' bytes.
+    void flush_all() {
+        gather();
+        for (std::size_t k = 0; k < staged.size(); ++k) {
+            Staged& from = staged[k];
+            if (from.count != 0) {
+                List& list = lists[k];
+                list.bytes.append(from.bytes, from.size);
+                list.count += from.count;
+                list.last = from.last - 1;
+                from.size = 0;
+                from.count = 0;
+            }
+        }
+    }
+    // Takes out every article from `articles` on, and the lists made since
+    // there were `list_count`. Allocates nothing.
+    void roll_back(std::size_t articles, std::size_t text_bytes, std::size_t list_count) noexcept {
+        for (std::size_t k = list_count; k < lists.size(); ++k) {
+            slot[lists[k].trigram] = 0;
+        }
+        ends.resize(std::min(ends.size(), FIELDS * articles));
+        id_ends.resize(std::min(id_ends.size(), articles));
+        id_text.resize(id_ends.empty() ? 0 : id_ends.back() & ~NO_ID);
+        text.shrink(text_bytes);
+        // Staged numbers are all of articles added since the lists were
+        // last flushed, which is since `articles`.
+        chunks.clear();
+        staged.resize(std::min(staged.size(), list_count));
+        for (Staged& list : staged) {
+            list.size = 0;
+            list.count = 0;
+        }
+        for (std::size_t k = 0; k < std::min(list_count, lists.size()); ++k) {
+            List& list = lists[k];
+            if (list.last < articles) {
+                continue;
+            }
+            // Keep the numbers below `articles`: a prefix of the bytes. Only
+            // `count` numbers are read: bytes after them are left over from
+            // an append that failed.
+            const unsigned char* p = list.bytes.data();
+            std::uint32_t kept = 0;
+            std::uint32_t current = 0;
+            std::uint32_t last = 0;
+            for (std::uint32_t n = 0; n < list.count; ++n) {
+                const unsigned char* start = p;
+                const std::uint32_t delta = util::read_varint(p);
+                current = n == 0 ? delta : current + delta;
+                if (current >= articles) {
+                    p = start;
+                    break;
+                }
+                last = current;
+                ++kept;
+            }
+            list.bytes.shrink(static_cast<std::size_t>(p - list.bytes.data()));
+            list.count = kept;
+            list.last = last;
+        }
+        lists.resize(std::min(lists.size(), list_count));
+        for (std::size_t k = 0; k < staged.size(); ++k) {
+            staged[k].last = lists[k].last + 1;
+        }
+    }
+};
+
+}  // namespace parvenkel::index

@@ -1,0 +1,69 @@
+// Result conversions: plain C++ results to new Python objects. Each returns
+// a new reference, or nullptr with an exception set.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "analysis/analysis.hpp"
+#include "module/ref.hpp"
+
+namespace parvenkel::module {
+
+// _core's results: a failure to create an object is an internal fault.
+PyObject* score_to_python(double score);
+PyObject* keywords_to_python(const analysis::Keywords& keywords);
+
+// A (word, count) tuple.
+PyObject* pair_to_python(std::string_view word, std::uint64_t count);
+
+// A list of (word, count) tuples from pairs with `word` and `count`.
+template <class Pairs>
+PyObject* pairs_to_python(const Pairs& pairs) {
+    Ref list(PyList_New(static_cast<Py_ssize_t>(pairs.size())));
+    if (!list) {
+        return nullptr;
+    }
+    Py_ssize_t index = 0;
+    for (const auto& pair : pairs) {
+        PyObject* tuple = pair_to_python(pair.word, pair.count);
+        if (tuple == nullptr) {
+            return nullptr;
+        }
+        PyList_SET_ITEM(list.get(), index++, tuple);
+    }
+    return list.release();
+}
+
+// A str from UTF-8 text the modules made or checked.
+PyObject* text_to_python(std::string_view text);
+
+// A (title, content) tuple of str, or (title, content, id) with an id.
+PyObject* article_to_python(std::string_view title, std::string_view content,
+                            std::optional<std::string_view> id = std::nullopt);
+
+// Float objects for scores, which take a handful of values: one object a
+// value, shared by the results that have it.
+class ScoreFloats {
+   public:
+    PyObject* get(double score);
+
+   private:
+    std::vector<std::pair<double, Ref>> made_;
+};
+
+// A list of the scores, in order.
+PyObject* scores_to_python(const std::vector<double>& scores);
+
+// A new row (score, position, article) of `row_type`, a tuple subclass that
+// adds no fields of its own (a NamedTuple), made as tuple.__new__ makes one;
+// the row takes a reference to each item, borrowed here.
+PyObject* new_row(PyTypeObject* row_type, PyObject* score, PyObject* position, PyObject* article);
+
+}  // namespace parvenkel::module
