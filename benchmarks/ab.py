@@ -66,7 +66,8 @@ def _articles(texts: list[str], count: int) -> list[tuple[str, str]]:
     return out
 
 
-def measure() -> dict[str, float]:
+def workloads(folder: str):
+    """(name, run, rounds, budget) of every workload, made as they are asked for."""
     sys.path.insert(0, str(HERE))
     import corpora
 
@@ -75,7 +76,6 @@ def measure() -> dict[str, float]:
 
     corpus = corpora.load_corpora()
     names = sorted(corpus)
-    results: dict[str, float] = {}
 
     def text_of(name: str, chars: int) -> str:
         t = corpus[name]
@@ -83,49 +83,55 @@ def measure() -> dict[str, float]:
 
     for name in names:
         text = text_of(name, 2_000_000)
-        results[f"extract_keywords {name}"] = _median(lambda: parvenkel.extract_keywords(text, [], 20), 5)
+        yield f"extract_keywords {name}", lambda text=text: parvenkel.extract_keywords(text, [], 20), 5, 0.5
     huge = " ".join(_letters(n + 26**3) for n in range(300_000))
-    results["extract_keywords huge vocabulary"] = _median(lambda: parvenkel.extract_keywords(huge, [], 20), 3)
+    yield "extract_keywords huge vocabulary", lambda: parvenkel.extract_keywords(huge, [], 20), 3, 0.5
 
     short_body = corpus["en"][:2000]
-    results["score_article 2,000 chars (x1000)"] = _median(
-        lambda: [parvenkel.score_article("A title here", short_body, "notthere") for _ in range(1000)], 5
+    yield (
+        "score_article 2,000 chars (x1000)",
+        lambda: [parvenkel.score_article("A title here", short_body, "notthere") for _ in range(1000)],
+        5,
+        0.5,
     )
     for name in ("en", "ru", "zh"):
         body = text_of(name, 1_000_000)
-        results[f"score_article 1 MB {name}"] = _median(
-            lambda: parvenkel.score_article("Title", body, "qqqzzq"), 5
-        )
+        yield f"score_article 1 MB {name}", lambda body=body: parvenkel.score_article("Title", body, "qqqzzq"), 5, 0.5
 
     ja = text_of("ja", 2_000_000)
     for workers in (1, 2):
-        def update(workers=workers):
-            WordCounter().update(ja, workers=workers)
-        results[f"WordCounter.update ja workers={workers}"] = _median(update, 3)
+        yield f"WordCounter.update ja workers={workers}", lambda workers=workers: WordCounter().update(ja, workers=workers), 3, 0.5
 
     texts = [" ".join(corpus[n].split()) for n in names]
     articles = _articles(texts, 100_000)
     bodies = [c for _, c in articles]
     for workers in (1, 2):
-        results[f"keywords_many 100k workers={workers}"] = _median(
-            lambda: keywords_many(bodies, [], 5, workers=workers), 3
-        )
-        results[f"score_many 100k workers={workers}"] = _median(
-            lambda: score_many(articles, "the", workers=workers), 3
-        )
-        results[f"rank_articles 100k top 10 workers={workers}"] = _median(
-            lambda: rank_articles(articles, "the", 10, workers=workers), 3
+        yield f"keywords_many 100k workers={workers}", lambda workers=workers: keywords_many(bodies, [], 5, workers=workers), 3, 0.5
+        yield f"score_many 100k workers={workers}", lambda workers=workers: score_many(articles, "the", workers=workers), 3, 0.5
+        yield (
+            f"rank_articles 100k top 10 workers={workers}",
+            lambda workers=workers: rank_articles(articles, "the", 10, workers=workers),
+            3,
+            0.5,
         )
 
-    results["ArticleIndex build 100k"] = _median(lambda: ArticleIndex(articles), 3, budget=0)
+    yield "ArticleIndex build 100k", lambda: ArticleIndex(articles), 3, 0.0
     index = ArticleIndex(articles)
+    path = os.path.join(folder, "a.idx")
+    index.save(path)
+    yield "ArticleIndex save", lambda: index.save(path), 3, 0.0
+    yield "ArticleIndex load", lambda: ArticleIndex.load(path), 3, 0.0
+    loaded = ArticleIndex.load(path)
+    for query in ("lifetime", "system", "the", "ing", "\u03c3"):
+        yield f"ArticleIndex.rank {query!r}, 10", lambda query=query: loaded.rank(query, 10), 7, 0.5
+
+
+def measure(only: list[str]) -> dict[str, float]:
+    results: dict[str, float] = {}
     with tempfile.TemporaryDirectory() as folder:
-        path = os.path.join(folder, "a.idx")
-        results["ArticleIndex save"] = _median(lambda: index.save(path), 3, budget=0)
-        results["ArticleIndex load"] = _median(lambda: ArticleIndex.load(path), 3, budget=0)
-        loaded = ArticleIndex.load(path)
-        for query in ("lifetime", "system", "the", "ing", "\u03c3"):
-            results[f"ArticleIndex.rank {query!r}, 10"] = _median(lambda: loaded.rank(query, 10), 7)
+        for name, run, rounds, budget in workloads(folder):
+            if not only or any(part in name for part in only):
+                results[name] = _median(run, rounds, budget)
     return results
 
 
@@ -134,10 +140,12 @@ def main() -> None:
     parser.add_argument("--base", help="the base build's interpreter")
     parser.add_argument("--new", help="the new build's interpreter")
     parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--only", action="append", default=[], metavar="TEXT",
+                        help="only the workloads whose name holds TEXT (repeatable)")
     parser.add_argument("--measure", action="store_true", help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.measure:
-        json.dump(measure(), sys.stdout)
+        json.dump(measure(args.only), sys.stdout)
         return
     if not args.base or not args.new:
         parser.error("--base and --new are required")
@@ -147,7 +155,7 @@ def main() -> None:
         for which in ("base", "new"):
             python = getattr(args, which)
             out = subprocess.run(
-                ["taskset", "-c", "0-1", python, __file__, "--measure"],
+                [python, __file__, "--measure", *(f"--only={part}" for part in args.only)],
                 check=True, capture_output=True, text=True,
             ).stdout
             runs[which].append(json.loads(out))

@@ -12,7 +12,9 @@
 # crashes is written to build/fuzz/artifacts and the run fails; copy it into
 # fuzz/regressions and fix the cause.
 #
-# Environment: PARVENKEL_FUZZ_JOBS=N runs N fuzzing processes (default 1).
+# Environment: PARVENKEL_FUZZ_JOBS=N runs N fuzzing processes (default 1);
+# PARVENKEL_FUZZ_ENTROPIC=1 schedules inputs with libFuzzer's entropic
+# power schedule, its default, instead of the plain one used here.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
@@ -77,6 +79,12 @@ log "fuzzing for $seconds s ($jobs process(es))"
 options=(-max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -max_len=4096
          -dict=fuzz/core.dict -artifact_prefix="$out/artifacts/" -print_final_stats=1)
 [ "$jobs" -gt 1 ] && options+=(-fork="$jobs")
+# The entropic schedule keeps a frequency for every feature an input
+# reaches; with each kernel compiled once per instruction set an input
+# reaches some 30,000, and that bookkeeping took about half of each run. The
+# plain schedule ran 1.5-1.9 times the inputs in 20-30 s runs here and
+# reached more features and a larger corpus in the same time.
+[ "${PARVENKEL_FUZZ_ENTROPIC:-0}" = 1 ] || options+=(-entropic=0)
 status=0
 "$target" "${options[@]}" "$out/corpus" fuzz/corpus >"$out/fuzz.log" 2>&1 || status=$?
 tail -n 25 "$out/fuzz.log" >&2
