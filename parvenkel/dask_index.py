@@ -55,6 +55,9 @@ if TYPE_CHECKING:
 
 __all__ = ["Shard", "ShardedIndex", "build_shards", "rank_shards"]
 
+# A row of an index's ranking: the article, with its id if it has one.
+_Row = RankedArticle[tuple[str, str] | tuple[str, str, str]]
+
 #: The name of the file that ShardedIndex.save writes into the folder.
 LIST_NAME = "shards.json"
 
@@ -115,7 +118,7 @@ class ShardedIndex:
 
     def rank(
         self, query: str, top_n: SupportsIndex | None = None, *, include_zero: bool = False
-    ) -> list[RankedArticle[tuple[str, str]]]:
+    ) -> list[_Row]:
         """The answer of ``rank_shards``, computed in this process."""
         n = _check_query(query, top_n)
         partials = [
@@ -235,7 +238,7 @@ def _loaded(path: str) -> ArticleIndex:
 
 
 # One row of a partial answer: (-score, position over all shards, row).
-_Scored = tuple[float, int, RankedArticle[tuple[str, str]]]
+_Scored = tuple[float, int, _Row]
 
 
 def _rank_shard(path: str, offset: int, query: str, top_n: int, include_zero: bool) -> list[_Scored]:
@@ -258,7 +261,7 @@ def _rank_partition(
     return _merge((_rank_shard(path, offset, query, top_n, include_zero) for path, offset in tasks), top_n)
 
 
-def _final(merged: Iterable[_Scored]) -> list[RankedArticle[tuple[str, str]]]:
+def _final(merged: Iterable[_Scored]) -> list[_Row]:
     return _List(row for _, _, row in merged)
 
 
