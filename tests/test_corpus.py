@@ -33,6 +33,9 @@ def ordered(pairs):
 
 # Large enough to take the threaded path and be cut into pieces.
 BIG = " ".join(VOCABULARY * 3000) + "\u3000" + "\u039f\u0394\u039f\u03a3 " * 100_000
+# Cut after its first million characters, it leaves a last piece of one
+# character, a word of its own.
+BIG_TAIL = "x" * (1 << 20) + " \u6587"
 # Texts of two forms with words longer than a block, counted one after the
 # other by one table: what the first leaves behind must not leak into the
 # second.
@@ -42,12 +45,12 @@ FORMS = ["\u4e2d\u6587\u300c\u3042\u300d" * 200 + " x", ("\u00ab" + "ab" * 40 + 
 @given(
     texts=st.lists(st.one_of(documents(), st.sampled_from(FORMS)), max_size=6),
     workers=st.sampled_from([1, 2, 3, -1]),
-    big=st.booleans(),
+    big=st.sampled_from([None, BIG, BIG_TAIL]),
     cut=st.integers(0, 5),
 )
 def test_same_words_as_extract_keywords(texts, workers, big, cut):
-    if big:
-        texts = [*texts, BIG]
+    if big is not None:
+        texts = [*texts, big]
     joined = " ".join(texts)
     expected = ordered(extract_keywords(joined, STOPS, ALL))
     counter = WordCounter(frozenset(STOPS))
