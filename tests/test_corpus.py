@@ -193,3 +193,15 @@ def test_a_damaged_blob_is_refused_or_loads_whole(noise, at, byte):
             continue
         again = _from_blob(loaded.__reduce__()[1][0])
         assert again == loaded and loaded.total() == sum(c for _, c in loaded.items())
+
+
+def test_every_cut_of_a_blob_is_refused_as_truncated():
+    # Each length byte and count is read against what is left: a blob cut
+    # anywhere says so, and never reads past its end.
+    counter = WordCounter(["und"])
+    counter.update("Die Katze und der Hund \u00fcber \u4e2d\u6587 Katze")
+    blob = counter.__reduce__()[1][0]
+    for cut in range(len(blob)):
+        # The first five bytes are the magic number and the version.
+        with pytest.raises(ValueError, match="truncated" if cut >= 5 else "not a WordCounter blob"):
+            _from_blob(blob[:cut])
