@@ -48,7 +48,7 @@ from __future__ import annotations
 
 import heapq
 import sys
-from collections.abc import Iterable, Mapping, Sequence
+from collections.abc import Iterable, Sequence
 from functools import partial
 from itertools import islice
 from operator import index as operator_index
@@ -210,24 +210,6 @@ def corpus_keywords(
     return top(counts)
 
 
-def _title_and_content(article: object) -> tuple[object, object]:
-    if isinstance(article, Mapping):
-        return article["title"], article["content"]
-    if isinstance(article, (str, bytes, bytearray)):
-        raise TypeError(
-            f"an article is a (title, content) pair or a mapping with 'title' and 'content', "
-            f"not a {type(article).__name__!r} object"
-        )
-    try:
-        title, content = cast(Iterable[object], article)
-    except (TypeError, ValueError):
-        raise TypeError(
-            f"an article is a (title, content) pair or a mapping with 'title' and 'content', "
-            f"not {article!r:.60}"
-        ) from None
-    return title, content
-
-
 def _scored_key(scored: _Scored) -> tuple[float, int]:
     return (scored[0], scored[1])
 
@@ -235,8 +217,9 @@ def _scored_key(scored: _Scored) -> tuple[float, int]:
 def _rank_partition(articles: Iterable[object], query: str, top_n: int, include_zero: bool) -> _Partial:
     """The best top_n articles of one partition, and its number of articles."""
     items = list(articles)
-    pairs = [_title_and_content(article) for article in items]
-    scores = score_many(pairs, query)
+    # score_many reads every shape of article and refuses any other with
+    # the article's position in the partition.
+    scores = score_many(items, query)
     scored: list[_Scored] = [
         (-score, position, items[position])
         for position, score in enumerate(scores)

@@ -458,7 +458,7 @@ def test_arguments_are_checked_before_any_work_like_the_compiled_functions(call,
 )
 def test_a_str_is_neither_partitions_nor_a_partition(call):
     # It would iterate over characters: letters counted one by one.
-    with pytest.raises(TypeError, match="not a 'str' object|not a 'bytes' object"):
+    with pytest.raises(TypeError, match="not a 'str' object|not a 'bytes' object|is a 'str' object"):
         call()
 
 
@@ -466,7 +466,7 @@ def test_a_str_is_neither_partitions_nor_a_partition(call):
     "article", ["title and content", b"tc", ("only a title",), ("t", "c", "x"), 7, {"title": "t"}]
 )
 def test_articles_that_are_not_pairs_are_refused(article):
-    with pytest.raises((TypeError, KeyError)):
+    with pytest.raises(TypeError, match="article 0 "):
         rank_articles([[article]], "q", 5)
 
 
