@@ -53,11 +53,15 @@ class RankedArticle(NamedTuple, Generic[A]):
     the ``(title, content)`` pair the index holds)."""
 
 
-def _field(article: Mapping[str, object], name: str, k: int) -> object:
+def _field(article: Mapping[str, object], name: str, k: int, fields: tuple[str, str]) -> object:
     try:
         return article[name]
-    except KeyError:
-        raise KeyError(f"article {k} has no {name!r} field") from None
+    except KeyError as missing:
+        # The compiled converter's wording for the usual fields.
+        raise TypeError(
+            f"article {k} is a {type(article).__name__!r} object without {name!r}, not a"
+            f" (title, content) pair or a mapping with {fields[0]!r} and {fields[1]!r}"
+        ) from missing
 
 
 def _as_given(articles: object, title_field: str, content_field: str) -> bool:
@@ -73,8 +77,11 @@ def _pairs(articles: Iterable[object], title_field: str, content_field: str) -> 
     """The articles with each mapping among them read as a (title, content)
     pair through the named fields; other articles are left as they are, for
     the compiled call to check."""
+    fields = (title_field, content_field)
     return [
-        (_field(a, title_field, k), _field(a, content_field, k)) if isinstance(a, Mapping) else a
+        (_field(a, title_field, k, fields), _field(a, content_field, k, fields))
+        if isinstance(a, Mapping)
+        else a
         for k, a in enumerate(articles)
     ]
 

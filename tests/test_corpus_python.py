@@ -97,8 +97,8 @@ def test_field_names(call, expected):
 @pytest.mark.parametrize(
     "call, error, message",
     [
-        (lambda: score_many(ROWS, "q", content_field="body"), KeyError, "article 0 has no 'title' field"),
-        (lambda: rank_articles([ROWS[1], {"h": "t"}], "q", title_field="h"), KeyError, "article 1 has no 'content'"),
+        (lambda: score_many(ROWS, "q", content_field="body"), TypeError, "article 0 is a 'dict' object without 'title', not a .* mapping with 'title' and 'body'$"),
+        (lambda: rank_articles([ROWS[1], {"h": "t"}], "q", title_field="h"), TypeError, "article 1 is a 'dict' object without 'content'"),
         (lambda: score_many("ab", "q", title_field="h"), TypeError, "articles must be an iterable"),
         (lambda: rank_articles(5, "q", title_field="h"), TypeError, "articles must be an iterable"),
     ],
