@@ -10,7 +10,7 @@
 // leaves both off, so the portable scalar kernels are the only ones; the
 // test command builds and tests that variant too. An AVX-512 or NEON set
 // would get its macro here, a folder beside avx2/ (begin.hpp, end.hpp, its
-// kernels and an implementation.cpp), a value of Kernels, its test in
+// kernels, a word_walker.cpp and a searches.cpp), a value of Kernels, its test in
 // active.cpp's detect() and a row in dispatch.cpp.
 #pragma once
 

@@ -170,12 +170,10 @@ constexpr std::uint64_t LANE_BITS = sizeof(Unit) == 1   ? ~std::uint64_t{0}
                                                         : 0x1111111111111111;
 
 // Verifies the candidates of a step that starts at unit `at`, one per lane
-// bit of the byte mask: FOUND or UNDECIDED end the search there. Out of
-// line, so that the vector constants of the scans stay in registers, saved
-// only around the rare step with candidates.
+// bit of the byte mask: FOUND or UNDECIDED end the search there.
 template <class Unit, class Verify>
-[[gnu::noinline]] Search verify_candidates(std::uint64_t mask, std::size_t at,
-                                           Verify& verify) noexcept {
+[[gnu::always_inline]] inline Search first_candidate(std::uint64_t mask, std::size_t at,
+                                                     Verify& verify) noexcept {
     for (mask &= LANE_BITS<Unit>; mask != 0; mask &= mask - 1) {
         const std::size_t pos = at + static_cast<std::size_t>(__builtin_ctzll(mask)) / sizeof(Unit);
         if (const Search found = verify(pos); found != Search::ABSENT) {
@@ -183,6 +181,18 @@ template <class Unit, class Verify>
         }
     }
     return Search::ABSENT;
+}
+
+// first_candidate out of line, so that the vector constants of the scans
+// stay in registers, saved only around the rare step with candidates. A
+// set whose kernels are compiled under a target region has its own copy
+// there (avx2/search_kernels.hpp): this one has the baseline target, and a
+// verifier compiled for a larger set is not inlined into it, which would
+// cost a call per candidate.
+template <class Unit, class Verify>
+[[gnu::noinline]] Search verify_candidates(std::uint64_t mask, std::size_t at,
+                                           Verify& verify) noexcept {
+    return first_candidate<Unit>(mask, at, verify);
 }
 
 // A step whose units include U+0130 or, when checked, a surrogate:

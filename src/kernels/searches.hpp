@@ -35,7 +35,7 @@ struct Searches {
 // The searches of the instruction set active() names now.
 const Searches& searches() noexcept;
 
-// The searches of one instruction set: scalar/, sse2/ and avx2/implementation.cpp
+// The searches of one instruction set: scalar/, sse2/ and avx2/searches.cpp
 // define those the build compiles (see isa.hpp).
 template <Kernels K>
 const Searches& searches_with() noexcept;

@@ -42,7 +42,7 @@ class WordWalker {
 std::unique_ptr<WordWalker> make_word_walker(const std::vector<std::string>& stop_words,
                                              std::uint64_t seed, std::size_t text_bytes);
 
-// The walker of one instruction set: scalar/, sse2/ and avx2/implementation.cpp
+// The walker of one instruction set: scalar/, sse2/ and avx2/word_walker.cpp
 // define those the build compiles (see isa.hpp).
 template <Kernels K>
 std::unique_ptr<WordWalker> make_word_walker_with(const std::vector<std::string>& stop_words,

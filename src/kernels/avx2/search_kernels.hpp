@@ -78,6 +78,14 @@ inline __m256i candidates256(__m256i v, __m256i fold, __m256i value, __m256i oth
     return OTHER ? _mm256_or_si256(hit, lanes256_equal<Unit>(v, other)) : hit;
 }
 
+// verify_candidates (search_parts.hpp) compiled in the AVX2 region, so that
+// the verifier, an AVX2 function too, is inlined into it.
+template <class Unit, class Verify>
+[[gnu::noinline]] Search verify_candidates(std::uint64_t mask, std::size_t at,
+                                           Verify& verify) noexcept {
+    return first_candidate<Unit>(mask, at, verify);
+}
+
 template <class Unit, bool CHECK, bool OTHER, class Verify>
 Search scan_units(const Unit* hay, std::size_t n, std::size_t m, const UnitFilter& filter,
                   Verify& verify, std::size_t& next) noexcept {
@@ -126,7 +134,8 @@ Search scan_units(const Unit* hay, std::size_t n, std::size_t m, const UnitFilte
             static_cast<std::uint32_t>(_mm256_movemask_epi8(hit0)) |
             static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(hit1)))
                 << 32;
-        if (const Search found = end_of_step<Unit, CHECK>(false, mask, hay, i, STEP, verify);
+        if (const Search found =
+                mask != 0 ? verify_candidates<Unit>(mask, i, verify) : Search::ABSENT;
             found != Search::ABSENT) {
             next = i;
             return found;

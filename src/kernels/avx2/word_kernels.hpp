@@ -1,6 +1,6 @@
 // The AVX2 kernels of the word walker: 64 units classified 32 at a time,
 // and the letters of a short piece gathered by byte shuffles. Included only
-// inside the AVX2 target region (avx2/implementation.cpp).
+// inside the AVX2 target region (avx2/word_walker.cpp).
 #pragma once
 
 #include <array>

@@ -1,7 +1,7 @@
 // The searches of scoring, written once and compiled inside the namespace
-// of each instruction set (scalar/, sse2/ and avx2/implementation.cpp), where
+// of each instruction set (scalar/, sse2/ and avx2/searches.cpp), where
 // scan_bytes, scan_units, lower_ascii_lanes and FindUnit are that set's
-// kernels. No include guard: each implementation.cpp includes this file once,
+// kernels. No include guard: each searches.cpp includes this file once,
 // inside its namespace and target region, after every header it needs.
 
 // Searches the lowercase form of an ASCII text for an already lowercased

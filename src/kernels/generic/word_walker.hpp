@@ -1,5 +1,5 @@
 // The word walker, written once and compiled inside the namespace of each
-// instruction set (scalar/, sse2/ and avx2/implementation.cpp), where the
+// instruction set (scalar/, sse2/ and avx2/word_walker.cpp), where the
 // names classify_block, classify_two_block, classify_three_block,
 // gather_letters and letter_runs (with GATHERS and LETTER_RUNS) are that
 // set's kernels: they inline into the loops below, which never ask which
@@ -34,7 +34,7 @@
 //     letters of one script where they apply (letter_runs), otherwise
 //     character by character through the Unicode tables.
 //
-// No include guard: each implementation.cpp includes this file once, inside
+// No include guard: each word_walker.cpp includes this file once, inside
 // its namespace and target region, after every header it needs.
 
 using analysis::MIN_KEYWORD_BYTES;

@@ -1,5 +1,9 @@
-// The implementation of the SCALAR instruction set: the word walker and the
-// searches of scoring (generic/), compiled with the scalar kernels.
+// The searches of scoring of the SSE2 instruction set (generic/searches.hpp),
+// compiled with the sse2 kernels, in a unit apart from the word walker
+// (word_walker.cpp) so that each keeps the compiler's inlining budget.
+#include "kernels/isa.hpp"
+#if defined(PARVENKEL_SSE2)
+
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -13,11 +17,9 @@
 
 #include "analysis/analysis.hpp"
 #include "analysis/word_table.hpp"
-#include "kernels/isa.hpp"
-#include "kernels/scalar/search_kernels.hpp"
-#include "kernels/scalar/word_kernels.hpp"
 #include "kernels/search_parts.hpp"
 #include "kernels/searches.hpp"
+#include "kernels/sse2/search_kernels.hpp"
 #include "kernels/word_classes.hpp"
 #include "kernels/word_sink.hpp"
 #include "kernels/word_walker.hpp"
@@ -28,29 +30,20 @@
 #include "text/two_way.hpp"
 #include "text/utf8.hpp"
 
-namespace parvenkel::kernels::scalar {
-
-namespace {
-#include "kernels/generic/word_walker.hpp"
-}  // namespace
+namespace parvenkel::kernels::sse2 {
 
 namespace {
 #include "kernels/generic/searches.hpp"
 }  // namespace
 
-}  // namespace parvenkel::kernels::scalar
+}  // namespace parvenkel::kernels::sse2
 
 namespace parvenkel::kernels {
 
 template <>
-std::unique_ptr<WordWalker> make_word_walker_with<Kernels::SCALAR>(
-    const std::vector<std::string>& stop_words, std::uint64_t seed, std::size_t text_bytes) {
-    return std::make_unique<scalar::Walker>(stop_words, seed, text_bytes);
-}
-
-template <>
-const Searches& searches_with<Kernels::SCALAR>() noexcept {
-    return scalar::SEARCHES;
+const Searches& searches_with<Kernels::SSE2>() noexcept {
+    return sse2::SEARCHES;
 }
 
 }  // namespace parvenkel::kernels
+#endif

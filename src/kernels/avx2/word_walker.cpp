@@ -1,5 +1,7 @@
-// The implementation of the AVX2 instruction set: the word walker and the
-// searches of scoring (generic/), compiled with the avx2 kernels.
+// The word walker of the AVX2 instruction set (generic/word_walker.hpp),
+// compiled with the avx2 kernels. The searches have a file of their own
+// (searches.cpp): in one unit the two outgrew the compiler's inlining budget
+// for a unit, and the walker's per-word helpers were left out of line.
 #include "kernels/isa.hpp"
 #if defined(PARVENKEL_AVX2_TARGET)
 
@@ -18,7 +20,6 @@
 #include "analysis/word_table.hpp"
 #include "kernels/search_parts.hpp"
 #include "kernels/searches.hpp"
-#include "kernels/sse2/search_kernels.hpp"
 #include "kernels/sse2/word_kernels.hpp"
 #include "kernels/word_classes.hpp"
 #include "kernels/word_sink.hpp"
@@ -33,17 +34,12 @@
 // Everything below, to end.hpp, is compiled for AVX2.
 #include "kernels/avx2/begin.hpp"
 // The kernels the generic code calls by name.
-#include "kernels/avx2/search_kernels.hpp"
 #include "kernels/avx2/word_kernels.hpp"
 
 namespace parvenkel::kernels::avx2 {
 
 namespace {
 #include "kernels/generic/word_walker.hpp"
-}  // namespace
-
-namespace {
-#include "kernels/generic/searches.hpp"
 }  // namespace
 
 }  // namespace parvenkel::kernels::avx2
@@ -54,11 +50,6 @@ template <>
 std::unique_ptr<WordWalker> make_word_walker_with<Kernels::AVX2>(
     const std::vector<std::string>& stop_words, std::uint64_t seed, std::size_t text_bytes) {
     return std::make_unique<avx2::Walker>(stop_words, seed, text_bytes);
-}
-
-template <>
-const Searches& searches_with<Kernels::AVX2>() noexcept {
-    return avx2::SEARCHES;
 }
 
 }  // namespace parvenkel::kernels

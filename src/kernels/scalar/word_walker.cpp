@@ -1,7 +1,8 @@
-// The implementation of the SSE2 instruction set: the word walker and the
-// searches of scoring (generic/), compiled with the sse2 kernels.
-#include "kernels/isa.hpp"
-#if defined(PARVENKEL_SSE2)
+// The word walker of the SCALAR instruction set (generic/word_walker.hpp),
+// compiled with the scalar kernels. The searches have a file of their own
+// (searches.cpp): in one unit the two outgrew the compiler's inlining budget
+// for a unit, and the walker's per-word helpers were left out of line.
+#include "kernels/word_walker.hpp"
 
 #include <algorithm>
 #include <array>
@@ -16,13 +17,12 @@
 
 #include "analysis/analysis.hpp"
 #include "analysis/word_table.hpp"
+#include "kernels/isa.hpp"
+#include "kernels/scalar/word_kernels.hpp"
 #include "kernels/search_parts.hpp"
 #include "kernels/searches.hpp"
-#include "kernels/sse2/search_kernels.hpp"
-#include "kernels/sse2/word_kernels.hpp"
 #include "kernels/word_classes.hpp"
 #include "kernels/word_sink.hpp"
-#include "kernels/word_walker.hpp"
 #include "text/char_classes.hpp"
 #include "text/char_info.hpp"
 #include "text/lowercase.hpp"
@@ -30,30 +30,20 @@
 #include "text/two_way.hpp"
 #include "text/utf8.hpp"
 
-namespace parvenkel::kernels::sse2 {
+namespace parvenkel::kernels::scalar {
 
 namespace {
 #include "kernels/generic/word_walker.hpp"
 }  // namespace
 
-namespace {
-#include "kernels/generic/searches.hpp"
-}  // namespace
-
-}  // namespace parvenkel::kernels::sse2
+}  // namespace parvenkel::kernels::scalar
 
 namespace parvenkel::kernels {
 
 template <>
-std::unique_ptr<WordWalker> make_word_walker_with<Kernels::SSE2>(
+std::unique_ptr<WordWalker> make_word_walker_with<Kernels::SCALAR>(
     const std::vector<std::string>& stop_words, std::uint64_t seed, std::size_t text_bytes) {
-    return std::make_unique<sse2::Walker>(stop_words, seed, text_bytes);
-}
-
-template <>
-const Searches& searches_with<Kernels::SSE2>() noexcept {
-    return sse2::SEARCHES;
+    return std::make_unique<scalar::Walker>(stop_words, seed, text_bytes);
 }
 
 }  // namespace parvenkel::kernels
-#endif
