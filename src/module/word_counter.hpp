@@ -10,7 +10,8 @@
 
 namespace parvenkel::module {
 
-// The type's spec, made into a type by the module's exec function.
+// The layout, slots and flags of the WordCounter type, from which the
+// module's exec function makes it.
 extern PyType_Spec word_counter_spec;
 
 // A new counter of `type` holding `counts`; nullptr with an exception set.
