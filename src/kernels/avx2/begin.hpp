@@ -4,12 +4,17 @@
 // uses before this one: an inline function of a shared header compiled
 // inside the region would clash with its baseline copy elsewhere.
 //
+// PARVENKEL_SET and PARVENKEL_SET_KERNELS name the set for the code of
+// generic/: its namespace and its value of Kernels.
+//
 // Lambdas are not covered by clang's attribute push: one that uses AVX2
 // intrinsics is marked with PARVENKEL_AVX2_LAMBDA.
 #include <immintrin.h>
 
 #include "kernels/isa.hpp"
 
+#define PARVENKEL_SET avx2
+#define PARVENKEL_SET_KERNELS Kernels::AVX2
 #define PARVENKEL_AVX2_TARGET_STRING "avx2,bmi,bmi2,popcnt"
 #define PARVENKEL_AVX2_LAMBDA __attribute__((target(PARVENKEL_AVX2_TARGET_STRING)))
 #if defined(__clang__)

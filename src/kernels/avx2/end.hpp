@@ -5,3 +5,5 @@
 #pragma GCC pop_options
 #endif
 #undef PARVENKEL_AVX2_LAMBDA
+#undef PARVENKEL_SET
+#undef PARVENKEL_SET_KERNELS

@@ -5,54 +5,16 @@
 #include "kernels/isa.hpp"
 #if defined(PARVENKEL_AVX2_TARGET)
 
-#include <algorithm>
-#include <array>
-#include <cstddef>
-#include <cstdint>
-#include <cstring>
-#include <memory>
-#include <string>
-#include <string_view>
-#include <type_traits>
-#include <vector>
-
-#include "analysis/analysis.hpp"
-#include "analysis/word_table.hpp"
-#include "kernels/search_parts.hpp"
-#include "kernels/searches.hpp"
+#include "kernels/generic/dependencies.hpp"
+// The SSE2 kernels the AVX2 ones fall back on, outside the AVX2 region.
 #include "kernels/sse2/word_kernels.hpp"
-#include "kernels/word_classes.hpp"
-#include "kernels/word_sink.hpp"
-#include "kernels/word_walker.hpp"
-#include "text/char_classes.hpp"
-#include "text/char_info.hpp"
-#include "text/lowercase.hpp"
-#include "text/text_view.hpp"
-#include "text/two_way.hpp"
-#include "text/utf8.hpp"
 
 // Everything below, to end.hpp, is compiled for AVX2.
 #include "kernels/avx2/begin.hpp"
 // The kernels the generic code calls by name.
 #include "kernels/avx2/word_kernels.hpp"
-
-namespace parvenkel::kernels::avx2 {
-
-namespace {
+// The generic code, in namespace avx2, and its registration.
 #include "kernels/generic/word_walker.hpp"
-}  // namespace
-
-}  // namespace parvenkel::kernels::avx2
-
-namespace parvenkel::kernels {
-
-template <>
-std::unique_ptr<WordWalker> make_word_walker_with<Kernels::AVX2>(
-    const std::vector<std::string>& stop_words, std::uint64_t seed, std::size_t text_bytes) {
-    return std::make_unique<avx2::Walker>(stop_words, seed, text_bytes);
-}
-
-}  // namespace parvenkel::kernels
-
+// Closes the AVX2 region.
 #include "kernels/avx2/end.hpp"
 #endif

@@ -2,7 +2,12 @@
 // of each instruction set (scalar/, sse2/ and avx2/searches.cpp), where
 // scan_bytes, scan_units, lower_ascii_lanes and FindUnit are that set's
 // kernels. No include guard: each searches.cpp includes this file once,
-// inside its namespace and target region, after every header it needs.
+// inside the set's region (begin.hpp, which names the set), after
+// generic/dependencies.hpp (every header it needs) and the set's kernels.
+
+namespace parvenkel::kernels::PARVENKEL_SET {
+
+namespace {
 
 // Searches the lowercase form of an ASCII text for an already lowercased
 // needle without building that form (FOLD), or a text for the needle's
@@ -279,3 +284,16 @@ constexpr Searches SEARCHES = {
     {lowercase_units_contain<char16_t, false>, lowercase_units_contain<char16_t, true>},
     {lowercase_units_contain<char32_t, false>, lowercase_units_contain<char32_t, true>},
 };
+
+}  // namespace
+
+}  // namespace parvenkel::kernels::PARVENKEL_SET
+
+namespace parvenkel::kernels {
+
+template <>
+const Searches& searches_with<PARVENKEL_SET_KERNELS>() noexcept {
+    return PARVENKEL_SET::SEARCHES;
+}
+
+}  // namespace parvenkel::kernels

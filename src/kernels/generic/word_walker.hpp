@@ -35,7 +35,12 @@
 //     character by character through the Unicode tables.
 //
 // No include guard: each word_walker.cpp includes this file once, inside
-// its namespace and target region, after every header it needs.
+// the set's region (begin.hpp, which names the set), after
+// generic/dependencies.hpp (every header it needs) and the set's kernels.
+
+namespace parvenkel::kernels::PARVENKEL_SET {
+
+namespace {
 
 using analysis::MIN_KEYWORD_BYTES;
 using analysis::WordTable;
@@ -593,3 +598,17 @@ class Walker final : public WordSink {
     std::unique_ptr<Chunk> chunk_;
     std::unique_ptr<ThreeChunk> three_;  // for texts of two or four bytes a unit
 };
+
+}  // namespace
+
+}  // namespace parvenkel::kernels::PARVENKEL_SET
+
+namespace parvenkel::kernels {
+
+template <>
+std::unique_ptr<WordWalker> make_word_walker_with<PARVENKEL_SET_KERNELS>(
+    const std::vector<std::string>& stop_words, std::uint64_t seed, std::size_t text_bytes) {
+    return std::make_unique<PARVENKEL_SET::Walker>(stop_words, seed, text_bytes);
+}
+
+}  // namespace parvenkel::kernels

@@ -4,46 +4,11 @@
 // for a unit, and the walker's per-word helpers were left out of line.
 #include "kernels/word_walker.hpp"
 
-#include <algorithm>
-#include <array>
-#include <cstddef>
-#include <cstdint>
-#include <cstring>
-#include <memory>
-#include <string>
-#include <string_view>
-#include <type_traits>
-#include <vector>
-
-#include "analysis/analysis.hpp"
-#include "analysis/word_table.hpp"
-#include "kernels/isa.hpp"
+#include "kernels/generic/dependencies.hpp"
 #include "kernels/scalar/word_kernels.hpp"
-#include "kernels/search_parts.hpp"
-#include "kernels/searches.hpp"
-#include "kernels/word_classes.hpp"
-#include "kernels/word_sink.hpp"
-#include "text/char_classes.hpp"
-#include "text/char_info.hpp"
-#include "text/lowercase.hpp"
-#include "text/text_view.hpp"
-#include "text/two_way.hpp"
-#include "text/utf8.hpp"
 
-namespace parvenkel::kernels::scalar {
-
-namespace {
+// Everything below, to end.hpp, is the scalar set's code.
+#include "kernels/scalar/begin.hpp"
+// The generic code, in namespace scalar, and its registration.
 #include "kernels/generic/word_walker.hpp"
-}  // namespace
-
-}  // namespace parvenkel::kernels::scalar
-
-namespace parvenkel::kernels {
-
-template <>
-std::unique_ptr<WordWalker> make_word_walker_with<Kernels::SCALAR>(
-    const std::vector<std::string>& stop_words, std::uint64_t seed, std::size_t text_bytes) {
-    return std::make_unique<scalar::Walker>(stop_words, seed, text_bytes);
-}
-
-}  // namespace parvenkel::kernels
+#include "kernels/scalar/end.hpp"

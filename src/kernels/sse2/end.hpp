@@ -1,1 +1,3 @@
-// Closes the region sse2/begin.hpp opened (nothing to undo).
+// Closes the region sse2/begin.hpp opened.
+#undef PARVENKEL_SET
+#undef PARVENKEL_SET_KERNELS

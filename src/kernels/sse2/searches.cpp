@@ -4,46 +4,12 @@
 #include "kernels/isa.hpp"
 #if defined(PARVENKEL_SSE2)
 
-#include <algorithm>
-#include <array>
-#include <cstddef>
-#include <cstdint>
-#include <cstring>
-#include <memory>
-#include <string>
-#include <string_view>
-#include <type_traits>
-#include <vector>
-
-#include "analysis/analysis.hpp"
-#include "analysis/word_table.hpp"
-#include "kernels/search_parts.hpp"
-#include "kernels/searches.hpp"
+#include "kernels/generic/dependencies.hpp"
 #include "kernels/sse2/search_kernels.hpp"
-#include "kernels/word_classes.hpp"
-#include "kernels/word_sink.hpp"
-#include "kernels/word_walker.hpp"
-#include "text/char_classes.hpp"
-#include "text/char_info.hpp"
-#include "text/lowercase.hpp"
-#include "text/text_view.hpp"
-#include "text/two_way.hpp"
-#include "text/utf8.hpp"
 
-namespace parvenkel::kernels::sse2 {
-
-namespace {
+// Everything below, to end.hpp, is SSE2 code.
+#include "kernels/sse2/begin.hpp"
+// The generic code, in namespace sse2, and its registration.
 #include "kernels/generic/searches.hpp"
-}  // namespace
-
-}  // namespace parvenkel::kernels::sse2
-
-namespace parvenkel::kernels {
-
-template <>
-const Searches& searches_with<Kernels::SSE2>() noexcept {
-    return sse2::SEARCHES;
-}
-
-}  // namespace parvenkel::kernels
+#include "kernels/sse2/end.hpp"
 #endif
