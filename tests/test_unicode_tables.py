@@ -167,6 +167,23 @@ def test_kernel_ranges_are_checked(generator, ucd, argument, ranges, message):
         generator.check_kernel_ranges(ucd, **{argument: ranges})
 
 
+# The three-byte letters in the form of the vector kernels of two and four
+# bytes a character: whole pages, and letters on one other page only.
+@pytest.mark.parametrize(
+    "three_byte, message",
+    [
+        (((0x3005, 0x3007), (0x3105, 0x3107)), "one page of letters by their low bytes"),
+        (((0x3005, 0x3007), (0x10000, 0x10001)), "beyond the BMP"),
+    ],
+    ids=["two-pages", "astral"],
+)
+def test_three_byte_pages_are_checked(generator, three_byte, message):
+    pages, gaps, span, holes = generator.three_byte_pages()
+    assert (pages, span) == ([(0x3400, 0x9FFF), (0xAC00, 0xD7FF)], (0x3005, 0x30FF))
+    with pytest.raises(generator.DataError, match=message):
+        generator.three_byte_pages(three_byte)
+
+
 def array_definitions(source):
     pattern = r"constexpr (std::u?int\d+_t) (\w+)\[(\d+)\] = \{([^}]*)\};"
     return {name: (ctype, int(n), [int(v.rstrip("u"), 0) for v in body.split(",") if v.strip()])

@@ -47,6 +47,33 @@ inline constexpr CodePointRange THREE_BYTE_LETTERS[] = {
     {0xAC00, 0xD7A3},
 };
 
+// THREE_BYTE_LETTERS as the vector kernels of text of two and four bytes a
+// character test them, from its high byte (its page of 256 code points) and
+// its low byte: whole pages,
+inline constexpr CodePointRange THREE_BYTE_PAGES[] = {
+    {0x3400, 0x9FFF},
+    {0xAC00, 0xD7FF},
+};
+
+// less these parts of them (each within a page),
+inline constexpr CodePointRange THREE_BYTE_PAGE_GAPS[] = {
+    {0x4DC0, 0x4DFF},
+    {0xD7A4, 0xD7FF},
+};
+
+// and on one page more, this span
+inline constexpr CodePointRange THREE_BYTE_ON_PAGE[] = {
+    {0x3005, 0x30FF},
+};
+
+// less these.
+inline constexpr CodePointRange THREE_BYTE_ON_PAGE_HOLES[] = {
+    {0x3008, 0x3040},
+    {0x3097, 0x309C},
+    {0x30A0, 0x30A0},
+    {0x30FB, 0x30FB},
+};
+
 // Characters beyond ASCII that are neither Alphabetic nor White_Space: general
 // and CJK punctuation, the katakana middle dot, fullwidth punctuation.
 inline constexpr CodePointRange SKIPPED[] = {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <utility>
 
 #include "kernels/isa.hpp"
@@ -16,12 +17,6 @@
 #include "kernels/sse2/begin.hpp"
 
 namespace parvenkel::kernels::sse2 {
-
-// Bytes x with lo <= x <= lo + span, as unsigned values.
-inline __m128i in_range(__m128i bytes, char lo, char span) noexcept {
-    const __m128i offset = _mm_sub_epi8(bytes, _mm_set1_epi8(lo));
-    return _mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(span)), offset);
-}
 
 // 16 units as 16 bytes: an ASCII unit as itself, any other as 0x80.
 template <class Unit>
@@ -48,36 +43,41 @@ inline __m128i narrow16(const Unit* units) noexcept {
     }
 }
 
-template <class Unit>
-inline BlockMasks classify_sse2(const Unit* units, unsigned char* low) noexcept {
-    BlockMasks masks{0, 0, 0};
-    for (unsigned part = 0; part < 4; ++part) {
-        const __m128i v = narrow16(units + 16 * part);
-        const __m128i space =
-            _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')), in_range(v, 0x09, 4));
-        const __m128i upper = in_range(v, 'A', 25);
-        const __m128i letter = in_range(_mm_or_si128(v, _mm_set1_epi8(0x20)), 'a', 25);
-        _mm_store_si128(reinterpret_cast<__m128i*>(low + 16 * part),
-                        _mm_or_si128(v, _mm_and_si128(upper, _mm_set1_epi8(0x20))));
-        const unsigned shift = 16 * part;
-        masks.space |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(space))} << shift;
-        masks.letter |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(letter))}
-                        << shift;
-        masks.special |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(v))} << shift;
+// 16 bytes: the vector generic/block_classes.hpp is written over.
+struct Bytes {
+    static constexpr unsigned SIZE = 16;
+    __m128i v;
+
+    static Bytes splat(int value) noexcept { return {_mm_set1_epi8(static_cast<char>(value))}; }
+    // 16 units as 16 bytes (narrow16).
+    template <class Unit>
+    static Bytes narrow(const Unit* units) noexcept {
+        return {narrow16(units)};
     }
-    return masks;
-}
+    static Bytes equal(Bytes a, Bytes b) noexcept { return {_mm_cmpeq_epi8(a.v, b.v)}; }
+    static Bytes min(Bytes a, Bytes b) noexcept { return {_mm_min_epu8(a.v, b.v)}; }
+    static Bytes sub(Bytes a, Bytes b) noexcept { return {_mm_sub_epi8(a.v, b.v)}; }
+    // b and not a.
+    static Bytes and_not(Bytes a, Bytes b) noexcept { return {_mm_andnot_si128(a.v, b.v)}; }
+    // To 16 bytes aligned to 16.
+    void store(unsigned char* out) const noexcept {
+        _mm_store_si128(reinterpret_cast<__m128i*>(out), v);
+    }
+    // The top bit of each byte.
+    std::uint64_t mask() const noexcept { return static_cast<std::uint16_t>(_mm_movemask_epi8(v)); }
+};
+
+inline Bytes operator|(Bytes a, Bytes b) noexcept { return {_mm_or_si128(a.v, b.v)}; }
+inline Bytes operator&(Bytes a, Bytes b) noexcept { return {_mm_and_si128(a.v, b.v)}; }
+
+// SSE2's walker is faster with classify_block inlined at every width.
+#define PARVENKEL_BLOCK_INLINE inline
+#include "kernels/generic/block_classes.hpp"
 
 // classify_three_scalar for 64 units of two bytes, 16 at a time as their
 // high and low bytes; classify_three_avx2 says how.
 inline ThreeMasks classify_three_sse2(const char16_t* units, std::uint32_t* form3,
                                       std::uint8_t* size3) noexcept {
-    const auto in8 = [](__m128i bytes, int lo, int hi) {
-        return in_range(bytes, static_cast<char>(lo), static_cast<char>(hi - lo));
-    };
-    const auto is8 = [](__m128i bytes, int value) {
-        return _mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(value)));
-    };
     const auto set8 = [](int value) { return _mm_set1_epi8(static_cast<char>(value)); };
     const __m128i zero = _mm_setzero_si128();
     const __m128i byte = _mm_set1_epi16(0xFF);
@@ -88,26 +88,11 @@ inline ThreeMasks classify_three_sse2(const char16_t* units, std::uint32_t* form
         const __m128i b = _mm_loadu_si128(p + 1);
         const __m128i high = _mm_packus_epi16(_mm_srli_epi16(a, 8), _mm_srli_epi16(b, 8));
         const __m128i low = _mm_packus_epi16(_mm_and_si128(a, byte), _mm_and_si128(b, byte));
-        const __m128i page30 = is8(high, 0x30);
-        const __m128i kana = _mm_or_si128(
-            _mm_andnot_si128(
-                _mm_or_si128(in8(low, 0x97, 0x9C), _mm_or_si128(is8(low, 0xA0), is8(low, 0xFB))),
-                in8(low, 0x41, 0xFF)),
-            in8(low, 0x05, 0x07));
-        const __m128i three = _mm_or_si128(
-            _mm_or_si128(_mm_andnot_si128(_mm_and_si128(is8(high, 0x4D), in8(low, 0xC0, 0xFF)),
-                                          in8(high, 0x34, 0x9F)),
-                         _mm_andnot_si128(_mm_and_si128(is8(high, 0xD7), in8(low, 0xA4, 0xFF)),
-                                          in8(high, 0xAC, 0xD7))),
-            _mm_and_si128(page30, kana));
-        const __m128i skip = _mm_or_si128(
-            _mm_and_si128(page30,
-                          _mm_or_si128(_mm_or_si128(in8(low, 0x01, 0x04), in8(low, 0x08, 0x1F)),
-                                       is8(low, 0xFB))),
-            _mm_or_si128(_mm_and_si128(is8(high, 0x20), in8(low, 0x10, 0x27)),
-                         _mm_and_si128(is8(high, 0xFF), in8(low, 0x01, 0x20))));
+        const auto [three_bytes, skip_bytes] = three_classes(Bytes{high}, Bytes{low});
+        const __m128i three = three_bytes.v;
+        const __m128i skip = skip_bytes.v;
         const __m128i folded = _mm_or_si128(low, set8(0x20));
-        const __m128i letter = _mm_and_si128(is8(high, 0), in8(folded, 'a', 'z'));
+        const __m128i letter = (is8(Bytes{high}, 0) & in8(Bytes{folded}, 'a', 'z')).v;
         const __m128i lead =
             _mm_or_si128(_mm_and_si128(_mm_srli_epi16(high, 4), set8(0x0F)), set8(0xE0));
         const __m128i middle =
@@ -292,11 +277,6 @@ inline std::size_t letter_runs(const Unit* units, char*& out) noexcept {
         }
     }
     return 0;
-}
-
-template <class Unit>
-BlockMasks classify_block(const Unit* units, unsigned char* low) noexcept {
-    return classify_sse2(units, low);
 }
 
 // No SSE2 kernel for letters of two bytes: the scalar twin's.
