@@ -72,6 +72,10 @@ from parvenkel import ArticleIndex, rank_articles, score_many  # noqa: E402
 TITLE = 60
 BODY = 300
 BATCH_SECONDS = 0.002  # a timed batch of fast calls lasts at least this long
+CORPUS_TITLES = {
+    "real": "Real text: Debian's GIMP and LibreOffice help pages",
+    "synthetic": "Short synthetic articles cut from the six prose corpora",
+}
 
 
 def make_articles(count: int) -> tuple[list[tuple[str, str]], list[str]]:
@@ -137,12 +141,15 @@ def interleaved(calls: dict[str, Callable[[], object]], rounds: int) -> dict[str
 # --- output -------------------------------------------------------------
 
 
-def table(header: list[str], rows: list[list[str]], markdown: bool, right_from: int = 1) -> str:
+def table(header: list[str], rows: list[list[str]], markdown: bool, right_from: int = 1,
+          right_to: int | None = None) -> str:
+    """Columns right_from to right_to (not included) are numbers, aligned right."""
+    right = range(right_from, len(header) if right_to is None else right_to)
     if markdown:
-        rule = ["---" if k < right_from else "---:" for k in range(len(header))]
+        rule = ["---:" if k in right else "---" for k in range(len(header))]
         return "\n".join("| " + " | ".join(r) + " |" for r in [header, rule, *rows])
     widths = [max(len(r[k]) for r in [header, *rows]) for k in range(len(header))]
-    line = lambda r: "  ".join(c.ljust(w) if k < right_from else c.rjust(w) for k, (c, w) in enumerate(zip(r, widths)))  # noqa: E731
+    line = lambda r: "  ".join(c.rjust(w) if k in right else c.ljust(w) for k, (c, w) in enumerate(zip(r, widths)))  # noqa: E731
     return "\n".join([line(header), *(line(r) for r in rows)])
 
 
@@ -222,8 +229,12 @@ def run(args: argparse.Namespace) -> None:
         os.sched_setaffinity(0, {cpu})
     load_start = load_text()
     articles, languages, scripts = load_corpus(args)
-    out = print
     md = args.markdown
+    lines: list[str] = []
+
+    def out(text: str = "") -> None:
+        print(text, flush=True)
+        lines.append(text)
 
     rows = []
     for language in scripts:
@@ -233,10 +244,15 @@ def run(args: argparse.Namespace) -> None:
     corpus_bytes = sum(len(t.encode()) + len(c.encode()) for t, c in articles)
     rows.append(["all", "", f"{len(articles):,}", f"{corpus_bytes / 1e6:.1f}"])
 
-    out(f"Command: `{shlex.join(['.venv/bin/python', 'benchmarks/index_bench.py', *sys.argv[1:]])}`")
-    out(f"Machine: {machine()}; pinned to CPU {cpu if cpu is not None else 'none'}")
-    out(f"Date: {datetime.datetime.now(datetime.UTC):%Y-%m-%d %H:%M} UTC; load average at start {load_start}")
-    out(f"\nCorpus `{args.corpus}`: {len(articles):,} articles, {corpus_bytes / 1e6:.1f} MB of UTF-8\n")
+    item = "- " if md else ""
+    if md:
+        out(f"### {CORPUS_TITLES[args.corpus]}\n")
+    command = shlex.join([".venv/bin/python", "benchmarks/index_bench.py", *sys.argv[1:]])
+    out(f"{item}Command: `{command}`" if md else f"Command: {command}")
+    out(f"{item}Machine: {machine()}; everything pinned to CPU {cpu if cpu is not None else '(none)'}")
+    out(f"{item}Date: {datetime.datetime.now(datetime.UTC):%Y-%m-%d %H:%M} UTC; load average at the start "
+        f"{load_start} (1, 5, 15 minutes)")
+    out(f"{item}Corpus `{args.corpus}`: {len(articles):,} articles, {corpus_bytes / 1e6:.1f} MB of UTF-8\n")
     out(table(["language", "script", "articles", "MB"], rows, md, right_from=2))
 
     queries = index_queries.pick(articles, languages, scripts)
@@ -263,13 +279,29 @@ def run(args: argparse.Namespace) -> None:
             size, note = peer.size()
             builds.append([peer.name, f"{seconds:.2f}", f"{size / 1e6:.1f}", f"{size / corpus_bytes:.2f}", note])
         out("\nBuild (one core) and size:\n")
-        out(table(["system", "build s", "MB", "x corpus", "parts"], builds, md))
+        out(table(["system", "build s", "MB", "x corpus", "parts"], builds, md, right_to=4))
         query_tables(args, articles, index, peers, queries, out)
     finally:
         for peer in peers:
             peer.close()
     out(f"\nLoad average at the end: {load_text()}; peak memory of this process "
         f"{resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1e6:.1f} GB")
+    if args.out is not None:
+        write_out(args.out, lines)
+
+
+def write_out(path: Path, lines: list[str]) -> None:
+    """Write the Markdown to ``path``; in docs/benchmarks/, remake the
+    performance page, which includes it."""
+    path.write_text("\n".join(lines).rstrip() + "\n", encoding="utf-8")
+    print(f"wrote {path}", file=sys.stderr)
+    results = path.resolve().parent / "benchmark-results.json"
+    docs = path.resolve().parent.parent
+    if path.resolve().parent.name == "benchmarks" and results.exists() and (docs / "performance.md").exists():
+        import report
+
+        report.write_page(results, docs / "performance.md")
+        print(f"remade {docs / 'performance.md'}", file=sys.stderr)
 
 
 def query_tables(args, articles, index, peers, queries, out) -> None:
@@ -318,7 +350,7 @@ def query_tables(args, articles, index, peers, queries, out) -> None:
     header = ["class", "lang", "query", "pv top 10", "pv all", *(short.get(p.name, p.name) for p in peers),
               "scan top 10", "fastest peer / pv top 10", "fastest peer / pv all", "= scan"]
     out(f"\nMilliseconds a query, median (fastest) of {args.rounds} interleaved rounds, one core:\n")
-    out(table(header, timing_rows, md, right_from=3))
+    out(table(header, timing_rows, md, right_from=3, right_to=len(header) - 1))
     out("\nMatches (parvenkel: exact, Unicode lowercasing; FTS5: its own case folding; "
         "tantivy: candidates, no positions; pg_trgm: ILIKE in C.UTF-8):\n")
     out(table(["class", "lang", "query", "parvenkel", *(short.get(p.name, p.name) for p in peers)],
@@ -365,6 +397,9 @@ def main() -> None:
                         help="synthetic: how many (default 1,000,000); real: the first N (default all)")
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--markdown", action="store_true", help="print the tables as Markdown")
+    parser.add_argument("--out", type=Path, metavar="FILE",
+                        help="also write the Markdown to FILE (docs/benchmarks/index-real.md or "
+                        "index-synthetic.md: the performance page includes them and is remade)")
     parser.add_argument("--no-sqlite", action="store_true")
     parser.add_argument("--no-tantivy", action="store_true")
     parser.add_argument("--postgres", action="store_true", help="also PostgreSQL pg_trgm (if installed)")
@@ -372,6 +407,7 @@ def main() -> None:
                         help="the CPU to pin everything to (default the last allowed; -2: no pinning)")
     parser.add_argument("--large", type=int, metavar="MB", help="only the memory of one large article")
     args = parser.parse_args()
+    args.markdown = args.markdown or args.out is not None
     if args.large is not None:
         large_article(args.large)
         return
