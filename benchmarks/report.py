@@ -229,7 +229,7 @@ def markdown(results: dict, plot_name: str | None) -> str:
         f"{meta.get('loadavg_end', 0):.1f} at the end.",
         "",
         "Figures are medians over interleaved rounds; ratios compare medians measured in "
-        "the same run. MB = 10⁶ bytes of UTF-8 input. "vs floor" is the time of the call "
+        "the same run. MB = 10⁶ bytes of UTF-8 input. \"vs floor\" is the time of the call "
         "divided by the time of copying the same bytes once (`bytearray(data)`): "
         "how many times the cost of touching the text once.",
         "",
@@ -247,8 +247,8 @@ def markdown(results: dict, plot_name: str | None) -> str:
     if results["score_large"]:
         out += ["## score_article on large bodies", "",
                 "A title of about 60 bytes, a body of about 1 MB of prose, a query of about "
-                "10 bytes that occurs nowhere ("absent": the whole body is searched) or "
-                "first about halfway into the body ("present").", ""]
+                "10 bytes that occurs nowhere (\"absent\": the whole body is searched) or "
+                "first about halfway into the body (\"present\").", ""]
         out += keywords_table(results["score_large"]) + [""]
     if results["score_short"]:
         out += ["## score_article on short articles", "",
@@ -296,7 +296,7 @@ def markdown(results: dict, plot_name: str | None) -> str:
         "keeps it and makes no such copy.",
         "",
         "⁴ the lower peak of two calls on the same str (nothing is kept in the str between "
-        "them): the function's own working memory; "own bytes per distinct word" is that "
+        "them): the function's own working memory; \"own bytes per distinct word\" is that "
         "minus the words' own bytes, per distinct word.",
         "",
     ]
@@ -452,8 +452,8 @@ def page(results: dict, plot_path: str | None, index_sections: list[str] | None 
     if results["score_large"]:
         out += ["## score_article on large bodies", "",
                 "A title of about 60 bytes, a body of about 1 MB of prose, a query of about 10 bytes "
-                "that occurs nowhere ("absent": the whole body is searched) or first about halfway "
-                "into the body ("present").", ""]
+                "that occurs nowhere (\"absent\": the whole body is searched) or first about halfway "
+                "into the body (\"present\").", ""]
         out += keywords_table(results["score_large"]) + [""]
     if results["score_short"]:
         out += ["## score_article on short articles", "",
