@@ -334,7 +334,10 @@ def query_tables(args, articles, index, peers, queries, out) -> None:
         row = [*label]
         for name in names:
             peer = next((p for p in peers if p.name == name), None)
-            note = peer.how(query) if peer is not None and peer.how(query) == "scan" else ""
+            if peer is not None:
+                note = "scan" if peer.how(query) == "scan" else ""
+            else:  # parvenkel tests every article for a query of fewer than 3 bytes, lowercased
+                note = "scan" if name in names[:2] and len(query.lower().encode()) < 3 else ""
             row.append(cell(timings.get(name), note))
         peer_best = min(
             ((timings[p.name][0], p.name) for p in peers if p.name in timings), default=None

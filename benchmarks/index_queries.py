@@ -12,7 +12,9 @@ that the same corpus always gives the same queries:
 * middling: about 1%,
 * common: about 10%.
 
-Words have at least 5 letters, all of the language's script. Then short
+Words have at least 5 letters, all of the language's script, and are
+found in no earlier language of the same script (so that English left
+untranslated in the German pages is not taken for German). Then short
 queries of 1 and 2 characters, which trigram indexes of characters cannot
 answer from their index: a single ASCII letter, two ASCII letters, a
 Cyrillic letter, a Greek letter, two Han characters.
@@ -40,12 +42,15 @@ _SCRIPTS = {
 
 
 def _terms(text: str, script: str) -> set[str]:
+    """The words (CJK: runs of three characters) of a field, less its first
+    and last word, which may be cut (the synthetic articles are cut out of
+    running text)."""
     text = text.lower()
     if script == "CJK":
-        runs = _CJK.findall(text)
+        runs = _CJK.findall(text)[1:-1]
         return {run[i : i + 3] for run in runs for i in range(len(run) - 2)}
     full = _SCRIPTS[script]
-    return {w for w in _WORD.findall(text) if full.fullmatch(w)}
+    return {w for w in _WORD.findall(text)[1:-1] if full.fullmatch(w)}
 
 
 def pick(
@@ -59,24 +64,29 @@ def pick(
     for k, language in enumerate(languages):
         if language in positions:
             positions[language].append(k)
-    picked: list[tuple[str, str, str]] = []
+    frequencies: dict[str, Counter[str]] = {}
+    sizes: dict[str, int] = {}
     for language, script in scripts.items():
         mine = positions[language]
-        if not mine:
-            continue
         stride = max(1, len(mine) // SAMPLE)
         sample = mine[::stride][:SAMPLE]
         frequency: Counter[str] = Counter()
         for k in sample:
             title, content = articles[k]
-            frequency.update(_terms(title + "\n" + content, script))
-        if not frequency:
-            continue
+            frequency.update(_terms(title, script) | _terms(content, script))
+        frequencies[language], sizes[language] = frequency, len(sample)
+    picked: list[tuple[str, str, str]] = []
+    for language, script in scripts.items():
+        # Not a word of an earlier language of the same script (the English
+        # left untranslated in the German pages, names, markup).
+        earlier = list(scripts)[: list(scripts).index(language)]
+        others = [frequencies[other] for other in earlier if scripts[other] == script]
+        own = {w: n for w, n in frequencies[language].items() if not any(w in f for f in others)}
         for band, share in BANDS.items():
-            target = max(2.0, share * len(sample))
+            target = max(2.0, share * sizes[language])
             best = min(
-                (w for w, n in frequency.items() if n >= 2 or band != "selective"),
-                key=lambda w: (abs(math.log(frequency[w] / target)), zlib.crc32(w.encode()), w),
+                (w for w, n in own.items() if n >= 2 or band != "selective"),
+                key=lambda w: (abs(math.log(own[w] / target)), zlib.crc32(w.encode()), w),
                 default=None,
             )
             if best is not None:
