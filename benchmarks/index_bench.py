@@ -52,6 +52,7 @@ import os
 import platform
 import resource
 import shlex
+import signal
 import statistics
 import struct
 import sys
@@ -204,8 +205,8 @@ def index_parts(path: str) -> tuple[int, str]:
 # --- the run ------------------------------------------------------------
 
 
-def make_peers(args: argparse.Namespace, cpu: int | None) -> list:
-    peers: list = []
+def make_peers(args: argparse.Namespace, cpu: int | None, peers: list) -> None:
+    """Append the peers asked for to ``peers`` (which the caller closes)."""
     if not args.no_sqlite:
         peers.append(index_peers.Sqlite())
     if not args.no_tantivy:
@@ -218,10 +219,11 @@ def make_peers(args: argparse.Namespace, cpu: int | None) -> list:
             peers.append(index_peers.Postgres(cpu))
         except (ImportError, RuntimeError, OSError) as error:
             print(f"PostgreSQL left out: {error}", file=sys.stderr)
-    return peers
 
 
 def run(args: argparse.Namespace) -> None:
+    # A terminated run stops its peers too (PostgreSQL's server above all).
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     cpu = None
     if args.cpu != -2:
         allowed = sorted(os.sched_getaffinity(0))
@@ -272,8 +274,9 @@ def run(args: argparse.Namespace) -> None:
         size, note = index_parts(path)
     builds.append(["parvenkel", f"{build:.2f}", f"{size / 1e6:.1f}", f"{size / corpus_bytes:.2f}",
                    f"{note}; save {save:.2f} s, load {load:.2f} s"])
-    peers = make_peers(args, cpu)
+    peers: list = []
     try:
+        make_peers(args, cpu, peers)
         for peer in peers:
             seconds = peer.build(articles)
             size, note = peer.size()

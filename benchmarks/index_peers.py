@@ -43,7 +43,9 @@ class Sqlite:
         self.db.execute(
             "CREATE VIRTUAL TABLE t USING fts5(title, body, tokenize='trigram case_sensitive 0')"
         )
-        self.db.executemany("INSERT INTO t(title, body) VALUES (?, ?)", articles)
+        # A generator, not the list: Python code runs between rows, so that
+        # an interrupt stops the build (and the run's clean-up runs).
+        self.db.executemany("INSERT INTO t(title, body) VALUES (?, ?)", (a for a in articles))
         self.db.execute("INSERT INTO t(t) VALUES ('optimize')")
         self.db.commit()
         return time.perf_counter() - start
@@ -175,26 +177,30 @@ class Postgres:
         self.started = False
         as_postgres = ["runuser", "-u", "postgres", "--"] if os.geteuid() == 0 else []
         self.as_postgres = as_postgres
-        subprocess.run(
-            [*as_postgres, str(self.bin / "initdb"), "-D", self.data, "-U", "postgres", "-E", "UTF8",
-             "--locale=C.UTF-8", "--auth=trust"],
-            check=True, capture_output=True,
-        )
-        options = (
-            f"-c listen_addresses='' -c unix_socket_directories='{self.folder}' -c fsync=off "
-            "-c synchronous_commit=off -c full_page_writes=off -c shared_buffers=2GB "
-            "-c maintenance_work_mem=2GB -c work_mem=256MB -c max_parallel_workers_per_gather=0 "
-            "-c max_parallel_maintenance_workers=0 -c max_parallel_workers=0 -c jit=off"
-        )
-        pin = ["taskset", "-c", str(cpu)] if cpu is not None and shutil.which("taskset") else []
-        subprocess.run(
-            [*as_postgres, *pin, str(self.bin / "pg_ctl"), "-D", self.data, "-l",
-             os.path.join(self.folder, "log"), "-o", options, "-w", "start"],
-            check=True, capture_output=True,
-        )
-        self.started = True
-        self.conn = psycopg.connect(host=self.folder, user="postgres", dbname="postgres", autocommit=True)
-        self.conn.execute("CREATE EXTENSION pg_trgm")
+        try:
+            subprocess.run(
+                [*as_postgres, str(self.bin / "initdb"), "-D", self.data, "-U", "postgres", "-E", "UTF8",
+                 "--locale=C.UTF-8", "--auth=trust"],
+                check=True, capture_output=True,
+            )
+            options = (
+                f"-c listen_addresses='' -c unix_socket_directories='{self.folder}' -c fsync=off "
+                "-c synchronous_commit=off -c full_page_writes=off -c shared_buffers=2GB "
+                "-c maintenance_work_mem=2GB -c work_mem=256MB -c max_parallel_workers_per_gather=0 "
+                "-c max_parallel_maintenance_workers=0 -c max_parallel_workers=0 -c jit=off"
+            )
+            pin = ["taskset", "-c", str(cpu)] if cpu is not None and shutil.which("taskset") else []
+            subprocess.run(
+                [*as_postgres, *pin, str(self.bin / "pg_ctl"), "-D", self.data, "-l",
+                 os.path.join(self.folder, "log"), "-o", options, "-w", "start"],
+                check=True, capture_output=True,
+            )
+            self.started = True
+            self.conn = psycopg.connect(host=self.folder, user="postgres", dbname="postgres", autocommit=True)
+            self.conn.execute("CREATE EXTENSION pg_trgm")
+        except BaseException:
+            self.close()  # the server, if it started, and the folder
+            raise
 
     def build(self, articles: list[tuple[str, str]]) -> float:
         start = time.perf_counter()
@@ -222,9 +228,11 @@ class Postgres:
         return lambda: cursor.execute(sql, {"q": like}, prepare=True).fetchall()
 
     def close(self) -> None:
-        if self.started:
+        # A server may be up with started still False: interrupted in pg_ctl start.
+        if self.started or os.path.exists(os.path.join(self.data, "postmaster.pid")):
             try:
-                self.conn.close()
+                if hasattr(self, "conn"):
+                    self.conn.close()
             finally:
                 subprocess.run(
                     [*self.as_postgres, str(self.bin / "pg_ctl"), "-D", self.data, "-m", "fast", "-w", "stop"],
