@@ -166,6 +166,10 @@ def cell(timing: tuple[float, float] | None, note: str = "") -> str:
     return f"{text} {note}" if note else text
 
 
+def ratio(slow: float, fast: float) -> str:
+    return f"{slow / fast:.1f}x" if slow < 1000 * fast else ">1000x"
+
+
 def machine() -> str:
     model = platform.processor() or platform.machine()
     try:
@@ -348,7 +352,7 @@ def query_tables(args, articles, index, peers, queries, out) -> None:
         if peer_best is None:
             row += ["no peer", "no peer"]
         else:
-            row += [f"{peer_best[0] / timings[names[0]][0]:.1f}x", f"{peer_best[0] / timings[names[1]][0]:.1f}x"]
+            row += [ratio(peer_best[0], timings[names[0]][0]), ratio(peer_best[0], timings[names[1]][0])]
         row.append("yes" if query not in unequal else "NO")
         timing_rows.append(row)
         match_rows.append([*label, f"{len(found):,}", *counts])

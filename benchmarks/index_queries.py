@@ -17,7 +17,9 @@ found in no earlier language of the same script (so that English left
 untranslated in the German pages is not taken for German). Then short
 queries of 1 and 2 characters, which trigram indexes of characters cannot
 answer from their index: a single ASCII letter, two ASCII letters, a
-Cyrillic letter, a Greek letter, two Han characters.
+Cyrillic letter, a Greek letter, and two pairs of Han characters: one that
+Chinese and Japanese share ("use"), one of Japanese only ("image", absent
+from the synthetic corpus).
 """
 
 from __future__ import annotations
@@ -30,7 +32,7 @@ from typing import Sequence
 
 SAMPLE = 20_000
 BANDS = {"selective": 0.0002, "middling": 0.01, "common": 0.1}
-SHORT = ["e", "th", "\u044b", "\u03c3", "\u753b\u50cf"]  # e, th, ы, σ, 画像
+SHORT = ["e", "th", "\u044b", "\u03c3", "\u4f7f\u7528", "\u753b\u50cf"]  # e, th, ы, σ, 使用, 画像
 
 _WORD = re.compile(r"[^\W\d_]{5,}")
 _CJK = re.compile(r"[\u3040-\u30ff\u4e00-\u9fff]{3,}")
