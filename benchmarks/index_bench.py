@@ -1,58 +1,88 @@
-"""Many queries against one corpus: ArticleIndex against the scan and SQLite.
+"""Many queries against one corpus: ArticleIndex side by side with its peers.
 
-The corpus is ``--articles`` short articles (default 1,000,000): a title of
-60 characters and a body of 300, cut in turn from the six prose corpora of
-corpora.py (English, French, Russian, Greek, Chinese, Japanese), each
-article from another place. Everything runs on one core (``workers=1``).
+Two corpora (``--corpus``):
 
-Printed:
+* ``synthetic`` (default): ``--articles`` short articles (default
+  1,000,000), a title of 60 characters and a body of 300, cut in turn from
+  the six prose corpora of corpora.py (English, French, Russian, Greek,
+  Chinese, Japanese), each article from another place;
+* ``real``: the pages of Debian's GIMP and LibreOffice help in English,
+  German, French, Russian, Greek, Chinese and Japanese (real_corpus.py;
+  some 22,500 articles, 54 MB), the first ``--articles`` of them if given.
 
-* the corpus's UTF-8 size, the time to build the index and the size of its
-  file, against one scan (``rank_articles(workers=1)`` of a common query);
-* the time to open the file (``ArticleIndex.load``);
-* for selective queries (words found once in a corpus text), common ones
-  (frequent words) and 3-byte ones (and one of 2 bytes, which the index
-  answers by a scan), the median latency of ``ArticleIndex.rank(q, 10)``,
-  of ``rank_articles(articles, q, 10, workers=1)`` and of an SQLite FTS5
-  ``trigram`` table in memory (``SELECT rowid ... MATCH``, every match; its
-  case folding is SQLite's, not this package's, so its answers differ);
-* whether the index's scores equal ``score_many``'s for every query;
-* with ``--large MB``, only the memory that building an index of one
-  article of MB megabytes of UTF-8 (the six scripts in turn) needs above
-  the article itself, in bytes a byte of text (the peak resident size,
-  its high-water mark reset before the build, as memprobe.py does).
+Systems, each built from the same articles and run on one core (the
+process, and PostgreSQL's server, pinned to ``--cpu``):
 
-    .venv/bin/python benchmarks/index_bench.py                 # several minutes, ~6 GB
-    .venv/bin/python benchmarks/index_bench.py --articles 200000
+* parvenkel: ``ArticleIndex(articles, workers=1)``, saved and loaded back;
+  ``rank(q, 10)`` and ``rank(q)`` (every matching article, ranked);
+* the scan, ``rank_articles(articles, q, 10, workers=1)``;
+* SQLite FTS5 trigram in memory, every matching rowid (``--no-sqlite``);
+* tantivy with character trigrams: its candidates, counted, top 10
+  (``--no-tantivy``; skipped when not importable);
+* PostgreSQL pg_trgm, every matching id, with ``--postgres`` only.
+
+Queries: selective, middling and common ones of each language, picked from
+the corpus by document frequency (index_queries.py), and queries of 1 and
+2 characters. For each, every system is timed in interleaved rounds
+(``--rounds``, the order rotating), fast calls in batches; the tables give
+the median and (in brackets) the fastest round, per call, and each
+system's matches. Every parvenkel answer is checked equal to the scan's
+(``rank_articles`` and ``score_many``). Also printed: the corpus by
+language, each system's build time and size (parvenkel's by part, read
+from its file's header), the machine and the load average. ``--markdown``
+prints the tables as Markdown.
+
+With ``--large MB``, only the memory that building an index of one article
+of MB megabytes of UTF-8 (the six scripts in turn) needs above the article
+itself, in bytes a byte of text (the peak resident size, its high-water
+mark reset before the build, as memprobe.py does).
+
+    .venv/bin/python benchmarks/index_bench.py --corpus real --markdown
+    .venv/bin/python benchmarks/index_bench.py --corpus synthetic --articles 200000 --markdown
+    .venv/bin/python benchmarks/index_bench.py --corpus real --articles 3000 --rounds 2   # quick look
     .venv/bin/python benchmarks/index_bench.py --large 256
 """
 
 from __future__ import annotations
 
 import argparse
+import datetime
 import gc
 import os
+import platform
 import resource
-import sqlite3
+import shlex
+import signal
 import statistics
+import struct
 import sys
 import tempfile
 import time
 from pathlib import Path
+from typing import Callable
 
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 
 import corpora  # noqa: E402
+import index_peers  # noqa: E402
+import index_queries  # noqa: E402
 
-from parvenkel import ArticleIndex, WordCounter, rank_articles, score_many  # noqa: E402
+from parvenkel import ArticleIndex, rank_articles, score_many  # noqa: E402
 
 TITLE = 60
 BODY = 300
+BATCH_SECONDS = 0.002  # a timed batch of fast calls lasts at least this long
+CORPUS_TITLES = {
+    "real": "Real text: Debian's GIMP and LibreOffice help pages",
+    "synthetic": "Short synthetic articles cut from the six prose corpora",
+}
 
 
-def make_articles(count: int) -> list[tuple[str, str]]:
-    texts = [" ".join(t.split()) for t in corpora.load_corpora().values()]
+def make_articles(count: int) -> tuple[list[tuple[str, str]], list[str]]:
+    corpus = corpora.load_corpora()
+    names = list(corpus)
+    texts = [" ".join(t.split()) for t in corpus.values()]
     at = [0] * len(texts)
     articles = []
     for k in range(count):
@@ -62,37 +92,282 @@ def make_articles(count: int) -> list[tuple[str, str]]:
             at[j] = (at[j] + TITLE + BODY) % 97  # start again, a little further
         articles.append((text[at[j] : at[j] + TITLE], text[at[j] + TITLE : at[j] + TITLE + BODY]))
         at[j] += TITLE + BODY + 13
-    return articles
+    return articles, [names[k % len(names)] for k in range(count)]
 
 
-def pick_queries() -> dict[str, list[str]]:
-    """Selective: a word found once in a corpus text (so in the few articles
-    cut from that place); common: a frequent word of six letters or more."""
-    corpus = corpora.load_corpora()
-    selective = []
-    common = []
-    for name in ("en", "ru", "el"):
-        counter = WordCounter()
-        counter.update(corpus[name])
-        pairs = counter.most_common()
-        common.append(next(w for w, _ in pairs if len(w) >= 6))
-        once = [w for w, c in pairs if c == 1 and len(w) >= 8 and w.isascii() == (name == "en")]
-        selective.append(once[len(once) // 2])
-    return {
-        "selective": selective,
-        "common": common,
-        "3-byte": ["ing", "the", "\u4e2d"],
-        "2-byte (scan)": ["\u03c3"],
-    }
+def load_corpus(args: argparse.Namespace) -> tuple[list[tuple[str, str]], list[str], dict[str, str]]:
+    """The articles, the language of each, and the script of each language."""
+    if args.corpus == "synthetic":
+        articles, languages = make_articles(args.articles or 1_000_000)
+        return articles, languages, corpora.scripts()
+    import real_corpus
+
+    pages = real_corpus.load(log=lambda m: print(m, file=sys.stderr))
+    if args.articles:
+        pages = pages[: args.articles]
+    scripts = {language: entry[0] for language, entry in real_corpus.LANGUAGES.items()}
+    return [(p.title, p.content) for p in pages], [p.language for p in pages], scripts
 
 
-def median_time(run, rounds: int) -> float:
-    times = []
-    for _ in range(rounds):
+# --- timing -------------------------------------------------------------
+
+
+def _timed(fn: Callable[[], object], batch: int) -> float:
+    gc.disable()
+    try:
         start = time.perf_counter()
-        run()
-        times.append(time.perf_counter() - start)
-    return statistics.median(times)
+        for _ in range(batch):
+            fn()
+        return (time.perf_counter() - start) / batch
+    finally:
+        gc.enable()
+
+
+def interleaved(calls: dict[str, Callable[[], object]], rounds: int) -> dict[str, tuple[float, float]]:
+    """Median and fastest seconds a call of each, over ``rounds`` rounds that
+    each time every call once (a batch of calls for fast ones), in an order
+    rotating from round to round."""
+    batches = {}
+    for name, fn in calls.items():
+        once = _timed(fn, 1)  # also warms caches up
+        batches[name] = 1 if once >= BATCH_SECONDS else min(10_000, int(BATCH_SECONDS / max(once, 1e-7)) + 1)
+    names = list(calls)
+    times: dict[str, list[float]] = {name: [] for name in names}
+    for r in range(rounds):
+        for name in names[r % len(names) :] + names[: r % len(names)]:
+            times[name].append(_timed(calls[name], batches[name]))
+    return {name: (statistics.median(t), min(t)) for name, t in times.items()}
+
+
+# --- output -------------------------------------------------------------
+
+
+def table(header: list[str], rows: list[list[str]], markdown: bool, right_from: int = 1,
+          right_to: int | None = None) -> str:
+    """Columns right_from to right_to (not included) are numbers, aligned right."""
+    right = range(right_from, len(header) if right_to is None else right_to)
+    if markdown:
+        rule = ["---:" if k in right else "---" for k in range(len(header))]
+        return "\n".join("| " + " | ".join(r) + " |" for r in [header, rule, *rows])
+    widths = [max(len(r[k]) for r in [header, *rows]) for k in range(len(header))]
+    line = lambda r: "  ".join(c.rjust(w) if k in right else c.ljust(w) for k, (c, w) in enumerate(zip(r, widths)))  # noqa: E731
+    return "\n".join([line(header), *(line(r) for r in rows)])
+
+
+def ms(seconds: float) -> str:
+    value = seconds * 1e3
+    return f"{value:.3f}" if value < 1 else f"{value:.2f}" if value < 100 else f"{value:.0f}"
+
+
+def cell(timing: tuple[float, float] | None, note: str = "") -> str:
+    if timing is None:
+        return "cannot"
+    text = f"{ms(timing[0])} ({ms(timing[1])})"
+    return f"{text} {note}" if note else text
+
+
+def ratio(slow: float, fast: float) -> str:
+    return f"{slow / fast:.1f}x" if slow < 1000 * fast else ">1000x"
+
+
+def machine() -> str:
+    model = platform.processor() or platform.machine()
+    try:
+        with open("/proc/cpuinfo") as f:
+            model = next(line.split(":", 1)[1].strip() for line in f if line.startswith("model name"))
+    except (OSError, StopIteration):
+        pass
+    return f"{model}, {os.cpu_count()} cores, {platform.system()} {platform.release()}, Python {platform.python_version()}"
+
+
+def load_text() -> str:
+    return " ".join(f"{x:.2f}" for x in os.getloadavg())
+
+
+# --- parvenkel's file ---------------------------------------------------
+
+
+def index_parts(path: str) -> tuple[int, str]:
+    """The file's size and its parts, from the header (docs/design/index-format.md)."""
+    with open(path, "rb") as f:
+        head = f.read(80)
+    magic, version, _, articles, text, trigrams, postings, ids = struct.unpack_from("<8sIIQQQQQ", head)
+    if magic != b"PVKINDEX" or version != 2:
+        return os.path.getsize(path), "(unknown file version)"
+    pad = lambda n: (n + 7) & ~7  # noqa: E731
+    offsets = articles * (4 + 1) * 8
+    directory = trigrams * 24
+    size = os.path.getsize(path)
+    other = size - (80 + offsets + pad(text) + pad(ids) + directory + postings)
+    note = (
+        f"text {index_peers.mb(text)}, offsets {index_peers.mb(offsets)}, ids {index_peers.mb(ids)}, "
+        f"directory {trigrams:,} x 24 B = {index_peers.mb(directory)}, postings {index_peers.mb(postings)}"
+    )
+    return size, note + (f", other {index_peers.mb(other)}" if other else "")
+
+
+# --- the run ------------------------------------------------------------
+
+
+def make_peers(args: argparse.Namespace, cpu: int | None, peers: list) -> None:
+    """Append the peers asked for to ``peers`` (which the caller closes)."""
+    if not args.no_sqlite:
+        peers.append(index_peers.Sqlite())
+    if not args.no_tantivy:
+        try:
+            peers.append(index_peers.Tantivy())
+        except ImportError:
+            print("tantivy is not installed (pip install tantivy): left out", file=sys.stderr)
+    if args.postgres:
+        try:
+            peers.append(index_peers.Postgres(cpu))
+        except (ImportError, RuntimeError, OSError) as error:
+            print(f"PostgreSQL left out: {error}", file=sys.stderr)
+
+
+def run(args: argparse.Namespace) -> None:
+    # A terminated run stops its peers too (PostgreSQL's server above all).
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+    cpu = None
+    if args.cpu != -2:
+        allowed = sorted(os.sched_getaffinity(0))
+        cpu = allowed[-1] if args.cpu == -1 else args.cpu
+        os.sched_setaffinity(0, {cpu})
+    load_start = load_text()
+    articles, languages, scripts = load_corpus(args)
+    md = args.markdown
+    lines: list[str] = []
+
+    def out(text: str = "") -> None:
+        print(text, flush=True)
+        lines.append(text)
+
+    rows = []
+    for language in scripts:
+        mine = [a for a, lang in zip(articles, languages) if lang == language]
+        size = sum(len(t.encode()) + len(c.encode()) for t, c in mine)
+        rows.append([language, scripts[language], f"{len(mine):,}", f"{size / 1e6:.1f}"])
+    corpus_bytes = sum(len(t.encode()) + len(c.encode()) for t, c in articles)
+    rows.append(["all", "", f"{len(articles):,}", f"{corpus_bytes / 1e6:.1f}"])
+
+    item = "- " if md else ""
+    if md:
+        out(f"### {CORPUS_TITLES[args.corpus]}\n")
+    command = shlex.join([".venv/bin/python", "benchmarks/index_bench.py", *sys.argv[1:]])
+    out(f"{item}Command: `{command}`" if md else f"Command: {command}")
+    out(f"{item}Machine: {machine()}; everything pinned to CPU {cpu if cpu is not None else '(none)'}")
+    out(f"{item}Date: {datetime.datetime.now(datetime.UTC):%Y-%m-%d %H:%M} UTC; load average at the start "
+        f"{load_start} (1, 5, 15 minutes)")
+    out(f"{item}Corpus `{args.corpus}`: {len(articles):,} articles, {corpus_bytes / 1e6:.1f} MB of UTF-8\n")
+    out(table(["language", "script", "articles", "MB"], rows, md, right_from=2))
+
+    queries = index_queries.pick(articles, languages, scripts)
+    builds: list[list[str]] = []
+    with tempfile.TemporaryDirectory() as folder:
+        path = os.path.join(folder, "articles.idx")
+        start = time.perf_counter()
+        index = ArticleIndex(articles, workers=1)
+        build = time.perf_counter() - start
+        start = time.perf_counter()
+        index.save(path)
+        save = time.perf_counter() - start
+        del index
+        start = time.perf_counter()
+        index = ArticleIndex.load(path)
+        load = time.perf_counter() - start
+        size, note = index_parts(path)
+    builds.append(["parvenkel", f"{build:.2f}", f"{size / 1e6:.1f}", f"{size / corpus_bytes:.2f}",
+                   f"{note}; save {save:.2f} s, load {load:.2f} s"])
+    peers: list = []
+    try:
+        make_peers(args, cpu, peers)
+        for peer in peers:
+            seconds = peer.build(articles)
+            size, note = peer.size()
+            builds.append([peer.name, f"{seconds:.2f}", f"{size / 1e6:.1f}", f"{size / corpus_bytes:.2f}", note])
+        out("\nBuild (one core) and size:\n")
+        out(table(["system", "build s", "MB", "x corpus", "parts"], builds, md, right_to=4))
+        query_tables(args, articles, index, peers, queries, out)
+    finally:
+        for peer in peers:
+            peer.close()
+    out(f"\nLoad average at the end: {load_text()}; peak memory of this process "
+        f"{resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1e6:.1f} GB")
+    if args.out is not None:
+        write_out(args.out, lines)
+
+
+def write_out(path: Path, lines: list[str]) -> None:
+    """Write the Markdown to ``path``; in docs/benchmarks/, remake the
+    performance page, which includes it."""
+    path.write_text("\n".join(lines).rstrip() + "\n", encoding="utf-8")
+    print(f"wrote {path}", file=sys.stderr)
+    results = path.resolve().parent / "benchmark-results.json"
+    docs = path.resolve().parent.parent
+    if path.resolve().parent.name == "benchmarks" and results.exists() and (docs / "performance.md").exists():
+        import report
+
+        report.write_page(results, docs / "performance.md")
+        print(f"remade {docs / 'performance.md'}", file=sys.stderr)
+
+
+def query_tables(args, articles, index, peers, queries, out) -> None:
+    md = args.markdown
+    names = ["parvenkel rank(q, 10)", "parvenkel rank(q)", *(p.name for p in peers), "scan rank_articles(q, 10)"]
+    timing_rows, match_rows, unequal = [], [], []
+    for band, language, query in queries:
+        calls: dict[str, Callable[[], object]] = {
+            names[0]: lambda: index.rank(query, 10),
+            names[1]: lambda: index.rank(query),
+        }
+        answers = {}
+        for peer in peers:
+            answer = peer.answer(query)
+            answers[peer.name] = answer
+            if answer is not None:
+                calls[peer.name] = answer
+        calls[names[-1]] = lambda: rank_articles(articles, query, 10, workers=1)
+        found = index.rank(query)
+        if not (index.scores(query) == score_many(articles, query, workers=1)
+                and found == rank_articles(articles, query, workers=1)):
+            unequal.append(query)
+        counts = []
+        for peer in peers:
+            answer = answers[peer.name]
+            result = answer() if answer is not None else None
+            counts.append("-" if result is None else f"{result if isinstance(result, int) else len(result):,}")
+        timings = interleaved(calls, args.rounds)
+        label = [band, language, f"`{query}`" if md else query]
+        row = [*label]
+        for name in names:
+            peer = next((p for p in peers if p.name == name), None)
+            if peer is not None:
+                note = "scan" if peer.how(query) == "scan" else ""
+            else:  # parvenkel tests every article for a query of fewer than 3 bytes, lowercased
+                note = "scan" if name in names[:2] and len(query.lower().encode()) < 3 else ""
+            row.append(cell(timings.get(name), note))
+        peer_best = min(
+            ((timings[p.name][0], p.name) for p in peers if p.name in timings), default=None
+        )
+        if peer_best is None:
+            row += ["no peer", "no peer"]
+        else:
+            row += [ratio(peer_best[0], timings[names[0]][0]), ratio(peer_best[0], timings[names[1]][0])]
+        row.append("yes" if query not in unequal else "NO")
+        timing_rows.append(row)
+        match_rows.append([*label, f"{len(found):,}", *counts])
+    short = {"FTS5 trigram": "FTS5", "PostgreSQL pg_trgm": "pg_trgm"}
+    header = ["class", "lang", "query", "pv top 10", "pv all", *(short.get(p.name, p.name) for p in peers),
+              "scan top 10", "fastest peer / pv top 10", "fastest peer / pv all", "= scan"]
+    out(f"\nMilliseconds a query, median (fastest) of {args.rounds} interleaved rounds, one core:\n")
+    out(table(header, timing_rows, md, right_from=3, right_to=len(header) - 1))
+    out("\nMatches (parvenkel: exact, Unicode lowercasing; FTS5: its own case folding; "
+        "tantivy: candidates, no positions; pg_trgm: ILIKE in C.UTF-8):\n")
+    out(table(["class", "lang", "query", "parvenkel", *(short.get(p.name, p.name) for p in peers)],
+              match_rows, md, right_from=3))
+    if unequal:
+        raise SystemExit(f"parvenkel's answers differ from the scan's for {unequal!r}")
+    out("\nEvery parvenkel answer equals the scan's (rank_articles and score_many).")
 
 
 def _peak_kib() -> int:
@@ -127,69 +402,26 @@ def large_article(megabytes: int) -> None:
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--articles", type=int, default=1_000_000)
+    parser.add_argument("--corpus", choices=["synthetic", "real"], default="synthetic")
+    parser.add_argument("--articles", type=int, default=None,
+                        help="synthetic: how many (default 1,000,000); real: the first N (default all)")
     parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--markdown", action="store_true", help="print the tables as Markdown")
+    parser.add_argument("--out", type=Path, metavar="FILE",
+                        help="also write the Markdown to FILE (docs/benchmarks/index-real.md or "
+                        "index-synthetic.md: the performance page includes them and is remade)")
     parser.add_argument("--no-sqlite", action="store_true")
+    parser.add_argument("--no-tantivy", action="store_true")
+    parser.add_argument("--postgres", action="store_true", help="also PostgreSQL pg_trgm (if installed)")
+    parser.add_argument("--cpu", type=int, default=-1,
+                        help="the CPU to pin everything to (default the last allowed; -2: no pinning)")
     parser.add_argument("--large", type=int, metavar="MB", help="only the memory of one large article")
     args = parser.parse_args()
+    args.markdown = args.markdown or args.out is not None
     if args.large is not None:
         large_article(args.large)
         return
-
-    articles = make_articles(args.articles)
-    queries = pick_queries()
-    corpus_bytes = sum(len(t.encode()) + len(c.encode()) for t, c in articles)
-    print(f"{len(articles):,} articles, {corpus_bytes / 1e6:.1f} MB of UTF-8")
-
-    scan = median_time(lambda: rank_articles(articles, queries["common"][0], 10, workers=1), 3)
-    start = time.perf_counter()
-    index = ArticleIndex(articles, workers=1)
-    build = time.perf_counter() - start
-    with tempfile.TemporaryDirectory() as folder:
-        path = os.path.join(folder, "articles.idx")
-        start = time.perf_counter()
-        index.save(path)
-        save = time.perf_counter() - start
-        size = os.path.getsize(path)
-        del index
-        start = time.perf_counter()
-        index = ArticleIndex.load(path)
-        load = time.perf_counter() - start
-        print(f"build {build:.2f} s = {build / scan:.1f} scans of {scan * 1e3:.0f} ms (target <= 10)")
-        print(f"save {save:.2f} s, load {load:.2f} s (reads and checks the whole file)")
-        print(f"index file {size / 1e6:.1f} MB = {size / corpus_bytes:.2f}x the corpus (target <= 3)")
-
-        database = None
-        if not args.no_sqlite:
-            database = sqlite3.connect(":memory:")
-            database.execute("CREATE VIRTUAL TABLE a USING fts5(title, content, tokenize='trigram')")
-            start = time.perf_counter()
-            database.executemany("INSERT INTO a(title, content) VALUES (?, ?)", articles)
-            database.commit()
-            print(f"SQLite FTS5 trigram build {time.perf_counter() - start:.2f} s (in memory)")
-
-        print(f"\n{'query':<28} {'matches':>8} {'index':>10} {'scan':>10} {'speed-up':>9} {'sqlite':>10} equal")
-        for kind, words in queries.items():
-            for query in words:
-                found = len(index.rank(query))
-                fast = median_time(lambda: index.rank(query, 10), args.rounds)
-                slow = median_time(lambda: rank_articles(articles, query, 10, workers=1), 3)
-                equal = index.scores(query) == score_many(articles, query) and index.rank(
-                    query
-                ) == rank_articles(articles, query)
-                lite = "-"
-                if database is not None:
-                    phrase = '"' + query.replace('"', '""') + '"'
-                    sql = "SELECT rowid FROM a WHERE a MATCH ?"
-                    lite = f"{median_time(lambda: database.execute(sql, (phrase,)).fetchall(), args.rounds) * 1e3:8.2f}ms"
-                label = f"{kind}: {query}"
-                print(
-                    f"{label:<28} {found:>8} {fast * 1e3:8.3f}ms {slow * 1e3:8.1f}ms "
-                    f"{slow / fast:8.0f}x {lite:>10} {equal}"
-                )
-        del index
-    peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1e6
-    print(f"\npeak memory of this process: {peak:.1f} GB")
+    run(args)
 
 
 if __name__ == "__main__":

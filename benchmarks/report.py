@@ -393,7 +393,46 @@ index and Dask have benchmarks of their own: `benchmarks/corpus_bench.py`,
 """
 
 
-def page(results: dict, plot_path: str | None) -> str:
+INDEX_FILES = ("index-real.md", "index-synthetic.md")
+
+INDEX_INTRO = """\
+## The article index
+
+`ArticleIndex` side by side with its peers, each built from the same
+articles and run on one core (the process, and PostgreSQL's server when
+there is one, pinned to one CPU): `rank(q, 10)` and `rank(q)` (every
+matching article, ranked, with its title and content as `str`); SQLite
+FTS5 with the `trigram` tokenizer (`case_sensitive 0`, in memory, every
+matching rowid); tantivy with a trigram tokenizer of characters, document
+numbers only (its candidates, a superset of the matches: no positions;
+their count and top 10); PostgreSQL pg_trgm when the run has it (GIN
+index, `ILIKE`, every matching id); and the scan, `rank_articles(articles,
+q, 10, workers=1)`. The queries are picked from each corpus by document
+frequency (selective about 0.02% of a language's articles, middling 1%,
+common 10%), plus queries of 1 and 2 characters, which the peers' trigrams
+of characters cannot take from their index ("scan": they read every row;
+"cannot": no answer); parvenkel's trigrams are of bytes, so it takes a
+query of 3 bytes or more from its index (`画像` is 6 bytes) and tests every
+article for a shorter one ("scan"). Each cell is the median and, in brackets, the
+fastest of the interleaved rounds, in milliseconds; "fastest peer / pv"
+is the fastest peer's median over parvenkel's (above 1: parvenkel is
+ahead). Every parvenkel answer is checked equal to the scan's. Peers fold
+case in their own ways, so their match counts may differ. The sizes give
+parvenkel's file by part from its header: the text is held twice, as given
+and lowercased.
+
+Made by `benchmarks/index_bench.py` (`--out docs/benchmarks/index-real.md`
+or `index-synthetic.md` remakes this page too):
+
+```sh
+.venv/bin/python -m pip install -r benchmarks/requirements.txt
+.venv/bin/python benchmarks/index_bench.py --corpus real --postgres --out docs/benchmarks/index-real.md
+.venv/bin/python benchmarks/index_bench.py --corpus synthetic --articles 200000 --out docs/benchmarks/index-synthetic.md
+```
+"""
+
+
+def page(results: dict, plot_path: str | None, index_sections: list[str] | None = None) -> str:
     """The documentation's performance page for a run's results."""
     meta = results["meta"]
     date = str(meta["date"]).split(" ")[0]
@@ -435,6 +474,10 @@ def page(results: dict, plot_path: str | None) -> str:
                 "Extra resident memory at the peak of one call, in a fresh process, with the text "
                 "already built.", ""]
         out += memory_table(results["memory"]) + [""]
+    if index_sections:
+        out += [INDEX_INTRO]
+        for section in index_sections:
+            out += [section.rstrip(), ""]
     out += [PAGE_HOW]
     notes = markdown(results, None).split("\n¹ ", 1)
     if len(notes) == 2:
@@ -444,14 +487,20 @@ def page(results: dict, plot_path: str | None) -> str:
 
 def write_page(results_json: pathlib.Path, page_path: pathlib.Path) -> None:
     """Write the performance page for the results in `results_json`, with the
-    plot beside the JSON when there is one."""
+    plot and the article index's tables (INDEX_FILES) beside the JSON when
+    they are there."""
     import json
     import os
 
     results = json.loads(results_json.read_text(encoding="utf-8"))
     plot = results_json.parent / "benchmark-throughput.png"
     rel = os.path.relpath(plot, page_path.parent) if plot.exists() else None
-    page_path.write_text(page(results, rel), encoding="utf-8")
+    sections = [
+        (results_json.parent / name).read_text(encoding="utf-8")
+        for name in INDEX_FILES
+        if (results_json.parent / name).exists()
+    ]
+    page_path.write_text(page(results, rel, sections), encoding="utf-8")
 
 
 def main() -> None:
