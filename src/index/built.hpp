@@ -71,8 +71,9 @@ class MappedBytes {
     std::size_t capacity_ = 0;
 };
 
-// Articles built in memory. A trigram's list grows at its end as articles
-// are added, so it is kept in the file's form all along.
+// Articles built in memory. A list (of a trigram in the titles or in the
+// contents) grows at its end as articles are added, so it is kept in the
+// file's form all along.
 struct ArticleIndex::Built {
     // A list's bytes, grown by doubling.
     class Bytes {
@@ -108,7 +109,7 @@ struct ArticleIndex::Built {
         Bytes bytes;
         std::uint32_t count = 0;
         std::uint32_t last = 0;
-        Trigram trigram = 0;
+        Key key = 0;
     };
 
     MappedBytes text;
@@ -141,7 +142,7 @@ struct ArticleIndex::Built {
         unsigned char bytes[Staged::ROOM];
     };
     std::vector<Chunk> chunks;
-    // lists[slot[t] - 1] is the list of trigram t; 0: none. Allocated
+    // lists[slot[k] - 1] is the list of key k; 0: none. Allocated
     // zeroed by the system, so its untouched pages cost nothing, when the
     // first articles are added: an index loaded from a file and only
     // queried has none.
@@ -150,7 +151,7 @@ struct ArticleIndex::Built {
     Built() = default;
     void make_slots() {
         if (slot == nullptr) {
-            slot = static_cast<std::uint32_t*>(std::calloc(TRIGRAMS, sizeof(std::uint32_t)));
+            slot = static_cast<std::uint32_t*>(std::calloc(KEYS, sizeof(std::uint32_t)));
             if (slot == nullptr) {
                 throw std::bad_alloc();
             }
@@ -161,18 +162,20 @@ struct ArticleIndex::Built {
     Built& operator=(const Built&) = delete;
 
     std::size_t size() const noexcept { return ends.size() / FIELDS; }
-    Postings find(Trigram t) const noexcept {
-        if (slot == nullptr || slot[t] == 0) {
+    // The list of trigram `t` in field `which` (TITLE or CONTENT).
+    Postings find(unsigned which, Trigram t) const noexcept {
+        const Key k = list_key(which, t);
+        if (slot == nullptr || slot[k] == 0) {
             return {};
         }
-        const List& list = lists[slot[t] - 1];
+        const List& list = lists[slot[k] - 1];
         return {list.bytes.data(), list.bytes.size(), list.count};
     }
     // Puts `article`, which comes after every article already in the
-    // lists, in the list of each trigram of `lowered`. An article already
-    // last in a list is not put there again, so that a trigram found twice
-    // in an article lists it once.
-    void post(std::string_view lowered, std::uint32_t article) {
+    // lists, in the list of field `which` (TITLE or CONTENT) of each
+    // trigram of `lowered`. An article already last in a list is not put
+    // there again, so that a trigram found twice in a field lists it once.
+    void post(std::string_view lowered, std::uint32_t article, unsigned which) {
         if (lowered.size() < 3) {
             return;
         }
@@ -182,7 +185,7 @@ struct ArticleIndex::Built {
         // article already last in its list.
         constexpr std::size_t WINDOW = std::size_t{1} << 16;
         while (lowered.size() > WINDOW + 2) {
-            post(lowered.substr(0, WINDOW + 2), article);
+            post(lowered.substr(0, WINDOW + 2), article, which);
             lowered.remove_prefix(WINDOW);
         }
         // First the lists of all the trigrams, then the numbers: the
@@ -190,20 +193,21 @@ struct ArticleIndex::Built {
         // staging entry is fetched ahead of its use.
         ids.resize(lowered.size() - 2);
         const auto* p = reinterpret_cast<const unsigned char*>(lowered.data());
+        const Key field_bits = list_key(which, 0);
         Trigram t = Trigram{p[0]} << 8 | p[1];
         for (std::size_t i = 2; i < lowered.size(); ++i) {
             t = (t << 8 | p[i]) & (TRIGRAMS - 1);
-            ids[i - 2] = t;
-            __builtin_prefetch(&slot[t]);
+            ids[i - 2] = field_bits | t;
+            __builtin_prefetch(&slot[field_bits | t]);
         }
         for (std::uint32_t& id : ids) {
-            t = id;
-            std::uint32_t s = slot[t];
+            const Key k = id;
+            std::uint32_t s = slot[k];
             if (s == 0) {
                 lists.emplace_back();
-                lists.back().trigram = t;
+                lists.back().key = k;
                 staged.emplace_back();
-                s = slot[t] = static_cast<std::uint32_t>(lists.size());
+                s = slot[k] = static_cast<std::uint32_t>(lists.size());
             }
             __builtin_prefetch(&staged[s - 1]);
             id = s - 1;
@@ -269,7 +273,7 @@ struct ArticleIndex::Built {
     // there were `list_count`. Allocates nothing.
     void roll_back(std::size_t articles, std::size_t text_bytes, std::size_t list_count) noexcept {
         for (std::size_t k = list_count; k < lists.size(); ++k) {
-            slot[lists[k].trigram] = 0;
+            slot[lists[k].key] = 0;
         }
         ends.resize(std::min(ends.size(), FIELDS * articles));
         id_ends.resize(std::min(id_ends.size(), articles));

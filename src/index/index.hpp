@@ -41,8 +41,11 @@ class IndexFileError : public std::runtime_error {
 // gave.
 using IndexIoError = util::IoError;
 
-// The version written; version 1 (without ids) is read too.
-inline constexpr std::uint32_t FILE_VERSION = 2;
+// The version written; versions 1 (without ids) and 2 (one list a
+// trigram for both fields) are read too.
+inline constexpr std::uint32_t FILE_VERSION = 3;
+
+class FieldLists;
 
 struct Article {
     text::TextView title;
@@ -90,9 +93,16 @@ class ArticleIndex {
     struct Built;
 
    private:
-    // Scores above 0 of the articles that may match the lowered query, in
-    // position order.
+    // The lists that give the articles that may hold the lowered query in
+    // field `which` (TITLE or CONTENT).
+    FieldLists lists_of(const std::string& lowered_query, unsigned which) const;
+    // Field `which` of the article at `position`.
+    std::string_view field_of(std::size_t position, unsigned which) const noexcept;
+    // Every score above 0, in position order.
     std::vector<Ranked> matches(const std::string& lowered_query) const;
+    // The best `top_n` scores above 0, best first, equal ones in position
+    // order: all of them when there are fewer.
+    std::vector<Ranked> best(const std::string& lowered_query, std::size_t top_n) const;
 
     std::unique_ptr<Loaded> base_;  // from a file, or none
     std::unique_ptr<Built> tail_;   // numbered after base_
