@@ -115,6 +115,10 @@ inline std::vector<std::uint32_t> intersect(std::vector<Postings> lists, std::si
 // lists intersected at once, long ones left to be read as far as needed.
 class FieldLists {
    public:
+    // `to_the_end`: the lists will be read to their end, so they are
+    // intersected at once whatever their length.
+    explicit FieldLists(bool to_the_end) noexcept : to_the_end_(to_the_end) {}
+
     // Adds the next segment: its lists of `trigrams` in field `which` (none:
     // every article is a candidate), and whether they are exact.
     template <class Segment>
@@ -135,7 +139,7 @@ class FieldLists {
                     return;  // none in this segment
                 }
             }
-            if (shortest <= AT_ONCE) {
+            if (to_the_end_ || shortest <= AT_ONCE) {
                 part.found = intersect(std::move(part.lists), part.size);
                 part.lists.clear();
                 part.at_once = true;
@@ -159,6 +163,7 @@ class FieldLists {
     };
     std::vector<Part> parts_;
     std::size_t first_ = 0;
+    bool to_the_end_;
 };
 
 // The positions of the articles that may hold a query in one field, over

@@ -94,8 +94,8 @@ class ArticleIndex {
 
    private:
     // The lists that give the articles that may hold the lowered query in
-    // field `which` (TITLE or CONTENT).
-    FieldLists lists_of(const std::string& lowered_query, unsigned which) const;
+    // field `which` (TITLE or CONTENT); `to_the_end` as FieldLists takes it.
+    FieldLists lists_of(const std::string& lowered_query, unsigned which, bool to_the_end) const;
     // Field `which` of the article at `position`.
     std::string_view field_of(std::size_t position, unsigned which) const noexcept;
     // Every score above 0, in position order.

@@ -31,14 +31,15 @@ constexpr double BONUS = analysis::CONTENT_CONTAINS_BONUS;
 
 }  // namespace
 
-FieldLists ArticleIndex::lists_of(const std::string& lowered_query, unsigned which) const {
+FieldLists ArticleIndex::lists_of(const std::string& lowered_query, unsigned which,
+                                  bool to_the_end) const {
     std::vector<Trigram> trigrams;
     add_trigrams(lowered_query, trigrams);
     sort_unique(trigrams);
     // One trigram is the whole query: a list of the field alone holds the
     // articles that have it there, no more.
     const bool whole = lowered_query.size() == 3;
-    FieldLists out;
+    FieldLists out(to_the_end);
     if (base_) {
         out.add_segment(*base_, which, trigrams, whole && base_->split);
     }
@@ -53,8 +54,8 @@ std::vector<Ranked> ArticleIndex::matches(const std::string& lowered_query) cons
     }
     const std::string& q = lowered_query;
     // The candidates of either field, in position order, each tested.
-    const FieldLists title_lists = lists_of(q, TITLE);
-    const FieldLists content_lists = lists_of(q, CONTENT);
+    const FieldLists title_lists = lists_of(q, TITLE, true);
+    const FieldLists content_lists = lists_of(q, CONTENT, true);
     FieldCandidates titles(title_lists);
     FieldCandidates contents(content_lists);
     std::size_t t = 0;
@@ -92,8 +93,9 @@ std::vector<Ranked> ArticleIndex::best(const std::string& lowered_query, std::si
     if (q.empty() || top_n == 0) {
         return out;
     }
-    const FieldLists title_lists = lists_of(q, TITLE);
-    const FieldLists content_lists = lists_of(q, CONTENT);
+    // Every title candidate is tested; the contents' only as far as needed.
+    const FieldLists title_lists = lists_of(q, TITLE, true);
+    const FieldLists content_lists = lists_of(q, CONTENT, false);
     const auto holds = [&](FieldCandidates& contents, std::size_t i) {
         return contents.seek(i) &&
                (contents.exact() || analysis::is_contained_in(q, field_of(i, LOWERED_CONTENT)));
