@@ -168,8 +168,8 @@ void ArticleIndex::add(const std::vector<Article>& articles, unsigned workers) {
                         }
                         const std::uint64_t title = block.ends[k + CONTENT];
                         const std::uint64_t content = block.ends[k + LOWERED_TITLE];
-                        built.post(text.substr(title, content - title), article, TITLE);
-                        built.post(text.substr(content, to - content), article, CONTENT);
+                        built.post(text.substr(title, content - title),
+                                   text.substr(content, to - content), article);
                         from = to;
                         k += FIELDS;
                     }
@@ -185,9 +185,9 @@ void ArticleIndex::add(const std::vector<Article>& articles, unsigned workers) {
                     const auto article = static_cast<std::uint32_t>(first + k / FIELDS);
                     const std::uint64_t title = block.ends[k + CONTENT];
                     const std::uint64_t content = block.ends[k + LOWERED_TITLE];
-                    built.post(text.substr(title, content - title), article, TITLE);
-                    built.post(text.substr(content, block.ends[k + LOWERED_CONTENT] - content),
-                               article, CONTENT);
+                    built.post(text.substr(title, content - title),
+                               text.substr(content, block.ends[k + LOWERED_CONTENT] - content),
+                               article);
                 }
             }
             built.gather();

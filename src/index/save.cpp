@@ -80,9 +80,13 @@ class ListWriter {
     ListWriter(const ArticleIndex::Loaded* base, const ArticleIndex::Built& built,
                std::size_t based)
         : base_(base), built_(built), based_(based), base_lists_(base ? base->lists : 0) {
-        std::vector<std::size_t> order(built.lists.size());
-        for (std::size_t k = 0; k < order.size(); ++k) {
-            order[k] = k;
+        // The built segment makes a trigram's lists of both fields at
+        // once; one of them may be empty, and is left out.
+        std::vector<std::size_t> order;
+        for (std::size_t k = 0; k < built.lists.size(); ++k) {
+            if (built.lists[k].count != 0) {
+                order.push_back(k);
+            }
         }
         std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
             return built.lists[a].key < built.lists[b].key;
@@ -185,8 +189,8 @@ void post_again(const ArticleIndex::Loaded& base, const ArticleIndex::Built& bui
     const auto post = [&](const std::uint64_t* ends, const char* text, std::size_t i,
                           std::size_t article) {
         const auto number = static_cast<std::uint32_t>(article);
-        out.post(field(ends, text, i, LOWERED_TITLE), number, TITLE);
-        out.post(field(ends, text, i, LOWERED_CONTENT), number, CONTENT);
+        out.post(field(ends, text, i, LOWERED_TITLE), field(ends, text, i, LOWERED_CONTENT),
+                 number);
         if (article % 1024 == 1023) {
             out.gather();
         }
