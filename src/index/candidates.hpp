@@ -21,12 +21,14 @@ class Intersection {
     Intersection(std::vector<Postings> lists, std::size_t articles) {
         std::sort(lists.begin(), lists.end(),
                   [](const Postings& a, const Postings& b) { return a.count < b.count; });
-        // A list much longer than the shortest costs more to read than it
-        // saves in candidates to test: the intersection is a superset of
-        // the matches all the same.
-        constexpr std::size_t LIST_TO_CANDIDATE_COST = 32;
+        // Every list read costs a step per article in it, up to where the
+        // walk stops; the few shortest leave few candidates to test (the
+        // intersection is a superset of the matches all the same), and a
+        // list much longer than the shortest saves less than it costs.
+        constexpr std::size_t MOST_LISTS = 3;
+        constexpr std::size_t LONGER = 4;
         for (const Postings& list : lists) {
-            if (list.count > LIST_TO_CANDIDATE_COST * lists[0].count) {
+            if (readers_.size() == MOST_LISTS || list.count > LONGER * lists[0].count) {
                 break;
             }
             readers_.emplace_back(list, articles);
@@ -201,6 +203,16 @@ class FieldCandidates {
     }
     // Whether the last candidate given surely holds the query.
     bool exact() const noexcept { return parts_[at_].exact; }
+    // Whether the lists of the segment of `position` are exact: whether
+    // seek(position) tells if the article holds the query.
+    bool exact_at(std::size_t position) const noexcept {
+        for (const FieldLists::Part& part : parts_) {
+            if (position >= part.first && position - part.first < part.size) {
+                return part.exact;
+            }
+        }
+        return false;
+    }
     // Moves on to the first candidate at `position` or after it; whether
     // that is `position` itself. Positions asked must not decrease.
     bool seek(std::size_t position) {

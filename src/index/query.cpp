@@ -96,9 +96,14 @@ std::vector<Ranked> ArticleIndex::best(const std::string& lowered_query, std::si
     // Every title candidate is tested; the contents' only as far as needed.
     const FieldLists title_lists = lists_of(q, TITLE, true);
     const FieldLists content_lists = lists_of(q, CONTENT, false);
+    // Whether the content of a title match holds the query: from the
+    // content's exact list where there is one, else by a search of the
+    // content, cheaper than reading the lists as far as the article.
     const auto holds = [&](FieldCandidates& contents, std::size_t i) {
-        return contents.seek(i) &&
-               (contents.exact() || analysis::is_contained_in(q, field_of(i, LOWERED_CONTENT)));
+        if (contents.exact_at(i)) {
+            return contents.seek(i);
+        }
+        return analysis::is_contained_in(q, field_of(i, LOWERED_CONTENT));
     };
     // The candidates' titles are read ahead of their test: they lie far
     // apart, and each would otherwise wait on the memory.
