@@ -85,8 +85,10 @@ inline std::vector<std::uint32_t> intersect(std::vector<Postings> lists, std::si
         out.push_back(id);
     }
     // Intersecting with a list costs a step per article in it; testing a
-    // candidate costs a search through one article.
-    constexpr std::size_t LIST_TO_CANDIDATE_COST = 32;
+    // candidate costs a search through one article, far in the memory,
+    // some ten steps: a list that leaves most candidates (a common
+    // trigram) is not worth reading past that.
+    constexpr std::size_t LIST_TO_CANDIDATE_COST = 8;
     for (std::size_t k = 1; k < lists.size() && !out.empty(); ++k) {
         if (lists[k].count > LIST_TO_CANDIDATE_COST * out.size()) {
             break;
