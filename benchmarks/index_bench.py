@@ -11,8 +11,9 @@ Printed:
   file, against one scan (``rank_articles(workers=1)`` of a common query);
 * the time to open the file (``ArticleIndex.load``);
 * for selective queries (words found once in a corpus text), common ones
-  (frequent words) and 3-byte ones (and one of 2 bytes, which the index
-  answers by a scan), the median latency of ``ArticleIndex.rank(q, 10)``,
+  (frequent words) and 3-byte ones (and one of 2 bytes, for which the
+  index has no list: it tests every title, and bodies only until it has
+  enough), the median latency of ``ArticleIndex.rank(q, 10)``,
   of ``rank_articles(articles, q, 10, workers=1)`` and of an SQLite FTS5
   ``trigram`` table in memory (``SELECT rowid ... MATCH``, every match; its
   case folding is SQLite's, not this package's, so its answers differ);
@@ -82,7 +83,7 @@ def pick_queries() -> dict[str, list[str]]:
         "selective": selective,
         "common": common,
         "3-byte": ["ing", "the", "\u4e2d"],
-        "2-byte (scan)": ["\u03c3"],
+        "2-byte (no list)": ["\u03c3"],
     }
 
 
