@@ -109,6 +109,28 @@ def test_every_lifecycle_answers_as_the_scan(tmp_path_factory, items, steps, top
                 assert index.rank(query, top_n, include_zero=include_zero) == expected
 
 
+# Titles that have some of the query's trigrams but not the query, before
+# articles whose content has it: the contents' lists leave out the articles
+# whose title has the trigram, and must not lose them for a longer query.
+@pytest.mark.parametrize(
+    ("pairs", "query"),
+    [
+        ([("xabc", "abcd"), ("q", "x"), ("bcd abc", "zabcd"), ("abcd", "abcd"), ("r", "abcd")], "abcd"),
+        ([("\u03c3\u03bf\u03c6", "\u03c3\u03bf\u03c6\u03af\u03b1"), ("y", "\u03a3\u03bf\u03c6\u03af\u03b1"), ("\u03c6\u03af\u03b1", "y")], "\u03c3\u03bf\u03c6\u03af"),
+        ([("the", "the"), ("th", "the"), ("x the", "y"), ("he", "the end")], "the"),
+    ],
+)
+def test_titles_with_some_of_the_trigrams(tmp_path, pairs, query):
+    index = ArticleIndex(pairs[:2])
+    index.save(tmp_path / "articles.idx")
+    loaded = ArticleIndex.load(tmp_path / "articles.idx")
+    for built in (index, loaded):
+        built.add(pairs[2:])
+        assert built.scores(query) == score_many(pairs, query)
+        for top_n in (1, 2, 3):
+            assert built.rank(query, top_n) == rank_articles(pairs, query, top_n), top_n
+
+
 def test_long_lists_built_in_steps(tmp_path):
     # Lists far longer than what building holds of a list at a time, and
     # differences of one to three bytes (articles up to 17,000 apart).

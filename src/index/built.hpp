@@ -253,7 +253,9 @@ struct ArticleIndex::Built {
         for (std::size_t i = 0; i < n; ++i) {
             const std::uint32_t k = keys[i];
             Staged& list = staged_of(k);
-            if (list.last == next) {
+            // A content's list leaves out the articles whose title has the
+            // trigram, posted before their content (in the same line).
+            if (list.last == next || ((k & 1) == CONTENT && staged_of(k - 1).last == next)) {
                 continue;
             }
             const util::PackedVarint packed =

@@ -13,21 +13,65 @@
 
 namespace parvenkel::index {
 
+// The articles of one trigram to intersect with the others': one list, or
+// the union of two lists that share no article (a trigram's list of the
+// titles and its list of the contents of the other articles).
+struct Source {
+    Postings lists[2];
+    std::uint32_t count = 0;
+};
+
+// Reads the articles of a Source in order, checking every byte as
+// PostingReader does.
+class SourceReader {
+   public:
+    SourceReader(const Source& source, std::size_t articles)
+        : a_(source.lists[0], articles), b_(source.lists[1], articles) {
+        more_a_ = a_.next(va_);
+        more_b_ = b_.next(vb_);
+    }
+
+    bool next(std::uint32_t& out) {
+        if (more_a_ && (!more_b_ || va_ <= vb_)) {
+            out = va_;
+            if (more_b_ && vb_ == va_) {
+                more_b_ = b_.next(vb_);
+            }
+            more_a_ = a_.next(va_);
+            return true;
+        }
+        if (more_b_) {
+            out = vb_;
+            more_b_ = b_.next(vb_);
+            return true;
+        }
+        return false;
+    }
+
+   private:
+    PostingReader a_;
+    PostingReader b_;
+    std::uint32_t va_ = 0;
+    std::uint32_t vb_ = 0;
+    bool more_a_ = false;
+    bool more_b_ = false;
+};
+
 // The articles in every one of some lists of one segment, in order.
 class Intersection {
    public:
     Intersection() = default;
     // `lists` all of one segment of `articles` articles, none empty.
-    Intersection(std::vector<Postings> lists, std::size_t articles) {
+    Intersection(std::vector<Source> lists, std::size_t articles) {
         std::sort(lists.begin(), lists.end(),
-                  [](const Postings& a, const Postings& b) { return a.count < b.count; });
+                  [](const Source& a, const Source& b) { return a.count < b.count; });
         // Every list read costs a step per article in it, up to where the
         // walk stops; the few shortest leave few candidates to test (the
         // intersection is a superset of the matches all the same), and a
         // list much longer than the shortest saves less than it costs.
         constexpr std::size_t MOST_LISTS = 3;
         constexpr std::size_t LONGER = 4;
-        for (const Postings& list : lists) {
+        for (const Source& list : lists) {
             if (readers_.size() == MOST_LISTS || list.count > LONGER * lists[0].count) {
                 break;
             }
@@ -68,19 +112,19 @@ class Intersection {
     }
 
    private:
-    std::vector<PostingReader> readers_;  // the shortest list first; none once done
+    std::vector<SourceReader> readers_;   // the shortest list first; none once done
     std::vector<std::uint32_t> current_;  // the number each other reader is at
 };
 
 // The articles in every one of some lists of one segment, all at once:
 // for short lists, whose reading costs little, read shortest first, each
 // only while it is not much longer than the candidates left.
-inline std::vector<std::uint32_t> intersect(std::vector<Postings> lists, std::size_t articles) {
+inline std::vector<std::uint32_t> intersect(std::vector<Source> lists, std::size_t articles) {
     std::sort(lists.begin(), lists.end(),
-              [](const Postings& a, const Postings& b) { return a.count < b.count; });
+              [](const Source& a, const Source& b) { return a.count < b.count; });
     std::vector<std::uint32_t> out;
     out.reserve(lists[0].count);
-    PostingReader first_list(lists[0], articles);
+    SourceReader first_list(lists[0], articles);
     for (std::uint32_t id = 0; first_list.next(id);) {
         out.push_back(id);
     }
@@ -93,7 +137,7 @@ inline std::vector<std::uint32_t> intersect(std::vector<Postings> lists, std::si
         if (lists[k].count > LIST_TO_CANDIDATE_COST * out.size()) {
             break;
         }
-        PostingReader reader(lists[k], articles);
+        SourceReader reader(lists[k], articles);
         std::size_t kept = 0;
         std::size_t c = 0;
         std::uint32_t id = 0;
@@ -123,30 +167,29 @@ class FieldLists {
     // intersected at once whatever their length.
     explicit FieldLists(bool to_the_end) noexcept : to_the_end_(to_the_end) {}
 
-    // Adds the next segment: its lists of `trigrams` in field `which` (none:
-    // every article is a candidate), and whether they are exact.
-    template <class Segment>
-    void add_segment(const Segment& segment, unsigned which, const std::vector<Trigram>& trigrams,
-                     bool exact) {
+    // Adds the next segment, of `size` articles: every one of them a
+    // candidate, or those in all `sources` (one a trigram of the query),
+    // which are exact or not.
+    void add_segment(std::size_t size, bool every, std::vector<Source> sources, bool exact) {
         Part part;
         part.first = first_;
-        part.size = segment.size();
-        first_ += part.size;
-        part.every = trigrams.empty();
-        part.exact = exact && !part.every;
-        if (!part.every) {
+        part.size = size;
+        first_ += size;
+        part.every = every;
+        part.exact = exact && !every;
+        if (!every) {
             std::size_t shortest = SIZE_MAX;
-            for (const Trigram t : trigrams) {
-                part.lists.push_back(segment.find(which, t));
-                shortest = std::min<std::size_t>(shortest, part.lists.back().count);
-                if (shortest == 0) {
-                    return;  // none in this segment
-                }
+            for (const Source& source : sources) {
+                shortest = std::min<std::size_t>(shortest, source.count);
+            }
+            if (shortest == 0) {
+                return;  // none in this segment
             }
             if (to_the_end_ || shortest <= AT_ONCE) {
-                part.found = intersect(std::move(part.lists), part.size);
-                part.lists.clear();
+                part.found = intersect(std::move(sources), size);
                 part.at_once = true;
+            } else {
+                part.lists = std::move(sources);
             }
         }
         parts_.push_back(std::move(part));
@@ -157,7 +200,7 @@ class FieldLists {
     // A shortest list of at most this many articles is read whole.
     static constexpr std::size_t AT_ONCE = 4096;
     struct Part {
-        std::vector<Postings> lists;       // read as needed
+        std::vector<Source> lists;         // read as needed
         std::vector<std::uint32_t> found;  // when at_once
         std::size_t first = 0;             // the position of its first article
         std::size_t size = 0;
@@ -205,34 +248,6 @@ class FieldCandidates {
     }
     // Whether the last candidate given surely holds the query.
     bool exact() const noexcept { return parts_[at_].exact; }
-    // Whether the lists of the segment of `position` are exact: whether
-    // seek(position) tells if the article holds the query.
-    bool exact_at(std::size_t position) const noexcept {
-        for (const FieldLists::Part& part : parts_) {
-            if (position >= part.first && position - part.first < part.size) {
-                return part.exact;
-            }
-        }
-        return false;
-    }
-    // Moves on to the first candidate at `position` or after it; whether
-    // that is `position` itself. Positions asked must not decrease.
-    bool seek(std::size_t position) {
-        if (started_ && current_ >= position) {
-            return at_ < parts_.size() && current_ == position;
-        }
-        if (at_ < parts_.size() && parts_[at_].every &&
-            position < parts_[at_].first + parts_[at_].size && position >= parts_[at_].first) {
-            k_ = position - parts_[at_].first;  // every article: straight there
-        }
-        std::size_t at = 0;
-        while (next(at)) {
-            if (at >= position) {
-                return at == position;
-            }
-        }
-        return false;
-    }
 
    private:
     void start() {

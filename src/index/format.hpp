@@ -32,7 +32,8 @@ constexpr std::size_t TRIGRAMS = std::size_t{1} << 24;
 //   list count directory entries (DirEntry), by increasing key;
 //   the posting lists, one after the other.
 // A list's key is its field (TITLE or CONTENT) and trigram (list_key):
-// the titles and the contents have lists of their own. Versions 1 and 2
+// the titles and the contents have lists of their own, a content's list
+// leaving out the articles whose title has the trigram. Versions 1 and 2
 // have one list a trigram, of the articles that have it in their title or
 // their content, keyed by the trigram alone. Version 1 has neither the ids
 // nor their offsets, and a header without the id bytes and the reserved

@@ -31,19 +31,43 @@ constexpr double BONUS = analysis::CONTENT_CONTAINS_BONUS;
 
 }  // namespace
 
-FieldLists ArticleIndex::lists_of(const std::string& lowered_query, unsigned which,
+FieldLists ArticleIndex::lists_of(const std::string& lowered_query, Lists kind,
                                   bool to_the_end) const {
     std::vector<Trigram> trigrams;
     add_trigrams(lowered_query, trigrams);
     sort_unique(trigrams);
-    // One trigram is the whole query: a list of the field alone holds the
-    // articles that have it there, no more.
+    // One trigram is the whole query: a list holds exactly the articles
+    // that have it in its field.
     const bool whole = lowered_query.size() == 3;
     FieldLists out(to_the_end);
+    // A trigram's list of the contents leaves out the articles that have
+    // it in their title (version 3 on, and the built segment).
+    const auto add = [&](const auto& segment, bool split) {
+        std::vector<Source> sources;
+        for (const Trigram t : trigrams) {
+            Source source;
+            if (kind == Lists::titles) {
+                source.lists[0] = segment.find(TITLE, t);
+            } else if (kind == Lists::bodies && whole) {
+                // The articles with the query in their content and not in
+                // their title: the body-only matches, where split.
+                source.lists[0] = segment.find(CONTENT, t);
+            } else {
+                source.lists[0] = segment.find(CONTENT, t);
+                if (split) {
+                    source.lists[1] = segment.find(TITLE, t);
+                }
+            }
+            source.count = source.lists[0].count + source.lists[1].count;
+            sources.push_back(source);
+        }
+        const bool exact = whole && split && kind != Lists::contents;
+        out.add_segment(segment.size(), trigrams.empty(), std::move(sources), exact);
+    };
     if (base_) {
-        out.add_segment(*base_, which, trigrams, whole && base_->split);
+        add(*base_, base_->split);
     }
-    out.add_segment(*tail_, which, trigrams, whole);
+    add(*tail_, true);
     return out;
 }
 
@@ -54,8 +78,8 @@ std::vector<Ranked> ArticleIndex::matches(const std::string& lowered_query) cons
     }
     const std::string& q = lowered_query;
     // The candidates of either field, in position order, each tested.
-    const FieldLists title_lists = lists_of(q, TITLE, true);
-    const FieldLists content_lists = lists_of(q, CONTENT, true);
+    const FieldLists title_lists = lists_of(q, Lists::titles, true);
+    const FieldLists content_lists = lists_of(q, Lists::contents, true);
     FieldCandidates titles(title_lists);
     FieldCandidates contents(content_lists);
     std::size_t t = 0;
@@ -93,16 +117,13 @@ std::vector<Ranked> ArticleIndex::best(const std::string& lowered_query, std::si
     if (q.empty() || top_n == 0) {
         return out;
     }
-    // Every title candidate is tested; the contents' only as far as needed.
-    const FieldLists title_lists = lists_of(q, TITLE, true);
-    const FieldLists content_lists = lists_of(q, CONTENT, false);
-    // Whether the content of a title match holds the query: from the
-    // content's exact list where there is one, else by a search of the
-    // content, cheaper than reading the lists as far as the article.
-    const auto holds = [&](FieldCandidates& contents, std::size_t i) {
-        if (contents.exact_at(i)) {
-            return contents.seek(i);
-        }
+    // Every title candidate is tested; the bodies' only as far as needed.
+    const FieldLists title_lists = lists_of(q, Lists::titles, true);
+    const FieldLists body_lists = lists_of(q, Lists::bodies, false);
+    // Whether the content of a title match holds the query: a search of
+    // the content (the contents' lists leave out the articles whose title
+    // has the trigram).
+    const auto holds = [&](std::size_t i) {
         return analysis::is_contained_in(q, field_of(i, LOWERED_CONTENT));
     };
     // The candidates' titles are read ahead of their test: they lie far
@@ -130,14 +151,13 @@ std::vector<Ranked> ArticleIndex::best(const std::string& lowered_query, std::si
     std::vector<std::size_t> prefixed;
     std::vector<std::size_t> contained;
     {
-        FieldCandidates contents(content_lists);
         std::size_t with_content = 0;
         for (std::size_t k = 0; k < candidates.size(); ++k) {
             read_ahead(candidates, k, LOWERED_TITLE);
             const std::size_t i = candidates[k];
             const std::string_view title = field_of(i, LOWERED_TITLE);
             if (title.starts_with(q)) {
-                if (holds(contents, i)) {
+                if (holds(i)) {
                     out.push_back({PREFIX + BONUS, i});
                     if (++with_content == top_n) {
                         return out;
@@ -161,13 +181,12 @@ std::vector<Ranked> ArticleIndex::best(const std::string& lowered_query, std::si
         // Those the query does not start: with the query in their content
         // (600) first, so enough of them end the search.
         const std::size_t wanted = top_n - out.size();
-        FieldCandidates contents(content_lists);
         std::vector<Ranked> without;
         std::size_t with_content = 0;
         for (std::size_t k = 0; k < contained.size() && with_content < wanted; ++k) {
             read_ahead(contained, k, LOWERED_CONTENT);
             const std::size_t i = contained[k];
-            if (holds(contents, i)) {
+            if (holds(i)) {
                 out.push_back({CONTAINS + BONUS, i});
                 ++with_content;
             } else {
@@ -187,7 +206,7 @@ std::vector<Ranked> ArticleIndex::best(const std::string& lowered_query, std::si
         titled.push_back(r.position);
     }
     std::sort(titled.begin(), titled.end());
-    FieldCandidates contents(content_lists);
+    FieldCandidates contents(body_lists);
     std::size_t t = 0;
     for (std::size_t i = 0; out.size() < top_n && contents.next(i);) {
         while (t < titled.size() && titled[t] < i) {
