@@ -343,8 +343,12 @@ def query_tables(args, articles, index, peers, queries, out) -> None:
             peer = next((p for p in peers if p.name == name), None)
             if peer is not None:
                 note = "scan" if peer.how(query) == "scan" else ""
-            else:  # parvenkel tests every article for a query of fewer than 3 bytes, lowercased
-                note = "scan" if name in names[:2] and len(query.lower().encode()) < 3 else ""
+            else:
+                # A query of fewer than 3 bytes, lowercased, has no list:
+                # parvenkel tests every title, then bodies in order until it
+                # has enough for a top 10, and every article for all rows.
+                short = name in names[:2] and len(query.lower().encode()) < 3
+                note = ("no list" if name == names[0] else "scan") if short else ""
             row.append(cell(timings.get(name), note))
         peer_best = min(
             ((timings[p.name][0], p.name) for p in peers if p.name in timings), default=None

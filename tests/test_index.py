@@ -14,24 +14,39 @@ from typing import NamedTuple
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
-from strategies import articles
+from strategies import articles, documents
 
 from parvenkel import ArticleIndex, rank_articles, score_many
 
 ID_TEXTS = ["", "a.jsonl:1", "\u4e2d-7", "\U0001f600 x", "\u039f\u0394\u039f\u03a3"]
 
 
+@st.composite
+def shared_articles(draw):
+    """(title, content, query) of words that many articles share, so that a
+    query matches the titles of several and the contents of more; the query
+    a piece of one to three characters (1 to 6 bytes) of the article."""
+    title = draw(documents(4))
+    content = draw(documents(12))
+    source = draw(st.sampled_from([title, content]))
+    start = draw(st.integers(0, len(source)))
+    return title, content, source[start : start + draw(st.integers(1, 3))]
+
+
 @settings(max_examples=150, deadline=None)
 @given(
-    items=st.lists(articles(), max_size=25),
+    items=st.lists(st.one_of(articles(), shared_articles()), max_size=25),
     extra=st.lists(st.integers(0, 24), max_size=5),
     cut=st.integers(0, 25),
     top_n=st.sampled_from([None, 0, 1, 3, 40]),
     workers=st.sampled_from([1, 2]),
 )
 def test_same_results_as_the_scan(tmp_path_factory, items, extra, cut, top_n, workers):
+    # The best few are found titles first, then contents in position order
+    # until enough, over the loaded segment and then the added one: every
+    # cut of those, and queries of every length around the trigram's.
     pairs = [(title, content) for title, content, _ in items]
-    queries = [query for _, _, query in items] + ["", "\u0130", "\u03a3", "\u03c2 "]
+    queries = [query for _, _, query in items] + ["", "\u0130", "\u03a3", "\u03c2 ", "the", "\u4e2d", "ma"]
     queries += [pairs[k % len(pairs)][0][:3] for k in extra if pairs]
     # Built in two steps, the first saved and loaded again in between.
     index = ArticleIndex(pairs[:cut], workers=workers)
@@ -92,6 +107,28 @@ def test_every_lifecycle_answers_as_the_scan(tmp_path_factory, items, steps, top
                     for score, k, _ in rank_articles(pairs[:held], query, top_n, include_zero=include_zero)
                 ]
                 assert index.rank(query, top_n, include_zero=include_zero) == expected
+
+
+# Titles that have some of the query's trigrams but not the query, before
+# articles whose content has it: the contents' lists leave out the articles
+# whose title has the trigram, and must not lose them for a longer query.
+@pytest.mark.parametrize(
+    ("pairs", "query"),
+    [
+        ([("xabc", "abcd"), ("q", "x"), ("bcd abc", "zabcd"), ("abcd", "abcd"), ("r", "abcd")], "abcd"),
+        ([("\u03c3\u03bf\u03c6", "\u03c3\u03bf\u03c6\u03af\u03b1"), ("y", "\u03a3\u03bf\u03c6\u03af\u03b1"), ("\u03c6\u03af\u03b1", "y")], "\u03c3\u03bf\u03c6\u03af"),
+        ([("the", "the"), ("th", "the"), ("x the", "y"), ("he", "the end")], "the"),
+    ],
+)
+def test_titles_with_some_of_the_trigrams(tmp_path, pairs, query):
+    index = ArticleIndex(pairs[:2])
+    index.save(tmp_path / "articles.idx")
+    loaded = ArticleIndex.load(tmp_path / "articles.idx")
+    for built in (index, loaded):
+        built.add(pairs[2:])
+        assert built.scores(query) == score_many(pairs, query)
+        for top_n in (1, 2, 3):
+            assert built.rank(query, top_n) == rank_articles(pairs, query, top_n), top_n
 
 
 def test_long_lists_built_in_steps(tmp_path):
@@ -188,11 +225,45 @@ def test_a_file_of_the_first_format_loads_and_is_saved_in_the_current_one(tmp_pa
     old.add([("Market zz", "\u03bf\u03b4\u03bf\u03c2", "new")])
     pairs = V1_ARTICLES + [("Market zz", "\u03bf\u03b4\u03bf\u03c2")]
     old.save(path)
-    assert path.read_bytes()[8] == 2
+    assert path.read_bytes()[8] == 3
     for index in (old, ArticleIndex.load(path)):
         assert [index.article(k) for k in range(3)] == V1_ARTICLES + [("Market zz", "\u03bf\u03b4\u03bf\u03c2", "new")]
         for query in ("market", "zz", "\u03bf\u03b4\u03bf\u03c3", "ma"):
             assert index.scores(query) == score_many(pairs, query)
+
+
+# A file of the second format (one list a trigram for both fields), as its
+# save wrote it for these articles, the last added after the others;
+# zlib-compressed, base64. Its lists are a superset of each field's.
+V2_ARTICLES = [("Market news", "the market"), ("\u039f\u0394\u039f\u03a3 zz", "zz \u03c3\u03b1 market", "b"), ("The end", "Market\u4e2d\u6587"), ("ab", "thethe")]
+V2_FILE = (
+    "eNptlEFLG0EUx3cnrVBb26IoWFCmrbVaa9Q2vXi1HqQ05FCkBy8bMxAIu4VkSCBewiYQkPYikmsP7TWHgIeczCfo7pcIOfoZHGf/L+SlDrv8dn7z9s2bnd3NHX85yn4+/C4cx8mZ84GTtAtwA8yArsNbqlqT1xn9d/9X6+b4LP3vMfwiKMF34CfwAMyCJ+Ap+AOsgiHYAs/Bn1P1ojVcXi/1G1+9cklpGahaRReV9G3Xv09Gv6NLc/6RddNk3Ix6NDCIrqJBHP438M3cq4JCMsWw3x112jpR/oTy8kaag5gUlke9gZK2ZjH1nD1fWje1LkcFku1JCjSVWU9jtK/NmPuHYKns2Xtp3hnKLxWr5xHow1ObBQsBj6f3QWoe/wQswlPdc+BQ8zxPwUqN53lG+VXRxlL8c1AbP5l/fuxLbL0LYNnzmV8Caypg8y7T8ymVWfwL2kepWfwKxRe1jad6VsH+ULP1vgRjWWf79YrWW+f+Ne27DJlfA3tRk/k3YGfUZfOuj/e3x+LfgubdZ57+D6Nun+XZBM2XwuLpPxDG3G/RunoR8+9B88kxv01+wH2antuU36H8Ycz8LuVpcr8HdvtDtq4PYLszYv4jKIx17w5hLlNmVKSSvmNP4QrXNOEmtNfiFne1mFE="
+)
+V2_QUERIES = ["market", "the", "zz", "\u03c3", "\u03c3\u03b1", "\u4e2d", "mar", "end", "th", "e", "\u03bf\u03b4\u03bf\u03c3"]
+
+
+def test_a_file_of_the_second_format_answers_exactly_and_is_saved_in_the_current_one(tmp_path):
+    import base64
+    import zlib
+
+    path = tmp_path / "v2.idx"
+    path.write_bytes(zlib.decompress(base64.b64decode(V2_FILE)))
+    assert path.read_bytes()[8] == 2
+    old = ArticleIndex.load(path)
+    added = [("Themarket", "the end", "new"), ("zz", "The market \u03c3")]
+    old.add(added)
+    stored = V2_ARTICLES + added
+    pairs = [(t, c) for t, c, *_ in stored]
+    old.save(tmp_path / "v3.idx")
+    assert (tmp_path / "v3.idx").read_bytes()[8] == 3
+    for index in (old, ArticleIndex.load(tmp_path / "v3.idx")):
+        assert [index.article(k) for k in range(len(stored))] == [tuple(a) for a in stored]
+        for query in V2_QUERIES:
+            assert index.scores(query) == score_many(pairs, query)
+            for top_n in (None, 1, 2, 3):
+                assert [(r.score, r.position) for r in index.rank(query, top_n)] == [
+                    (r.score, r.position) for r in rank_articles(pairs, query, top_n)
+                ], (query, top_n)
 
 
 def damaged(data, kind):
@@ -221,7 +292,7 @@ def damaged(data, kind):
         ("trailing bytes", "1 bytes of unknown data after the index"),
         ("body bit", r"damaged \(checksum mismatch\)"),
         ("header bit", r"damaged header \(checksum mismatch\)"),
-        ("version", r"unsupported format version 99 \(this version of parvenkel reads versions 1 and 2\)"),
+        ("version", r"unsupported format version 99 \(this version of parvenkel reads versions 1 to 3\)"),
         ("foreign", r"not a parvenkel article index \(wrong magic number\)"),
         ("empty", r"not a parvenkel article index \(0 bytes\)"),
     ],

@@ -66,9 +66,9 @@ void add_large(ArticleIndex::Built& built, const Article& article, std::uint32_t
     built.ends.push_back(at + given_bytes + lowered_title);
     built.ends.push_back(at + given_bytes + lowered_bytes);
     const std::string_view text(built.text.data(), built.text.size());
-    built.post(text.substr(at + given_bytes, lowered_title), number);
-    built.post(text.substr(at + given_bytes + lowered_title, lowered_bytes - lowered_title),
-               number);
+    built.post(text.substr(at + given_bytes, lowered_title), number, TITLE);
+    built.post(text.substr(at + given_bytes + lowered_title, lowered_bytes - lowered_title), number,
+               CONTENT);
 }
 
 }  // namespace
@@ -168,8 +168,8 @@ void ArticleIndex::add(const std::vector<Article>& articles, unsigned workers) {
                         }
                         const std::uint64_t title = block.ends[k + CONTENT];
                         const std::uint64_t content = block.ends[k + LOWERED_TITLE];
-                        built.post(text.substr(title, content - title), article);
-                        built.post(text.substr(content, to - content), article);
+                        built.post(text.substr(title, content - title),
+                                   text.substr(content, to - content), article);
                         from = to;
                         k += FIELDS;
                     }
@@ -185,8 +185,8 @@ void ArticleIndex::add(const std::vector<Article>& articles, unsigned workers) {
                     const auto article = static_cast<std::uint32_t>(first + k / FIELDS);
                     const std::uint64_t title = block.ends[k + CONTENT];
                     const std::uint64_t content = block.ends[k + LOWERED_TITLE];
-                    built.post(text.substr(title, content - title), article);
-                    built.post(text.substr(content, block.ends[k + LOWERED_CONTENT] - content),
+                    built.post(text.substr(title, content - title),
+                               text.substr(content, block.ends[k + LOWERED_CONTENT] - content),
                                article);
                 }
             }

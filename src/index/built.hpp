@@ -71,8 +71,9 @@ class MappedBytes {
     std::size_t capacity_ = 0;
 };
 
-// Articles built in memory. A trigram's list grows at its end as articles
-// are added, so it is kept in the file's form all along.
+// Articles built in memory. A list (of a trigram in the titles or in the
+// contents) grows at its end as articles are added, so it is kept in the
+// file's form all along.
 struct ArticleIndex::Built {
     // A list's bytes, grown by doubling.
     class Bytes {
@@ -108,7 +109,7 @@ struct ArticleIndex::Built {
         Bytes bytes;
         std::uint32_t count = 0;
         std::uint32_t last = 0;
-        Trigram trigram = 0;
+        Key key = 0;
     };
 
     MappedBytes text;
@@ -131,17 +132,28 @@ struct ArticleIndex::Built {
         unsigned char bytes[ROOM];
     };
     static_assert(sizeof(Staged) == 32);
-    std::vector<Staged> staged;
-    std::vector<std::uint32_t> ids;  // post's lists of one text, in turn
+    // The lists of a trigram in the titles and in the contents are made
+    // together, next to each other (2p and 2p + 1), and their staging
+    // entries share a cache line: an article's title and content have many
+    // trigrams in common, and the second finds the line already fetched.
+    struct alignas(64) StagedPair {
+        Staged of[2];
+    };
+    std::vector<StagedPair> staged;
+    Staged& staged_of(std::size_t list) noexcept { return staged[list >> 1].of[list & 1]; }
+    std::vector<std::uint32_t> ids;  // post's keys, then lists, of one text
+    static constexpr std::size_t WINDOW = std::size_t{1} << 16;
     // Full staging entries, in the order they filled, for gather.
     struct Chunk {
         std::uint32_t list;
+        std::uint32_t last;  // the last number in the bytes
         std::uint8_t count;
         std::uint8_t size;
         unsigned char bytes[Staged::ROOM];
     };
     std::vector<Chunk> chunks;
-    // lists[slot[t] - 1] is the list of trigram t; 0: none. Allocated
+    // lists[2 * (slot[t] - 1) + field] is the list of trigram t in a field
+    // (TITLE or CONTENT); 0: none. Allocated
     // zeroed by the system, so its untouched pages cost nothing, when the
     // first articles are added: an index loaded from a file and only
     // queried has none.
@@ -161,57 +173,89 @@ struct ArticleIndex::Built {
     Built& operator=(const Built&) = delete;
 
     std::size_t size() const noexcept { return ends.size() / FIELDS; }
-    Postings find(Trigram t) const noexcept {
+    // The list of trigram `t` in field `which` (TITLE or CONTENT).
+    Postings find(unsigned which, Trigram t) const noexcept {
         if (slot == nullptr || slot[t] == 0) {
             return {};
         }
-        const List& list = lists[slot[t] - 1];
+        const List& list = lists[2 * (slot[t] - 1) + which];
+        if (list.count == 0) {
+            return {};  // only the other field has the trigram
+        }
         return {list.bytes.data(), list.bytes.size(), list.count};
     }
     // Puts `article`, which comes after every article already in the
-    // lists, in the list of each trigram of `lowered`. An article already
-    // last in a list is not put there again, so that a trigram found twice
-    // in an article lists it once.
-    void post(std::string_view lowered, std::uint32_t article) {
-        if (lowered.size() < 3) {
-            return;
-        }
+    // lists, in the list of field `which` (TITLE or CONTENT) of each
+    // trigram of `lowered`. An article already last in a list is not put
+    // there again, so that a trigram found twice in a field lists it once.
+    void post(std::string_view lowered, std::uint32_t article, unsigned which) {
         // A long text is put a window at a time, so that `ids` stays
         // small; the windows overlap by two bytes, so that every trigram is
         // in one, and a trigram found again in a later window finds the
         // article already last in its list.
-        constexpr std::size_t WINDOW = std::size_t{1} << 16;
         while (lowered.size() > WINDOW + 2) {
-            post(lowered.substr(0, WINDOW + 2), article);
+            post(lowered.substr(0, WINDOW + 2), article, which);
             lowered.remove_prefix(WINDOW);
         }
-        // First the lists of all the trigrams, then the numbers: the
-        // table lookups do not wait on one another, and each list's
-        // staging entry is fetched ahead of its use.
-        ids.resize(lowered.size() - 2);
+        stage(add_keys(lowered, which, 0), article);
+    }
+    // The same for both fields of an article, in one pass when they are
+    // short: each list's entry is then fetched further ahead of its use.
+    void post(std::string_view title, std::string_view content, std::uint32_t article) {
+        if (title.size() + content.size() > WINDOW) {
+            post(title, article, TITLE);
+            post(content, article, CONTENT);
+            return;
+        }
+        stage(add_keys(content, CONTENT, add_keys(title, TITLE, 0)), article);
+    }
+    // Puts the keys of the trigrams of `lowered` in field `which` in `ids`
+    // from `n` on, fetching their slots ahead; gives the number of keys.
+    std::size_t add_keys(std::string_view lowered, unsigned which, std::size_t n) {
+        if (lowered.size() < 3) {
+            return n;
+        }
+        const std::size_t end = n + lowered.size() - 2;
+        if (ids.size() < end) {
+            ids.resize(std::max(end, 2 * ids.size()));
+        }
         const auto* p = reinterpret_cast<const unsigned char*>(lowered.data());
+        std::uint32_t* const keys = ids.data() + n;
+        const Key field_bits = list_key(which, 0);
         Trigram t = Trigram{p[0]} << 8 | p[1];
         for (std::size_t i = 2; i < lowered.size(); ++i) {
             t = (t << 8 | p[i]) & (TRIGRAMS - 1);
-            ids[i - 2] = t;
+            keys[i - 2] = field_bits | t;
             __builtin_prefetch(&slot[t]);
         }
-        for (std::uint32_t& id : ids) {
-            t = id;
+        return end;
+    }
+    // Puts `article` in the lists of the first `n` keys in `ids`: first
+    // the lists of all the keys, then the numbers, so that the table
+    // lookups do not wait on one another, and each list's staging entry
+    // is fetched ahead of its use.
+    void stage(std::size_t n, std::uint32_t article) {
+        std::uint32_t* const keys = ids.data();  // not moved by what follows
+        for (std::size_t i = 0; i < n; ++i) {
+            const Key k = keys[i];
+            const Trigram t = k & (TRIGRAMS - 1);
             std::uint32_t s = slot[t];
             if (s == 0) {
-                lists.emplace_back();
-                lists.back().trigram = t;
+                lists.emplace_back().key = list_key(TITLE, t);
+                lists.emplace_back().key = list_key(CONTENT, t);
                 staged.emplace_back();
-                s = slot[t] = static_cast<std::uint32_t>(lists.size());
+                s = slot[t] = static_cast<std::uint32_t>(staged.size());
             }
             __builtin_prefetch(&staged[s - 1]);
-            id = s - 1;
+            keys[i] = 2 * (s - 1) + (k >> 24);
         }
         const std::uint32_t next = article + 1;
-        for (const std::uint32_t k : ids) {
-            Staged& list = staged[k];
-            if (list.last == next) {
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::uint32_t k = keys[i];
+            Staged& list = staged_of(k);
+            // A content's list leaves out the articles whose title has the
+            // trigram, posted before their content (in the same line).
+            if (list.last == next || ((k & 1) == CONTENT && staged_of(k - 1).last == next)) {
                 continue;
             }
             const util::PackedVarint packed =
@@ -221,7 +265,7 @@ struct ArticleIndex::Built {
             ++list.count;
             list.last = next;
             if (list.size > Staged::FULL) {
-                chunks.push_back({k, list.count, list.size, {}});
+                chunks.push_back({k, article, list.count, list.size, {}});
                 std::memcpy(chunks.back().bytes, list.bytes, list.size);
                 list.size = 0;
                 list.count = 0;
@@ -229,9 +273,11 @@ struct ArticleIndex::Built {
         }
     }
     // Moves the full staging entries, in `chunks`, to their lists' bytes,
-    // in one pass that fetches each list ahead of its turn.
+    // in one pass that fetches each list ahead of its turn (far ahead: a
+    // list's record and then its bytes are each a miss; 16 left half the
+    // time of this pass waiting on them).
     void gather() {
-        constexpr std::size_t AHEAD = 16;
+        constexpr std::size_t AHEAD = 64;
         const std::size_t n = chunks.size();
         for (std::size_t i = 0; i < n; ++i) {
             if (i + AHEAD < n) {
@@ -245,16 +291,15 @@ struct ArticleIndex::Built {
             List& list = lists[chunk.list];
             list.bytes.append(chunk.bytes, chunk.size);
             list.count += chunk.count;
-            // At least the last number in the bytes; exact once flushed.
-            list.last = staged[chunk.list].last - 1;
+            list.last = chunk.last;
         }
         chunks.clear();
     }
     // Moves every staged number to the lists' bytes.
     void flush_all() {
         gather();
-        for (std::size_t k = 0; k < staged.size(); ++k) {
-            Staged& from = staged[k];
+        for (std::size_t k = 0; k < lists.size(); ++k) {
+            Staged& from = staged_of(k);
             if (from.count != 0) {
                 List& list = lists[k];
                 list.bytes.append(from.bytes, from.size);
@@ -266,10 +311,11 @@ struct ArticleIndex::Built {
         }
     }
     // Takes out every article from `articles` on, and the lists made since
-    // there were `list_count`. Allocates nothing.
+    // there were `list_count` (an even number: lists come in pairs).
+    // Allocates nothing.
     void roll_back(std::size_t articles, std::size_t text_bytes, std::size_t list_count) noexcept {
         for (std::size_t k = list_count; k < lists.size(); ++k) {
-            slot[lists[k].trigram] = 0;
+            slot[lists[k].key & (TRIGRAMS - 1)] = 0;
         }
         ends.resize(std::min(ends.size(), FIELDS * articles));
         id_ends.resize(std::min(id_ends.size(), articles));
@@ -278,10 +324,12 @@ struct ArticleIndex::Built {
         // Staged numbers are all of articles added since the lists were
         // last flushed, which is since `articles`.
         chunks.clear();
-        staged.resize(std::min(staged.size(), list_count));
-        for (Staged& list : staged) {
-            list.size = 0;
-            list.count = 0;
+        staged.resize(std::min(staged.size(), list_count / 2));
+        for (StagedPair& pair : staged) {
+            for (Staged& list : pair.of) {
+                list.size = 0;
+                list.count = 0;
+            }
         }
         for (std::size_t k = 0; k < std::min(list_count, lists.size()); ++k) {
             List& list = lists[k];
@@ -311,8 +359,8 @@ struct ArticleIndex::Built {
             list.last = last;
         }
         lists.resize(std::min(lists.size(), list_count));
-        for (std::size_t k = 0; k < staged.size(); ++k) {
-            staged[k].last = lists[k].last + 1;
+        for (std::size_t k = 0; k < lists.size(); ++k) {
+            staged_of(k).last = lists[k].count == 0 ? 0 : lists[k].last + 1;
         }
     }
 };

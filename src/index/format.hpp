@@ -19,9 +19,9 @@ namespace parvenkel::index {
 using Trigram = std::uint32_t;  // three bytes, the first in the high bits
 constexpr std::size_t TRIGRAMS = std::size_t{1} << 24;
 
-// File layout (version 2), every number little-endian:
+// File layout (version 3), every number little-endian:
 //   header (HEADER_BYTES): magic, version, header size, article count, text
-//     bytes, trigram count, posting bytes, id bytes, a reserved 0, checksum
+//     bytes, list count, posting bytes, id bytes, a reserved 0, checksum
 //     of everything after the header, checksum of the header before it;
 //   FIELDS * article count u64: the end offset of each field of each
 //     article in the text, in turn;
@@ -29,10 +29,15 @@ constexpr std::size_t TRIGRAMS = std::size_t{1} << 24;
 //     with NO_ID set for an article without one;
 //   the text, padded with zeros to a multiple of 8 bytes;
 //   the ids (UTF-8), padded the same way;
-//   trigram count directory entries (DirEntry), by increasing trigram;
+//   list count directory entries (DirEntry), by increasing key;
 //   the posting lists, one after the other.
-// Version 1 has neither the ids nor their offsets, and a header without
-// the id bytes and the reserved word (HEADER_V1_BYTES).
+// A list's key is its field (TITLE or CONTENT) and trigram (list_key):
+// the titles and the contents have lists of their own, a content's list
+// leaving out the articles whose title has the trigram. Versions 1 and 2
+// have one list a trigram, of the articles that have it in their title or
+// their content, keyed by the trigram alone. Version 1 has neither the ids
+// nor their offsets, and a header without the id bytes and the reserved
+// word (HEADER_V1_BYTES).
 constexpr char MAGIC[8] = {'P', 'V', 'K', 'I', 'N', 'D', 'E', 'X'};
 constexpr std::size_t HEADER_BYTES = 80;
 constexpr std::size_t HEADER_V1_BYTES = 64;
@@ -43,7 +48,7 @@ struct Header {
     std::uint32_t header_bytes;
     std::uint64_t articles;
     std::uint64_t text_bytes;
-    std::uint64_t trigrams;
+    std::uint64_t lists;
     std::uint64_t posting_bytes;
     std::uint64_t id_bytes;
     std::uint64_t reserved;
@@ -58,7 +63,7 @@ struct HeaderV1 {
     std::uint32_t header_bytes;
     std::uint64_t articles;
     std::uint64_t text_bytes;
-    std::uint64_t trigrams;
+    std::uint64_t lists;
     std::uint64_t posting_bytes;
     std::uint64_t body_checksum;
     std::uint64_t header_checksum;
@@ -69,7 +74,7 @@ static_assert(sizeof(HeaderV1) == HEADER_V1_BYTES);
 constexpr std::uint64_t NO_ID = std::uint64_t{1} << 63;
 
 struct DirEntry {
-    std::uint32_t trigram;
+    std::uint32_t key;    // list_key, or the trigram alone before version 3
     std::uint32_t count;  // articles in the list
     std::uint32_t last;   // the last of them
     std::uint32_t reserved;
@@ -85,6 +90,12 @@ constexpr unsigned TITLE = 0;
 constexpr unsigned CONTENT = 1;
 constexpr unsigned LOWERED_TITLE = 2;
 constexpr unsigned LOWERED_CONTENT = 3;
+
+// The key of a field's list of a trigram: the field (TITLE or CONTENT)
+// above the trigram's 24 bits, so that a field's lists are together.
+using Key = std::uint32_t;
+constexpr std::size_t KEYS = 2 * TRIGRAMS;
+constexpr Key list_key(unsigned which, Trigram t) noexcept { return Key{which} << 24 | t; }
 
 constexpr std::uint64_t padded8(std::uint64_t n) noexcept { return (n + 7) & ~std::uint64_t{7}; }
 

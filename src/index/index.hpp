@@ -2,12 +2,14 @@
 //
 // Each article keeps its title and content in UTF-8, and their lowercase
 // forms (to_lowercase, as score_article makes them). The index holds, for
-// every three-byte sequence (trigram) of the lowercased title or content,
-// the list of articles that have it. A query's lowercase form of at least
-// three bytes can only occur in an article that has all of its trigrams, so
-// intersecting their lists gives a superset of the articles that score
-// above 0; each of those is then scored by score_article's byte tests on
-// its lowercase forms. Shorter queries are answered by testing every article.
+// every three-byte sequence (trigram) of the lowercased fields, the list of
+// articles that have it in their title, and another of those that have it
+// in their content but not their title. A query's lowercase form of at
+// least three bytes can only occur in a field that has all of its
+// trigrams, so intersecting their lists gives a superset of the articles
+// that score above 0; those are then tested by score_article's byte tests
+// on their lowercase forms, titles first (see query.cpp). Shorter queries
+// are answered by testing the articles one by one.
 //
 // Articles live in up to two segments: one read from a file (read whole
 // into memory, read-only) and one built in memory, which takes articles
@@ -41,8 +43,11 @@ class IndexFileError : public std::runtime_error {
 // gave.
 using IndexIoError = util::IoError;
 
-// The version written; version 1 (without ids) is read too.
-inline constexpr std::uint32_t FILE_VERSION = 2;
+// The version written; versions 1 (without ids) and 2 (one list a
+// trigram for both fields) are read too.
+inline constexpr std::uint32_t FILE_VERSION = 3;
+
+class FieldLists;
 
 struct Article {
     text::TextView title;
@@ -90,9 +95,18 @@ class ArticleIndex {
     struct Built;
 
    private:
-    // Scores above 0 of the articles that may match the lowered query, in
-    // position order.
+    // The lists that give the articles that may hold the lowered query in
+    // their title, in their content, or in their content and not in their
+    // title; `to_the_end` as FieldLists takes it.
+    enum class Lists { titles, contents, bodies };
+    FieldLists lists_of(const std::string& lowered_query, Lists kind, bool to_the_end) const;
+    // Field `which` of the article at `position`.
+    std::string_view field_of(std::size_t position, unsigned which) const noexcept;
+    // Every score above 0, in position order.
     std::vector<Ranked> matches(const std::string& lowered_query) const;
+    // The best `top_n` scores above 0, best first, equal ones in position
+    // order: all of them when there are fewer.
+    std::vector<Ranked> best(const std::string& lowered_query, std::size_t top_n) const;
 
     std::unique_ptr<Loaded> base_;  // from a file, or none
     std::unique_ptr<Built> tail_;   // numbered after base_

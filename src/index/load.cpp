@@ -72,11 +72,14 @@ std::unique_ptr<ArticleIndex> ArticleIndex::load(const std::string& path) {
         throw IndexFileError("truncated: " + std::to_string(file_bytes) +
                              " bytes, shorter than the header");
     }
-    if (version != 1 && version != FILE_VERSION) {
+    if (version < 1 || version > FILE_VERSION) {
         throw IndexFileError("unsupported format version " + std::to_string(version) +
-                             " (this version of parvenkel reads versions 1 and " +
+                             " (this version of parvenkel reads versions 1 to " +
                              std::to_string(FILE_VERSION) + ")");
     }
+    // Lists of their own for the titles and the contents from version 3 on.
+    const bool split = version >= 3;
+    const std::uint64_t max_key = split ? KEYS : TRIGRAMS;
     Header header{};
     bool header_checks = false;
     if (version == 1) {
@@ -87,7 +90,7 @@ std::unique_ptr<ArticleIndex> ArticleIndex::load(const std::string& path) {
         header.header_bytes = old.header_bytes;
         header.articles = old.articles;
         header.text_bytes = old.text_bytes;
-        header.trigrams = old.trigrams;
+        header.lists = old.lists;
         header.posting_bytes = old.posting_bytes;
         header.body_checksum = old.body_checksum;
     } else {
@@ -101,14 +104,14 @@ std::unique_ptr<ArticleIndex> ArticleIndex::load(const std::string& path) {
     }
     // The size the header announces, computed without overflow.
     constexpr std::uint64_t LIMIT = std::uint64_t{1} << 56;
-    if (header.articles > MAX_ARTICLES || header.text_bytes > LIMIT || header.trigrams > TRIGRAMS ||
+    if (header.articles > MAX_ARTICLES || header.text_bytes > LIMIT || header.lists > max_key ||
         header.posting_bytes > LIMIT || header.id_bytes > LIMIT) {
         throw IndexFileError("damaged header (sizes out of range)");
     }
     const std::uint64_t id_offsets = version == 1 ? 0 : 8 * header.articles;
     const std::uint64_t expected = header_bytes + 8 * FIELDS * header.articles + id_offsets +
                                    padded8(header.text_bytes) + padded8(header.id_bytes) +
-                                   sizeof(DirEntry) * header.trigrams + header.posting_bytes;
+                                   sizeof(DirEntry) * header.lists + header.posting_bytes;
     if (file_bytes < expected) {
         throw IndexFileError("truncated: " + std::to_string(file_bytes) + " bytes of " +
                              std::to_string(expected));
@@ -133,8 +136,9 @@ std::unique_ptr<ArticleIndex> ArticleIndex::load(const std::string& path) {
     mapped->id_text = reinterpret_cast<const char*>(at);
     at += padded8(header.id_bytes);
     mapped->directory = at;
-    mapped->trigrams = static_cast<std::size_t>(header.trigrams);
-    mapped->postings = mapped->directory + sizeof(DirEntry) * header.trigrams;
+    mapped->lists = static_cast<std::size_t>(header.lists);
+    mapped->split = split;
+    mapped->postings = mapped->directory + sizeof(DirEntry) * header.lists;
     mapped->posting_bytes = static_cast<std::size_t>(header.posting_bytes);
 
     // A file with a good checksum but inconsistent contents was not written
@@ -176,13 +180,13 @@ std::unique_ptr<ArticleIndex> ArticleIndex::load(const std::string& path) {
             throw IndexFileError("inconsistent id offsets");
         }
     }
-    for (std::size_t k = 0; k < mapped->trigrams; ++k) {
+    for (std::size_t k = 0; k < mapped->lists; ++k) {
         const DirEntry e = mapped->entry(k);
-        const bool ordered = k == 0 ? e.offset == 0
-                                    : e.trigram > mapped->entry(k - 1).trigram &&
-                                          e.offset > mapped->entry(k - 1).offset;
-        if (!ordered || e.trigram >= TRIGRAMS || e.offset >= mapped->posting_bytes ||
-            e.count == 0 || e.last >= mapped->articles) {
+        const bool ordered =
+            k == 0 ? e.offset == 0
+                   : e.key > mapped->entry(k - 1).key && e.offset > mapped->entry(k - 1).offset;
+        if (!ordered || e.key >= max_key || e.offset >= mapped->posting_bytes || e.count == 0 ||
+            e.last >= mapped->articles) {
             throw IndexFileError("inconsistent trigram directory");
         }
     }

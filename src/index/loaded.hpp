@@ -25,7 +25,11 @@ struct ArticleIndex::Loaded {
     const std::uint64_t* id_ends = nullptr;  // none in a file of version 1
     const char* id_text = nullptr;
     const unsigned char* directory = nullptr;  // DirEntry records
-    std::size_t trigrams = 0;
+    std::size_t lists = 0;
+    // Whether the titles and the contents have lists of their own (version
+    // 3 on); before, one list a trigram holds the articles that have it in
+    // either, a superset of each field's.
+    bool split = false;
     const unsigned char* postings = nullptr;
     std::size_t posting_bytes = 0;
 
@@ -41,25 +45,27 @@ struct ArticleIndex::Loaded {
         std::memcpy(&e, directory + k * sizeof(DirEntry), sizeof e);
         return e;
     }
-    std::size_t find_entry(Trigram t) const noexcept {
+    std::size_t find_entry(Key key) const noexcept {
         std::size_t lo = 0;
-        std::size_t hi = trigrams;
+        std::size_t hi = lists;
         while (lo < hi) {
             const std::size_t mid = lo + (hi - lo) / 2;
-            if (entry(mid).trigram < t) {
+            if (entry(mid).key < key) {
                 lo = mid + 1;
             } else {
                 hi = mid;
             }
         }
-        return lo < trigrams && entry(lo).trigram == t ? lo : trigrams;
+        return lo < lists && entry(lo).key == key ? lo : lists;
     }
     std::uint64_t list_end(std::size_t k) const noexcept {
-        return k + 1 < trigrams ? entry(k + 1).offset : posting_bytes;
+        return k + 1 < lists ? entry(k + 1).offset : posting_bytes;
     }
-    Postings find(Trigram t) const noexcept {
-        const std::size_t k = find_entry(t);
-        if (k == trigrams) {
+    // The list of trigram `t` in field `which` (TITLE or CONTENT); in a
+    // file of version 1 or 2, that of both fields.
+    Postings find(unsigned which, Trigram t) const noexcept {
+        const std::size_t k = find_entry(split ? list_key(which, t) : t);
+        if (k == lists) {
             return {};
         }
         const DirEntry e = entry(k);

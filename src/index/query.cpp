@@ -1,14 +1,22 @@
-// Answering a query: the candidates from the posting lists of its
-// trigrams, each scored exactly; and reading the articles back.
+// Answering a query: which articles to test, in which order, and when to
+// stop. score_article gives 1000 for a title that starts with the query,
+// else 500 for one that holds it, plus 100 for a content that holds it, so
+// every article whose title holds the query outranks every other, and
+// those of one score rank by position. The best few are therefore found
+// from the titles' candidates, then from the contents' in position order,
+// stopping once enough are found.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <iterator>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "analysis/analysis.hpp"
 #include "index/built.hpp"
+#include "index/candidates.hpp"
 #include "index/format.hpp"
 #include "index/index.hpp"
 #include "index/loaded.hpp"
@@ -17,142 +25,50 @@
 namespace parvenkel::index {
 namespace {
 
-// score_article of a stored article, from its lowercase fields: the same
-// byte tests on the same lowercase forms.
-class Scorer {
-   public:
-    explicit Scorer(const std::string& lowered_query) : query_(lowered_query) {}
-
-    double score(std::string_view lowered_title, std::string_view lowered_content) const {
-        double score = 0.0;
-        if (lowered_title.starts_with(query_)) {
-            score = analysis::TITLE_PREFIX_SCORE;
-        } else if (analysis::is_contained_in(query_, lowered_title)) {
-            score = analysis::TITLE_CONTAINS_SCORE;
-        }
-        if (analysis::is_contained_in(query_, lowered_content)) {
-            score += analysis::CONTENT_CONTAINS_BONUS;
-        }
-        return score;
-    }
-
-   private:
-    const std::string& query_;
-};
-
-// Scores above 0 in one segment, numbered from `first`.
-template <class Segment>
-void segment_matches(const Segment& segment, const std::uint64_t* ends, const char* text,
-                     const std::string& lowered_query, std::size_t first,
-                     std::vector<Ranked>& out) {
-    const std::size_t articles = segment.size();
-    Scorer scorer(lowered_query);
-    const auto score_one = [&](std::size_t i) {
-        const double score = scorer.score(field(ends, text, i, LOWERED_TITLE),
-                                          field(ends, text, i, LOWERED_CONTENT));
-        if (score > 0.0) {
-            out.push_back({score, first + i});
-        }
-    };
-    if (lowered_query.size() < 3) {
-        for (std::size_t i = 0; i < articles; ++i) {
-            score_one(i);
-        }
-        return;
-    }
-    std::vector<Trigram> trigrams;
-    add_trigrams(lowered_query, trigrams);
-    sort_unique(trigrams);
-    std::vector<Postings> lists;
-    for (const Trigram t : trigrams) {
-        const Postings list = segment.find(t);
-        if (list.count == 0) {
-            return;
-        }
-        lists.push_back(list);
-    }
-    std::sort(lists.begin(), lists.end(),
-              [](const Postings& a, const Postings& b) { return a.count < b.count; });
-    std::vector<std::uint32_t> candidates;
-    candidates.reserve(lists[0].count);
-    PostingReader first_list(lists[0], articles);
-    for (std::uint32_t id = 0; first_list.next(id);) {
-        candidates.push_back(id);
-    }
-    // Intersecting with a list costs a step per article in it; scoring a
-    // candidate costs a search through one article. Lists much longer than
-    // the candidates left are not worth reading.
-    constexpr std::size_t LIST_TO_CANDIDATE_COST = 32;
-    for (std::size_t k = 1; k < lists.size() && !candidates.empty(); ++k) {
-        if (lists[k].count > LIST_TO_CANDIDATE_COST * candidates.size()) {
-            break;
-        }
-        PostingReader reader(lists[k], articles);
-        std::size_t kept = 0;
-        std::size_t c = 0;
-        std::uint32_t id = 0;
-        bool more = reader.next(id);
-        while (more && c < candidates.size()) {
-            if (id < candidates[c]) {
-                more = reader.next(id);
-            } else if (candidates[c] < id) {
-                ++c;
-            } else {
-                candidates[kept++] = id;
-                ++c;
-                more = reader.next(id);
-            }
-        }
-        candidates.resize(kept);
-    }
-    for (const std::uint32_t i : candidates) {
-        score_one(i);
-    }
-}
+constexpr double PREFIX = analysis::TITLE_PREFIX_SCORE;
+constexpr double CONTAINS = analysis::TITLE_CONTAINS_SCORE;
+constexpr double BONUS = analysis::CONTENT_CONTAINS_BONUS;
 
 }  // namespace
 
-ArticleIndex::ArticleIndex() : tail_(std::make_unique<Built>()) {}
-ArticleIndex::~ArticleIndex() = default;
-
-std::size_t ArticleIndex::size() const noexcept {
-    return (base_ ? base_->size() : 0) + tail_->size();
-}
-
-std::string_view ArticleIndex::title(std::size_t position) const noexcept {
-    const std::size_t based = base_ ? base_->size() : 0;
-    if (position < based) {
-        return field(base_->ends, base_->text, position, TITLE);
-    }
-    return field(tail_->ends.data(), tail_->text.data(), position - based, TITLE);
-}
-
-std::string_view ArticleIndex::content(std::size_t position) const noexcept {
-    const std::size_t based = base_ ? base_->size() : 0;
-    if (position < based) {
-        return field(base_->ends, base_->text, position, CONTENT);
-    }
-    return field(tail_->ends.data(), tail_->text.data(), position - based, CONTENT);
-}
-
-std::optional<std::string_view> ArticleIndex::id(std::size_t position) const noexcept {
-    const std::size_t based = base_ ? base_->size() : 0;
-    const std::uint64_t* ends = tail_->id_ends.data();
-    const char* ids = tail_->id_text.data();
-    if (position < based) {
-        ends = base_->id_ends;
-        ids = base_->id_text;
-        if (ends == nullptr) {
-            return std::nullopt;
+FieldLists ArticleIndex::lists_of(const std::string& lowered_query, Lists kind,
+                                  bool to_the_end) const {
+    std::vector<Trigram> trigrams;
+    add_trigrams(lowered_query, trigrams);
+    sort_unique(trigrams);
+    // One trigram is the whole query: a list holds exactly the articles
+    // that have it in its field.
+    const bool whole = lowered_query.size() == 3;
+    FieldLists out(to_the_end);
+    // A trigram's list of the contents leaves out the articles that have
+    // it in their title (version 3 on, and the built segment).
+    const auto add = [&](const auto& segment, bool split) {
+        std::vector<Source> sources;
+        for (const Trigram t : trigrams) {
+            Source source;
+            if (kind == Lists::titles) {
+                source.lists[0] = segment.find(TITLE, t);
+            } else if (kind == Lists::bodies && whole) {
+                // The articles with the query in their content and not in
+                // their title: the body-only matches, where split.
+                source.lists[0] = segment.find(CONTENT, t);
+            } else {
+                source.lists[0] = segment.find(CONTENT, t);
+                if (split) {
+                    source.lists[1] = segment.find(TITLE, t);
+                }
+            }
+            source.count = source.lists[0].count + source.lists[1].count;
+            sources.push_back(source);
         }
-    } else {
-        position -= based;
+        const bool exact = whole && split && kind != Lists::contents;
+        out.add_segment(segment.size(), trigrams.empty(), std::move(sources), exact);
+    };
+    if (base_) {
+        add(*base_, base_->split);
     }
-    if ((ends[position] & NO_ID) != 0) {
-        return std::nullopt;
-    }
-    const std::uint64_t begin = position == 0 ? 0 : ends[position - 1] & ~NO_ID;
-    return std::string_view(ids + begin, static_cast<std::size_t>(ends[position] - begin));
+    add(*tail_, true);
+    return out;
 }
 
 std::vector<Ranked> ArticleIndex::matches(const std::string& lowered_query) const {
@@ -160,12 +76,149 @@ std::vector<Ranked> ArticleIndex::matches(const std::string& lowered_query) cons
     if (lowered_query.empty()) {
         return out;
     }
-    std::size_t first = 0;
-    if (base_) {
-        segment_matches(*base_, base_->ends, base_->text, lowered_query, 0, out);
-        first = base_->size();
+    const std::string& q = lowered_query;
+    // The candidates of either field, in position order, each tested.
+    const FieldLists title_lists = lists_of(q, Lists::titles, true);
+    const FieldLists content_lists = lists_of(q, Lists::contents, true);
+    FieldCandidates titles(title_lists);
+    FieldCandidates contents(content_lists);
+    std::size_t t = 0;
+    std::size_t c = 0;
+    bool more_titles = titles.next(t);
+    bool more_contents = contents.next(c);
+    while (more_titles || more_contents) {
+        const std::size_t i = !more_contents || (more_titles && t < c) ? t : c;
+        double score = 0.0;
+        if (more_titles && t == i) {
+            const std::string_view title = field_of(i, LOWERED_TITLE);
+            if (title.starts_with(q)) {
+                score = PREFIX;
+            } else if (titles.exact() || analysis::is_contained_in(q, title)) {
+                score = CONTAINS;
+            }
+            more_titles = titles.next(t);
+        }
+        if (more_contents && c == i) {
+            if (contents.exact() || analysis::is_contained_in(q, field_of(i, LOWERED_CONTENT))) {
+                score += BONUS;
+            }
+            more_contents = contents.next(c);
+        }
+        if (score > 0.0) {
+            out.push_back({score, i});
+        }
     }
-    segment_matches(*tail_, tail_->ends.data(), tail_->text.data(), lowered_query, first, out);
+    return out;
+}
+
+std::vector<Ranked> ArticleIndex::best(const std::string& lowered_query, std::size_t top_n) const {
+    std::vector<Ranked> out;
+    const std::string& q = lowered_query;
+    if (q.empty() || top_n == 0) {
+        return out;
+    }
+    // Every title candidate is tested; the bodies' only as far as needed.
+    const FieldLists title_lists = lists_of(q, Lists::titles, true);
+    const FieldLists body_lists = lists_of(q, Lists::bodies, false);
+    // Whether the content of a title match holds the query: a search of
+    // the content (the contents' lists leave out the articles whose title
+    // has the trigram).
+    const auto holds = [&](std::size_t i) {
+        return analysis::is_contained_in(q, field_of(i, LOWERED_CONTENT));
+    };
+    // The candidates' titles are read ahead of their test: they lie far
+    // apart, and each would otherwise wait on the memory.
+    constexpr std::size_t AHEAD = 8;
+    const auto read_ahead = [&](const std::vector<std::size_t>& positions, std::size_t k,
+                                unsigned which) {
+        if (k + AHEAD < positions.size()) {
+            __builtin_prefetch(field_of(positions[k + AHEAD], which).data());
+        }
+    };
+
+    // The titles that hold the query, in position order: those it starts,
+    // with the query in their content (1100) or not (1000), then the
+    // others. Enough of the first end the search.
+    std::vector<std::size_t> candidates;
+    std::vector<bool> exact;
+    {
+        FieldCandidates titles(title_lists);
+        for (std::size_t i = 0; titles.next(i);) {
+            candidates.push_back(i);
+            exact.push_back(titles.exact());
+        }
+    }
+    std::vector<std::size_t> prefixed;
+    std::vector<std::size_t> contained;
+    {
+        std::size_t with_content = 0;
+        for (std::size_t k = 0; k < candidates.size(); ++k) {
+            read_ahead(candidates, k, LOWERED_TITLE);
+            const std::size_t i = candidates[k];
+            const std::string_view title = field_of(i, LOWERED_TITLE);
+            if (title.starts_with(q)) {
+                if (holds(i)) {
+                    out.push_back({PREFIX + BONUS, i});
+                    if (++with_content == top_n) {
+                        return out;
+                    }
+                } else {
+                    prefixed.push_back(i);
+                }
+            } else if (exact[k] || analysis::is_contained_in(q, title)) {
+                contained.push_back(i);
+            }
+        }
+    }
+    for (const std::size_t i : prefixed) {
+        out.push_back({PREFIX, i});
+    }
+    if (out.size() >= top_n) {
+        out.resize(top_n);
+        return out;
+    }
+    {
+        // Those the query does not start: with the query in their content
+        // (600) first, so enough of them end the search.
+        const std::size_t wanted = top_n - out.size();
+        std::vector<Ranked> without;
+        std::size_t with_content = 0;
+        for (std::size_t k = 0; k < contained.size() && with_content < wanted; ++k) {
+            read_ahead(contained, k, LOWERED_CONTENT);
+            const std::size_t i = contained[k];
+            if (holds(i)) {
+                out.push_back({CONTAINS + BONUS, i});
+                ++with_content;
+            } else {
+                without.push_back({CONTAINS, i});
+            }
+        }
+        out.insert(out.end(), without.begin(), without.end());
+        if (out.size() >= top_n) {
+            out.resize(top_n);
+            return out;
+        }
+    }
+    // Then the contents that hold the query, of articles whose title does
+    // not, in position order until enough.
+    std::vector<std::size_t> titled;
+    for (const Ranked& r : out) {
+        titled.push_back(r.position);
+    }
+    std::sort(titled.begin(), titled.end());
+    FieldCandidates contents(body_lists);
+    std::size_t t = 0;
+    for (std::size_t i = 0; out.size() < top_n && contents.next(i);) {
+        while (t < titled.size() && titled[t] < i) {
+            ++t;
+        }
+        if (t < titled.size() && titled[t] == i) {
+            continue;
+        }
+        if (contents.exact() || analysis::is_contained_in(q, field_of(i, LOWERED_CONTENT))) {
+            out.push_back({BONUS, i});
+        }
+    }
     return out;
 }
 
@@ -179,19 +232,17 @@ std::vector<double> ArticleIndex::scores(text::TextView query) const {
 
 std::vector<Ranked> ArticleIndex::rank(text::TextView query, std::uint64_t top_n,
                                        bool include_zero) const {
-    std::vector<Ranked> found = matches(text::to_lowercase(query));
+    const std::string lowered = text::to_lowercase(query);
+    // Fewer than all: the best, found without testing every candidate.
+    std::vector<Ranked> found =
+        top_n < size() ? best(lowered, static_cast<std::size_t>(top_n)) : matches(lowered);
     const auto better = [](const Ranked& a, const Ranked& b) {
         return a.score != b.score ? a.score > b.score : a.position < b.position;
     };
-    if (top_n < found.size()) {
-        const auto cut = found.begin() + static_cast<std::ptrdiff_t>(top_n);
-        std::partial_sort(found.begin(), cut, found.end(), better);
-        found.erase(cut, found.end());
-        return found;
-    }
     std::stable_sort(found.begin(), found.end(), better);
-    if (include_zero) {
-        // The articles scoring 0, in position order, after the others.
+    if (include_zero && found.size() < top_n) {
+        // Every article scoring above 0 is found: those scoring 0, in
+        // position order, after them.
         std::vector<bool> scored(size());
         for (const Ranked& r : found) {
             scored[r.position] = true;
@@ -201,6 +252,9 @@ std::vector<Ranked> ArticleIndex::rank(text::TextView query, std::uint64_t top_n
                 found.push_back({0.0, i});
             }
         }
+    }
+    if (found.size() > top_n) {
+        found.resize(static_cast<std::size_t>(top_n));
     }
     return found;
 }

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -70,6 +71,139 @@ std::size_t first_varint(const unsigned char* bytes, std::uint32_t& value) noexc
     return static_cast<std::size_t>(p - bytes);
 }
 
+// The posting lists of a file: those of `base` (articles numbered from 0,
+// none when null) followed, key by key, by those of `built` (numbered from
+// `based`). A key in both has the base's list followed by the built one's,
+// its first number rewritten as a difference from the base's last.
+class ListWriter {
+   public:
+    ListWriter(const ArticleIndex::Loaded* base, const ArticleIndex::Built& built,
+               std::size_t based)
+        : base_(base), built_(built), based_(based), base_lists_(base ? base->lists : 0) {
+        // The built segment makes a trigram's lists of both fields at
+        // once; one of them may be empty, and is left out.
+        std::vector<std::size_t> order;
+        for (std::size_t k = 0; k < built.lists.size(); ++k) {
+            if (built.lists[k].count != 0) {
+                order.push_back(k);
+            }
+        }
+        std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+            return built.lists[a].key < built.lists[b].key;
+        });
+        merged_.reserve(base_lists_ + order.size());
+        std::size_t b = 0;
+        std::size_t k = 0;
+        constexpr Key NONE = KEYS;
+        while (b < base_lists_ || k < order.size()) {
+            const Key kb = b < base_lists_ ? base_->entry(b).key : NONE;
+            const Key kk = k < order.size() ? built.lists[order[k]].key : NONE;
+            if (kb < kk) {
+                merged_.push_back({kb, b++, built.lists.size()});
+            } else if (kk < kb) {
+                merged_.push_back({kk, base_lists_, order[k++]});
+            } else {
+                merged_.push_back({kb, b++, order[k++]});
+            }
+        }
+        // The directory, with the offsets of the lists.
+        entries_.resize(merged_.size());
+        std::string first;
+        for (std::size_t n = 0; n < merged_.size(); ++n) {
+            const Merged& m = merged_[n];
+            DirEntry& e = entries_[n];
+            e = DirEntry{m.key, 0, 0, 0, bytes_};
+            if (m.base_entry < base_lists_) {
+                const DirEntry from = base_->entry(m.base_entry);
+                e.count = from.count;
+                e.last = from.last;
+                bytes_ += base_->list_end(m.base_entry) - from.offset;
+            }
+            if (m.list < built.lists.size()) {
+                const ArticleIndex::Built::List& list = built.lists[m.list];
+                const std::size_t rest = first_bytes(m, first);
+                e.count += list.count;
+                e.last = static_cast<std::uint32_t>(based + list.last);
+                bytes_ += first.size() + list.bytes.size() - rest;
+            }
+        }
+    }
+
+    std::size_t lists() const noexcept { return entries_.size(); }
+    std::uint64_t bytes() const noexcept { return bytes_; }
+
+    void write(FileWriter& out) const {
+        out.write(entries_.data(), entries_.size() * sizeof(DirEntry));
+        std::string first;
+        for (const Merged& m : merged_) {
+            if (m.base_entry < base_lists_) {
+                const DirEntry from = base_->entry(m.base_entry);
+                out.write(base_->postings + from.offset,
+                          base_->list_end(m.base_entry) - from.offset);
+            }
+            if (m.list < built_.lists.size()) {
+                const std::size_t rest = first_bytes(m, first);
+                const ArticleIndex::Built::Bytes& list = built_.lists[m.list].bytes;
+                out.write(first.data(), first.size());
+                out.write(list.data() + rest, list.size() - rest);
+            }
+        }
+    }
+
+   private:
+    struct Merged {
+        Key key;
+        std::size_t base_entry;  // base_lists_ when none
+        std::size_t list;        // built_.lists.size() when none
+    };
+
+    // The built list's first number, rewritten into `first`; gives where
+    // the rest of its bytes starts.
+    std::size_t first_bytes(const Merged& m, std::string& first) const {
+        std::uint32_t value = 0;
+        const std::size_t rest = first_varint(built_.lists[m.list].bytes.data(), value);
+        const std::uint64_t global = based_ + value;
+        const std::uint64_t previous =
+            m.base_entry < base_lists_ ? base_->entry(m.base_entry).last : 0;
+        first.clear();
+        util::put_varint(first, static_cast<std::uint32_t>(
+                                    m.base_entry < base_lists_ ? global - previous : global));
+        return rest;
+    }
+
+    const ArticleIndex::Loaded* base_;
+    const ArticleIndex::Built& built_;
+    std::size_t based_;
+    std::size_t base_lists_;
+    std::vector<Merged> merged_;
+    std::vector<DirEntry> entries_;
+    std::uint64_t bytes_ = 0;
+};
+
+// The lists of every article of `base` (a file of version 1 or 2, with one
+// list a trigram for both fields) and then of `built`, made again from
+// their lowercase text, each field apart.
+void post_again(const ArticleIndex::Loaded& base, const ArticleIndex::Built& built,
+                ArticleIndex::Built& out) {
+    out.make_slots();
+    const auto post = [&](const std::uint64_t* ends, const char* text, std::size_t i,
+                          std::size_t article) {
+        const auto number = static_cast<std::uint32_t>(article);
+        out.post(field(ends, text, i, LOWERED_TITLE), field(ends, text, i, LOWERED_CONTENT),
+                 number);
+        if (article % 1024 == 1023) {
+            out.gather();
+        }
+    };
+    for (std::size_t i = 0; i < base.size(); ++i) {
+        post(base.ends, base.text, i, i);
+    }
+    for (std::size_t i = 0; i < built.size(); ++i) {
+        post(built.ends.data(), built.text.data(), i, base.size() + i);
+    }
+    out.flush_all();
+}
+
 }  // namespace
 
 void ArticleIndex::save(const std::string& path) const {
@@ -79,75 +213,14 @@ void ArticleIndex::save(const std::string& path) const {
     const std::uint64_t base_ids =
         based > 0 && base_->id_ends != nullptr ? base_->id_ends[based - 1] & ~NO_ID : 0;
 
-    // The directory: the union of both segments' trigrams, in order. A
-    // trigram in both has the base's list followed by the built one's, its
-    // first number rewritten as a difference from the base's last.
-    struct Merged {
-        Trigram trigram;
-        std::size_t base_entry;  // base_->trigrams when none
-        std::size_t list;        // built.lists.size() when none
-    };
-    std::vector<std::size_t> order(built.lists.size());
-    for (std::size_t k = 0; k < order.size(); ++k) {
-        order[k] = k;
+    // A file of an older version has its lists made again, each field apart.
+    std::unique_ptr<Built> again;
+    if (base_ && !base_->split) {
+        again = std::make_unique<Built>();
+        post_again(*base_, built, *again);
     }
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return built.lists[a].trigram < built.lists[b].trigram;
-    });
-    const std::size_t base_trigrams = base_ ? base_->trigrams : 0;
-    std::vector<Merged> merged;
-    merged.reserve(base_trigrams + order.size());
-    {
-        std::size_t b = 0;
-        std::size_t k = 0;
-        while (b < base_trigrams || k < order.size()) {
-            const Trigram tb = b < base_trigrams ? base_->entry(b).trigram : TRIGRAMS;
-            const Trigram tk = k < order.size() ? built.lists[order[k]].trigram : TRIGRAMS;
-            if (tb < tk) {
-                merged.push_back({tb, b++, built.lists.size()});
-            } else if (tk < tb) {
-                merged.push_back({tk, base_trigrams, order[k++]});
-            } else {
-                merged.push_back({tb, b++, order[k++]});
-            }
-        }
-    }
-    const auto built_list_bytes = [&](const Merged& m, std::string& first, std::size_t& rest) {
-        // The built list's first number, rewritten, and where its rest starts.
-        const Built::List& list = built.lists[m.list];
-        std::uint32_t value = 0;
-        rest = first_varint(list.bytes.data(), value);
-        const std::uint64_t global = based + value;
-        const std::uint64_t previous =
-            m.base_entry < base_trigrams ? base_->entry(m.base_entry).last : 0;
-        first.clear();
-        util::put_varint(first, static_cast<std::uint32_t>(
-                                    m.base_entry < base_trigrams ? global - previous : global));
-    };
-
-    // Offsets of the lists.
-    std::vector<DirEntry> entries(merged.size());
-    std::uint64_t offset = 0;
-    std::string first;
-    for (std::size_t k = 0; k < merged.size(); ++k) {
-        const Merged& m = merged[k];
-        DirEntry& e = entries[k];
-        e = DirEntry{m.trigram, 0, 0, 0, offset};
-        if (m.base_entry < base_trigrams) {
-            const DirEntry b = base_->entry(m.base_entry);
-            e.count = b.count;
-            e.last = b.last;
-            offset += base_->list_end(m.base_entry) - b.offset;
-        }
-        if (m.list < built.lists.size()) {
-            const Built::List& list = built.lists[m.list];
-            std::size_t rest = 0;
-            built_list_bytes(m, first, rest);
-            e.count += list.count;
-            e.last = static_cast<std::uint32_t>(based + list.last);
-            offset += first.size() + list.bytes.size() - rest;
-        }
-    }
+    const ListWriter lists =
+        again ? ListWriter(nullptr, *again, 0) : ListWriter(base_.get(), built, based);
 
     Header header{};
     std::memcpy(header.magic, MAGIC, sizeof MAGIC);
@@ -155,8 +228,8 @@ void ArticleIndex::save(const std::string& path) const {
     header.header_bytes = HEADER_BYTES;
     header.articles = size();
     header.text_bytes = base_text + built.text.size();
-    header.trigrams = merged.size();
-    header.posting_bytes = offset;
+    header.lists = lists.lists();
+    header.posting_bytes = lists.bytes();
     header.id_bytes = base_ids + built.id_text.size();
 
     util::AtomicWriter file(path);
@@ -187,20 +260,7 @@ void ArticleIndex::save(const std::string& path) const {
     }
     out.write(built.id_text.data(), built.id_text.size());
     out.write(zeros, padded8(header.id_bytes) - header.id_bytes);
-    out.write(entries.data(), entries.size() * sizeof(DirEntry));
-    for (const Merged& m : merged) {
-        if (m.base_entry < base_trigrams) {
-            const DirEntry b = base_->entry(m.base_entry);
-            out.write(base_->postings + b.offset, base_->list_end(m.base_entry) - b.offset);
-        }
-        if (m.list < built.lists.size()) {
-            std::size_t rest = 0;
-            built_list_bytes(m, first, rest);
-            const Built::Bytes& bytes = built.lists[m.list].bytes;
-            out.write(first.data(), first.size());
-            out.write(bytes.data() + rest, bytes.size() - rest);
-        }
-    }
+    lists.write(out);
     out.flush();
     header.body_checksum = out.digest();
     header.header_checksum = XXH3_64bits(&header, offsetof(Header, header_checksum));

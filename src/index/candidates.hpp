@@ -1,0 +1,268 @@
+// Reading the posting lists for a query: the articles that may hold it in
+// one field, found a few at a time in position order, so that a query
+// that needs only the first few reads only the start of the lists.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "index/format.hpp"
+
+namespace parvenkel::index {
+
+// The articles of one trigram to intersect with the others': one list, or
+// the union of two lists that share no article (a trigram's list of the
+// titles and its list of the contents of the other articles).
+struct Source {
+    Postings lists[2];
+    std::uint32_t count = 0;
+};
+
+// Reads the articles of a Source in order, checking every byte as
+// PostingReader does.
+class SourceReader {
+   public:
+    SourceReader(const Source& source, std::size_t articles)
+        : a_(source.lists[0], articles), b_(source.lists[1], articles) {
+        more_a_ = a_.next(va_);
+        more_b_ = b_.next(vb_);
+    }
+
+    bool next(std::uint32_t& out) {
+        if (more_a_ && (!more_b_ || va_ <= vb_)) {
+            out = va_;
+            if (more_b_ && vb_ == va_) {
+                more_b_ = b_.next(vb_);
+            }
+            more_a_ = a_.next(va_);
+            return true;
+        }
+        if (more_b_) {
+            out = vb_;
+            more_b_ = b_.next(vb_);
+            return true;
+        }
+        return false;
+    }
+
+   private:
+    PostingReader a_;
+    PostingReader b_;
+    std::uint32_t va_ = 0;
+    std::uint32_t vb_ = 0;
+    bool more_a_ = false;
+    bool more_b_ = false;
+};
+
+// The articles in every one of some lists of one segment, in order.
+class Intersection {
+   public:
+    Intersection() = default;
+    // `lists` all of one segment of `articles` articles, none empty.
+    Intersection(std::vector<Source> lists, std::size_t articles) {
+        std::sort(lists.begin(), lists.end(),
+                  [](const Source& a, const Source& b) { return a.count < b.count; });
+        // Every list read costs a step per article in it, up to where the
+        // walk stops; the few shortest leave few candidates to test (the
+        // intersection is a superset of the matches all the same), and a
+        // list much longer than the shortest saves less than it costs.
+        constexpr std::size_t MOST_LISTS = 3;
+        constexpr std::size_t LONGER = 4;
+        for (const Source& list : lists) {
+            if (readers_.size() == MOST_LISTS || list.count > LONGER * lists[0].count) {
+                break;
+            }
+            readers_.emplace_back(list, articles);
+        }
+        current_.resize(readers_.size());
+        for (std::size_t k = 1; k < readers_.size(); ++k) {
+            if (!readers_[k].next(current_[k])) {
+                readers_.clear();
+            }
+        }
+    }
+
+    // The next article in every list, if any.
+    bool next(std::uint32_t& out) {
+        if (readers_.empty()) {
+            return false;
+        }
+        std::uint32_t id = 0;
+        while (readers_[0].next(id)) {
+            bool in_all = true;
+            for (std::size_t k = 1; k < readers_.size() && in_all; ++k) {
+                while (current_[k] < id) {
+                    if (!readers_[k].next(current_[k])) {
+                        readers_.clear();
+                        return false;
+                    }
+                }
+                in_all = current_[k] == id;
+            }
+            if (in_all) {
+                out = id;
+                return true;
+            }
+        }
+        readers_.clear();
+        return false;
+    }
+
+   private:
+    std::vector<SourceReader> readers_;   // the shortest list first; none once done
+    std::vector<std::uint32_t> current_;  // the number each other reader is at
+};
+
+// The articles in every one of some lists of one segment, all at once:
+// for short lists, whose reading costs little, read shortest first, each
+// only while it is not much longer than the candidates left.
+inline std::vector<std::uint32_t> intersect(std::vector<Source> lists, std::size_t articles) {
+    std::sort(lists.begin(), lists.end(),
+              [](const Source& a, const Source& b) { return a.count < b.count; });
+    std::vector<std::uint32_t> out;
+    out.reserve(lists[0].count);
+    SourceReader first_list(lists[0], articles);
+    for (std::uint32_t id = 0; first_list.next(id);) {
+        out.push_back(id);
+    }
+    // Intersecting with a list costs a step per article in it; testing a
+    // candidate costs a search through one article, far in the memory,
+    // some ten steps: a list that leaves most candidates (a common
+    // trigram) is not worth reading past that.
+    constexpr std::size_t LIST_TO_CANDIDATE_COST = 8;
+    for (std::size_t k = 1; k < lists.size() && !out.empty(); ++k) {
+        if (lists[k].count > LIST_TO_CANDIDATE_COST * out.size()) {
+            break;
+        }
+        SourceReader reader(lists[k], articles);
+        std::size_t kept = 0;
+        std::size_t c = 0;
+        std::uint32_t id = 0;
+        bool more = reader.next(id);
+        while (more && c < out.size()) {
+            if (id < out[c]) {
+                more = reader.next(id);
+            } else if (out[c] < id) {
+                ++c;
+            } else {
+                out[kept++] = id;
+                ++c;
+                more = reader.next(id);
+            }
+        }
+        out.resize(kept);
+    }
+    return out;
+}
+
+// What a query's trigrams give in one field of each segment of an index,
+// looked up once for the walks through them (FieldCandidates): short
+// lists intersected at once, long ones left to be read as far as needed.
+class FieldLists {
+   public:
+    // `to_the_end`: the lists will be read to their end, so they are
+    // intersected at once whatever their length.
+    explicit FieldLists(bool to_the_end) noexcept : to_the_end_(to_the_end) {}
+
+    // Adds the next segment, of `size` articles: every one of them a
+    // candidate, or those in all `sources` (one a trigram of the query),
+    // which are exact or not.
+    void add_segment(std::size_t size, bool every, std::vector<Source> sources, bool exact) {
+        Part part;
+        part.first = first_;
+        part.size = size;
+        first_ += size;
+        part.every = every;
+        part.exact = exact && !every;
+        if (!every) {
+            std::size_t shortest = SIZE_MAX;
+            for (const Source& source : sources) {
+                shortest = std::min<std::size_t>(shortest, source.count);
+            }
+            if (shortest == 0) {
+                return;  // none in this segment
+            }
+            if (to_the_end_ || shortest <= AT_ONCE) {
+                part.found = intersect(std::move(sources), size);
+                part.at_once = true;
+            } else {
+                part.lists = std::move(sources);
+            }
+        }
+        parts_.push_back(std::move(part));
+    }
+
+   private:
+    friend class FieldCandidates;
+    // A shortest list of at most this many articles is read whole.
+    static constexpr std::size_t AT_ONCE = 4096;
+    struct Part {
+        std::vector<Source> lists;         // read as needed
+        std::vector<std::uint32_t> found;  // when at_once
+        std::size_t first = 0;             // the position of its first article
+        std::size_t size = 0;
+        bool every = false;
+        bool at_once = false;
+        bool exact = false;
+    };
+    std::vector<Part> parts_;
+    std::size_t first_ = 0;
+    bool to_the_end_;
+};
+
+// The positions of the articles that may hold a query in one field, over
+// the segments of an index in position order: those in all the field's
+// lists of the query's trigrams, or every article for a query of fewer
+// than 3 bytes. Where a segment's lists are exact (a query of exactly 3
+// bytes, lists of the field alone), a candidate surely holds the query.
+class FieldCandidates {
+   public:
+    explicit FieldCandidates(const FieldLists& lists) : parts_(lists.parts_) { start(); }
+
+    // The next candidate's position, if any.
+    bool next(std::size_t& position) {
+        while (at_ < parts_.size()) {
+            const FieldLists::Part& part = parts_[at_];
+            std::uint32_t id = 0;
+            bool more = false;
+            if (part.every) {
+                more = k_ < part.size;
+                id = static_cast<std::uint32_t>(k_++);
+            } else if (part.at_once) {
+                more = k_ < part.found.size();
+                id = more ? part.found[k_++] : 0;
+            } else {
+                more = lazy_.next(id);
+            }
+            if (more) {
+                position = current_ = part.first + id;
+                return started_ = true;
+            }
+            ++at_;
+            start();
+        }
+        return false;
+    }
+    // Whether the last candidate given surely holds the query.
+    bool exact() const noexcept { return parts_[at_].exact; }
+
+   private:
+    void start() {
+        k_ = 0;
+        if (at_ < parts_.size() && !parts_[at_].every && !parts_[at_].at_once) {
+            lazy_ = Intersection(parts_[at_].lists, parts_[at_].size);
+        }
+    }
+
+    const std::vector<FieldLists::Part>& parts_;
+    std::size_t at_ = 0;  // the part of the last candidate given
+    std::size_t k_ = 0;   // in that part, when every or at_once
+    Intersection lazy_;   // in that part, otherwise
+    std::size_t current_ = 0;
+    bool started_ = false;
+};
+
+}  // namespace parvenkel::index
