@@ -3,7 +3,8 @@
 The corpus is ``--articles`` short articles (default 1,000,000): a title of
 60 characters and a body of 300, cut in turn from the six prose corpora of
 corpora.py (English, French, Russian, Greek, Chinese, Japanese), each
-article from another place. Everything runs on one core (``workers=1``).
+article from another place. Everything runs on one core (``workers=1``)
+but ``rank_many``, timed on one and on two.
 
 Printed:
 
@@ -17,6 +18,9 @@ Printed:
   ``trigram`` table in memory (``SELECT rowid ... MATCH``, every match; its
   case folding is SQLite's, not this package's, so its answers differ);
 * whether the index's scores equal ``score_many``'s for every query;
+* ``rank_many`` of a thousand topic queries (the most frequent words of
+  four letters or more of the six corpora, in turn), top 10, on one worker
+  and on two, and whether it gives what ``rank`` gives query by query;
 * with ``--large MB``, only the memory that building an index of one
   article of MB megabytes of UTF-8 (the six scripts in turn) needs above
   the article itself, in bytes a byte of text (the peak resident size,
@@ -84,6 +88,33 @@ def pick_queries() -> dict[str, list[str]]:
         "3-byte": ["ing", "the", "\u4e2d"],
         "2-byte (scan)": ["\u03c3"],
     }
+
+
+def topic_queries(count: int) -> list[str]:
+    """`count` distinct frequent words of four letters or more, taken from
+    the six corpora in turn, most frequent first."""
+    ranked = []
+    for text in corpora.load_corpora().values():
+        counter = WordCounter()
+        counter.update(text)
+        ranked.append([w for w, _ in counter.most_common() if len(w) >= 4])
+    queries: dict[str, None] = {}
+    for depth in range(max(map(len, ranked))):
+        for words in ranked:
+            if depth < len(words) and len(queries) < count:
+                queries.setdefault(words[depth])
+    return list(queries)
+
+
+def interleaved(runs: dict[str, object], rounds: int) -> dict[str, float]:
+    """The median time of each run, the runs taken in turn in each round."""
+    times: dict[str, list[float]] = {name: [] for name in runs}
+    for _ in range(rounds):
+        for name, run in runs.items():
+            start = time.perf_counter()
+            run()  # type: ignore[operator]
+            times[name].append(time.perf_counter() - start)
+    return {name: statistics.median(t) for name, t in times.items()}
 
 
 def median_time(run, rounds: int) -> float:
@@ -167,6 +198,18 @@ def main() -> None:
             database.executemany("INSERT INTO a(title, content) VALUES (?, ?)", articles)
             database.commit()
             print(f"SQLite FTS5 trigram build {time.perf_counter() - start:.2f} s (in memory)")
+
+        topics = topic_queries(1000)
+        many = interleaved(
+            {f"workers={w}": (lambda w=w: index.rank_many(topics, 10, workers=w)) for w in (1, 2)},
+            max(1, min(args.rounds, 3)),
+        )
+        equal = index.rank_many(topics, 10, workers=2) == [index.rank(q, 10) for q in topics]
+        print(
+            f"rank_many of {len(topics):,} topic queries (top 10): "
+            + ", ".join(f"{name} {t:.2f} s" for name, t in many.items())
+            + f", {many['workers=1'] / many['workers=2']:.2f}x (target >= 1.8); equal to rank: {equal}"
+        )
 
         print(f"\n{'query':<28} {'matches':>8} {'index':>10} {'scan':>10} {'speed-up':>9} {'sqlite':>10} equal")
         for kind, words in queries.items():

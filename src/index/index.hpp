@@ -80,6 +80,11 @@ class ArticleIndex {
     // The articles by score, highest first, equal scores in position order;
     // those scoring 0 only when include_zero; at most top_n.
     std::vector<Ranked> rank(text::TextView query, std::uint64_t top_n, bool include_zero) const;
+    // rank of each query in turn, the queries shared out between up to
+    // `workers` threads.
+    std::vector<std::vector<Ranked>> rank_many(const std::vector<text::TextView>& queries,
+                                               std::uint64_t top_n, bool include_zero,
+                                               unsigned workers) const;
 
     // Writes the whole index to `path` through a temporary file in the same
     // directory, renamed over `path` once complete and flushed to disk;
