@@ -198,16 +198,19 @@ void fill(ArticleIndex::Built& built, const Article* articles, std::size_t count
 }
 
 // Where to cut `articles` into up to `parts` runs of about equal size in
-// code units, none smaller than `least` units: the start of each run, and
-// the end of the last.
+// code units, at least `least` units a run on average: the start of each
+// run, and the end of the last.
 std::vector<std::size_t> cut(const std::vector<Article>& articles, unsigned parts,
                              std::size_t least) {
+    if (parts <= 1) {
+        return {0, articles.size()};
+    }
     std::uint64_t units = 0;
     for (const Article& article : articles) {
         units += article.title.length + article.content.length;
     }
     const std::uint64_t most = least == 0 ? parts : units / least;
-    parts = static_cast<unsigned>(std::clamp<std::uint64_t>(most, 1, std::max(1u, parts)));
+    parts = static_cast<unsigned>(std::clamp<std::uint64_t>(most, 1, parts));
     std::vector<std::size_t> starts{0};
     std::uint64_t seen = 0;
     for (std::size_t i = 0; i < articles.size() && starts.size() < parts; ++i) {

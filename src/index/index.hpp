@@ -69,11 +69,12 @@ class ArticleIndex {
     // Adds articles after those already held, numbering them on; lowercases
     // and splits them on up to `workers` threads.
     void add(const std::vector<Article>& articles, unsigned workers);
-    // The same, sharing the articles between up to `workers` runs, each of
-    // at least `split_units` code units, built at once on threads of their
-    // own and then joined: the index is the same, byte for byte, however
-    // they are shared. Fewer units than twice `split_units` make one run,
-    // its articles lowercased on the workers and posted on this thread.
+    // The same, sharing the articles between up to `workers` runs of about
+    // equal size, with at least `split_units` code units a run on average,
+    // built at once on threads of their own and then joined: the index is
+    // the same, byte for byte, however they are shared. Fewer units than
+    // twice `split_units` make one run, its articles lowercased on the
+    // workers and posted on this thread.
     void add(const std::vector<Article>& articles, unsigned workers, std::size_t split_units);
     // The split_units of the two-argument add: below it, a run on a thread
     // of its own costs more (a table of lists of its own, then joining it)
