@@ -15,8 +15,8 @@ Workloads: extract_keywords on 2 million characters of each corpus and on a huge
 vocabulary; score_article on 2,000 characters and on 1 MB bodies;
 WordCounter.update (workers 1 and 2); keywords_many, score_many and
 rank_articles over 100,000 short articles (workers 1 and 2); an
-ArticleIndex of 100,000 articles: build, save, load and rank(q, 10) for a
-selective, a common, a 3-byte and a 2-byte query.
+ArticleIndex of 100,000 articles: build (workers 1 and 2), save, load and
+rank(q, 10) for a selective, a common, a 3-byte and a 2-byte query.
 """
 
 from __future__ import annotations
@@ -116,6 +116,7 @@ def workloads(folder: str):
         )
 
     yield "ArticleIndex build 100k", lambda: ArticleIndex(articles), 3, 0.0
+    yield "ArticleIndex build 100k workers=2", lambda: ArticleIndex(articles, workers=2), 3, 0.0
     index = ArticleIndex(articles)
     path = os.path.join(folder, "a.idx")
     index.save(path)

@@ -14,7 +14,10 @@ Systems, each built from the same articles and run on one core (the
 process, and PostgreSQL's server, pinned to ``--cpu``):
 
 * parvenkel: ``ArticleIndex(articles, workers=1)``, saved and loaded back;
-  ``rank(q, 10)`` and ``rank(q)`` (every matching article, ranked);
+  ``rank(q, 10)`` and ``rank(q)`` (every matching article, ranked); the
+  build on two workers too, and ``rank_many`` of a thousand topic queries
+  (the corpus's most frequent words of four letters or more), top 10, on
+  one worker and on two, checked equal to ``rank`` query by query;
 * the scan, ``rank_articles(articles, q, 10, workers=1)``;
 * SQLite FTS5 trigram in memory, every matching rowid (``--no-sqlite``);
 * tantivy with character trigrams: its candidates, counted, top 10
@@ -68,7 +71,7 @@ import corpora  # noqa: E402
 import index_peers  # noqa: E402
 import index_queries  # noqa: E402
 
-from parvenkel import ArticleIndex, rank_articles, score_many  # noqa: E402
+from parvenkel import ArticleIndex, WordCounter, rank_articles, score_many  # noqa: E402
 
 TITLE = 60
 BODY = 300
@@ -192,7 +195,7 @@ def index_parts(path: str) -> tuple[int, str]:
     with open(path, "rb") as f:
         head = f.read(80)
     magic, version, _, articles, text, trigrams, postings, ids = struct.unpack_from("<8sIIQQQQQ", head)
-    if magic != b"PVKINDEX" or version != 2:
+    if magic != b"PVKINDEX" or version not in (2, 3):
         return os.path.getsize(path), "(unknown file version)"
     pad = lambda n: (n + 7) & ~7  # noqa: E731
     offsets = articles * (4 + 1) * 8
@@ -225,12 +228,35 @@ def make_peers(args: argparse.Namespace, cpu: int | None, peers: list) -> None:
             print(f"PostgreSQL left out: {error}", file=sys.stderr)
 
 
+ALL_CPUS: set[int] = set()
+
+
+def on_workers(workers: int, fn: Callable[[], object]) -> Callable[[], object]:
+    """``fn`` run on every CPU this process may use when ``workers`` > 1
+    (their threads are started inside it and take its CPUs), else on the
+    one it is pinned to."""
+    if workers == 1:
+        return fn
+
+    def run() -> object:
+        pinned = os.sched_getaffinity(0)
+        os.sched_setaffinity(0, ALL_CPUS)
+        try:
+            return fn()
+        finally:
+            os.sched_setaffinity(0, pinned)
+
+    return run
+
+
 def run(args: argparse.Namespace) -> None:
     # A terminated run stops its peers too (PostgreSQL's server above all).
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     cpu = None
+    global ALL_CPUS
+    ALL_CPUS = os.sched_getaffinity(0)
     if args.cpu != -2:
-        allowed = sorted(os.sched_getaffinity(0))
+        allowed = sorted(ALL_CPUS)
         cpu = allowed[-1] if args.cpu == -1 else args.cpu
         os.sched_setaffinity(0, {cpu})
     load_start = load_text()
@@ -265,9 +291,16 @@ def run(args: argparse.Namespace) -> None:
     builds: list[list[str]] = []
     with tempfile.TemporaryDirectory() as folder:
         path = os.path.join(folder, "articles.idx")
-        start = time.perf_counter()
+        built: list[ArticleIndex] = []
+
+        def build_on(workers: int) -> None:
+            built.clear()  # one index at a time in memory
+            built.append(ArticleIndex(articles, workers=workers))
+
+        on = interleaved({w: on_workers(w, lambda w=w: build_on(w)) for w in (1, 2)}, max(1, min(args.rounds, 3)))
+        build, build2 = on[1][0], on[2][0]
+        built.clear()
         index = ArticleIndex(articles, workers=1)
-        build = time.perf_counter() - start
         start = time.perf_counter()
         index.save(path)
         save = time.perf_counter() - start
@@ -277,7 +310,8 @@ def run(args: argparse.Namespace) -> None:
         load = time.perf_counter() - start
         size, note = index_parts(path)
     builds.append(["parvenkel", f"{build:.2f}", f"{size / 1e6:.1f}", f"{size / corpus_bytes:.2f}",
-                   f"{note}; save {save:.2f} s, load {load:.2f} s"])
+                   f"{note}; save {save:.2f} s, load {load:.2f} s; "
+                   f"on 2 workers {build2:.2f} s, {build / build2:.2f}x faster"])
     peers: list = []
     try:
         make_peers(args, cpu, peers)
@@ -288,6 +322,8 @@ def run(args: argparse.Namespace) -> None:
         out("\nBuild (one core) and size:\n")
         out(table(["system", "build s", "MB", "x corpus", "parts"], builds, md, right_to=4))
         query_tables(args, articles, index, peers, queries, out)
+        out("")
+        out(item + rank_many_line(index, articles, args.rounds))
     finally:
         for peer in peers:
             peer.close()
@@ -309,6 +345,28 @@ def write_out(path: Path, lines: list[str]) -> None:
 
         report.write_page(results, docs / "performance.md")
         print(f"remade {docs / 'performance.md'}", file=sys.stderr)
+
+
+def topic_queries(articles: list[tuple[str, str]], count: int) -> list[str]:
+    """The ``count`` most frequent words of four letters or more of the
+    articles' contents."""
+    counter = WordCounter()
+    counter.update([content for _, content in articles], workers=-1)
+    return [w for w, _ in counter.most_common() if len(w) >= 4][:count]
+
+
+def rank_many_line(index: ArticleIndex, articles: list[tuple[str, str]], rounds: int) -> str:
+    topics = topic_queries(articles, 1000)
+    many = interleaved(
+        {w: on_workers(w, lambda w=w: index.rank_many(topics, 10, workers=w)) for w in (1, 2)},
+        max(1, min(rounds, 3)),
+    )
+    equal = index.rank_many(topics, 10, workers=2) == [index.rank(q, 10) for q in topics]
+    return (
+        f"`rank_many` of {len(topics):,} topic queries, top 10: one worker {ms(many[1][0])} ms, "
+        f"two {ms(many[2][0])} ms, {many[1][0] / many[2][0]:.2f}x; equal to `rank` query by query: "
+        f"{'yes' if equal else 'NO'}"
+    )
 
 
 def query_tables(args, articles, index, peers, queries, out) -> None:

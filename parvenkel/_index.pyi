@@ -26,6 +26,28 @@ class Index:
     def rank(
         self, query: str, top_n: SupportsIndex | None = None, *, include_zero: object = False, row_type: type[_Row]
     ) -> list[_Row]: ...
+    @overload
+    def rank_many(
+        self,
+        queries: Iterable[str],
+        top_n: SupportsIndex | None = None,
+        *,
+        include_zero: object = False,
+        workers: SupportsIndex = 1,
+        row_type: None = None,
+    ) -> list[list[tuple[float, int, tuple[str, str] | tuple[str, str, str]]]]:
+        """For each query in turn, the rows rank gives, the queries shared out
+        between workers threads."""
+    @overload
+    def rank_many(
+        self,
+        queries: Iterable[str],
+        top_n: SupportsIndex | None = None,
+        *,
+        include_zero: object = False,
+        workers: SupportsIndex = 1,
+        row_type: type[_Row],
+    ) -> list[list[_Row]]: ...
     def article(self, position: SupportsIndex, /) -> tuple[str, str] | tuple[str, str, str]:
         """The (title, content[, id]) of one article."""
     def save(self, path: str, /) -> None:

@@ -5,7 +5,8 @@ and body once, as ``score_article`` does, and keeps the trigrams of the
 lowercased text. A query is answered from the articles that have all of its
 trigrams, each scored exactly, so ``rank`` and ``scores`` give what
 ``rank_articles`` and ``score_many`` give over the same articles, article
-for article.
+for article. ``rank_many`` answers many queries in one call, on several
+threads.
 
 An article may have an id (a ``str``): from ``ids``, one per article (or
 None), from an ``"id"`` in a mapping, or as the third item of a
@@ -77,6 +78,25 @@ class ArticleIndex:
         ``query``, as ``rank_articles`` gives them; each article is as
         ``article`` gives it."""
         return self._native.rank(query, top_n, include_zero=include_zero, row_type=RankedArticle)
+
+    def rank_many(
+        self,
+        queries: Iterable[str],
+        top_n: SupportsIndex | None = None,
+        *,
+        include_zero: bool = False,
+        workers: SupportsIndex = 1,
+    ) -> list[list[RankedArticle[tuple[str, str] | tuple[str, str, str]]]]:
+        """For each of ``queries`` in order, what ``rank(query, top_n,
+        include_zero=include_zero)`` gives. Every query is checked before
+        any is answered (a query that is not a ``str`` raises ``TypeError``
+        naming its position); the queries are then shared out between
+        ``workers`` threads (``-1``: one a core) with the interpreter
+        released, and the index waits for them: an ``add`` from another
+        thread meanwhile waits until they are answered."""
+        return self._native.rank_many(
+            queries, top_n, include_zero=include_zero, workers=workers, row_type=RankedArticle
+        )
 
     def save(self, path: str | os.PathLike[str]) -> None:
         """Writes the index to ``path``, replacing it only once complete."""

@@ -62,6 +62,9 @@ def test_same_results_as_the_scan(tmp_path_factory, items, extra, cut, top_n, wo
             for include_zero in (False, True):
                 expected = rank_articles(pairs, query, top_n, include_zero=include_zero)
                 assert built.rank(query, top_n, include_zero=include_zero) == expected
+        for include_zero in (False, True):
+            one_by_one = [built.rank(query, top_n, include_zero=include_zero) for query in queries]
+            assert built.rank_many(iter(queries), top_n, include_zero=include_zero, workers=workers) == one_by_one
 
 
 @settings(max_examples=80, deadline=None)
@@ -182,6 +185,19 @@ ARGUMENT_ERRORS = [
     (lambda index: index.rank("q", -1), ValueError, "top_n must not be negative"),
     (lambda index: index.rank("q", 1.0), TypeError, "top_n must be an int or None, not 'float'"),
     (lambda index: index.scores(None), TypeError, "query must be a str, not 'NoneType'"),
+    (lambda index: index.rank_many("q"), TypeError, "queries must be an iterable of str, not a 'str'"),
+    (lambda index: index.rank_many(b"q"), TypeError, "queries must be an iterable of str, not a 'bytes'"),
+    (lambda index: index.rank_many(5), TypeError, "queries must be an iterable of str, not 'int'"),
+    (lambda index: index.rank_many(["q", b"q"]), TypeError, "query 1 must be a str, not 'bytes'"),
+    (lambda index: index.rank_many(["q", "m", "\udc00"]), UnicodeEncodeError, "surrogates not allowed"),
+    (lambda index: index.rank_many(failing_queries()), TypeError, "raised while iterating"),
+    (lambda index: index.rank_many(["q"], -1), ValueError, "top_n must not be negative"),
+    (lambda index: index.rank_many(["q"], 1.0), TypeError, "top_n must be an int or None, not 'float'"),
+    (lambda index: index.rank_many(["q"], workers=0), ValueError, "workers must be a positive int, or -1 for every core"),
+    (lambda index: index.rank_many(["q"], workers=None), TypeError, "workers must be an int, not 'NoneType'"),
+    (lambda index: index._native.rank_many(["q"], row_type=list), TypeError, "row_type must be a tuple subclass without fields of its own"),
+    (lambda index: index._native.rank_many(["q"], 1, 2), TypeError, "rank_many() takes from 1 to 2 positional arguments but 3 were given"),
+    (lambda index: index._native.rank_many(), TypeError, "rank_many() missing 1 required positional argument: 'queries'"),
     (lambda index: index.scores("\udc00"), UnicodeEncodeError, "surrogates not allowed"),
     (lambda index: index.article(1), IndexError, "article position out of range"),
     (lambda index: index.article(-1), IndexError, "article position out of range"),
@@ -192,6 +208,11 @@ ARGUMENT_ERRORS = [
     (lambda index: index._native.add(), TypeError, "add() missing 1 required positional argument: 'articles'"),
     (lambda index: index._native.add([], worker=2), TypeError, "add() got an unexpected keyword argument 'worker'"),
 ]
+
+
+def failing_queries():
+    yield "market"
+    raise TypeError("raised while iterating")
 
 
 @pytest.mark.parametrize(("call", "error", "message"), ARGUMENT_ERRORS)

@@ -152,6 +152,8 @@ def index_calls(articles, query, *, failing=None):
     index.rank(query)
     index.scores(query)
     index.article(len(index) - 1)
+    index.rank_many([query, query], 1, workers=2, row_type=RankedArticle)
+    index.rank_many((query,), include_zero=True)
     if failing is not None:
         failing(index)
 
@@ -184,6 +186,8 @@ CASES = {
     "index-article-shape": (index_calls, TypeError, lambda: (([(s("t"), s("c"))], s("q")), {"failing": lambda index: index.add([{"title": s("t")}])})),
     "index-surrogate": (index_calls, UnicodeEncodeError, lambda: (([(s("t"), s("c"))], s("q")), {"failing": lambda index: index.add([(s("t"), s("\ud800"))])})),
     "index-top_n": (index_calls, ValueError, lambda: (([(s("t"), s("c"))], s("q")), {"failing": lambda index: index.rank(s("q"), -1)})),
+    "index-queries": (index_calls, TypeError, lambda: (([(s("t"), s("c"))], s("q")), {"failing": lambda index: index.rank_many([s("q"), 1])})),
+    "index-queries-surrogate": (index_calls, UnicodeEncodeError, lambda: (([(s("t"), s("c"))], s("q")), {"failing": lambda index: index.rank_many([s("q"), s("\ud800")], workers=2)})),
     "index-query": (index_calls, TypeError, lambda: (([(s("t"), s("c"))], s("q")), {"failing": lambda index: index.scores(1)})),
     "index-position": (index_calls, IndexError, lambda: (([(s("t"), s("c"))], s("q")), {"failing": lambda index: index.article(5)})),
     "index-missing-file": (_index.load, FileNotFoundError, lambda: ((os.path.join(INDEX_FOLDER.name, "none.idx"),), {})),

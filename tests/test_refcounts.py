@@ -261,6 +261,7 @@ def index_round(articles, query, top_n=None, *, index=None):
     index.rank(query, top_n, include_zero=True, row_type=RankedArticle)
     index.scores(query)
     index.article(0)
+    index.rank_many([query, query], top_n, include_zero=True, workers=2, row_type=RankedArticle)
 
 
 def index_case(raises, make):
@@ -283,6 +284,11 @@ CASES |= {
     "index-query-bytes": index_case(TypeError, lambda: ([(a("t"), a("c"))], b"q", None)),
     "index-top_n-negative": index_case(ValueError, lambda: ([(a("t"), a("c"))], a("q"), HasIndex(-1))),
     "index-top_n-float": index_case(TypeError, lambda: ([(a("t"), a("c"))], a("q"), 2.5)),
+    "index-many-query-bytes": Case(
+        lambda queries, index: index.rank_many(queries),
+        TypeError,
+        lambda: (([a("q"), b"q"],), {"index": SHARED_INDEX}, [SHARED_INDEX]),
+    ),
 }
 
 

@@ -211,6 +211,11 @@ def test_one_index_shared_by_adders_rankers_and_a_saver(tmp_path):
         elif thread < 4:
             for _ in range(ROUNDS):
                 seen.append(index.rank(QUERY, 5 * thread, include_zero=thread == 3))
+                # One call answers every query from the same articles,
+                # however many threads it uses.
+                many = index.rank_many([QUERY] * 4, None, include_zero=True, workers=thread - 1)
+                assert all(ranking == many[0] for ranking in many)
+                seen.extend(many)
         else:
             for k in range(5):
                 path = tmp_path / f"{k}.idx"

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -50,6 +51,26 @@ class MappedBytes {
     }
     // Keeps the first `n` bytes.
     void shrink(std::size_t n) noexcept { size_ = std::min(size_, n); }
+    // Makes the size `n` bytes larger, the new bytes left to the caller to
+    // write; gives where they start.
+    char* extend(std::size_t n) {
+        if (capacity_ - size_ < n) {
+            grow(size_ + n);
+        }
+        char* at = data_ + size_;
+        size_ += n;
+        return at;
+    }
+    // Gives the whole pages within bytes [from, to), no longer needed, back
+    // to the system; they read as zeros afterwards.
+    void discard(std::size_t from, std::size_t to) noexcept {
+        const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+        from = (from + page - 1) / page * page;
+        to = std::min(to, size_) / page * page;
+        if (from < to) {
+            ::madvise(data_ + from, to - from, MADV_DONTNEED);
+        }
+    }
 
    private:
     static constexpr std::size_t LARGE_PAGE = std::size_t{1} << 21;
@@ -310,6 +331,14 @@ struct ArticleIndex::Built {
             }
         }
     }
+    // Appends the articles of `later`, a segment built apart whose numbers
+    // go on from this one's (both flushed): its text, ids and lists, each
+    // list after this one's list of the same trigram, on up to `workers`
+    // threads. The text of `later` is given back as it is copied. On a
+    // failure, roll_back takes out what was appended (segment_join.cpp).
+    void append_segment(Built& later, unsigned workers);
+    // The same but the text, which the caller appends.
+    void append_fields_and_lists(const Built& later, std::uint64_t text_shift);
     // Takes out every article from `articles` on, and the lists made since
     // there were `list_count` (an even number: lists come in pairs).
     // Allocates nothing.

@@ -74,6 +74,17 @@ class ArticleIndex {
     // Adds articles after those already held, numbering them on; lowercases
     // and splits them on up to `workers` threads.
     void add(const std::vector<Article>& articles, unsigned workers);
+    // The same, sharing the articles between up to `workers` runs of about
+    // equal size, with at least `split_units` code units a run on average,
+    // built at once on threads of their own and then joined: the index is
+    // the same, byte for byte, however they are shared. Fewer units than
+    // twice `split_units` make one run, its articles lowercased on the
+    // workers and posted on this thread.
+    void add(const std::vector<Article>& articles, unsigned workers, std::size_t split_units);
+    // The split_units of the two-argument add: below it, a run on a thread
+    // of its own costs more (a table of lists of its own, then joining it)
+    // than it saves.
+    static constexpr std::size_t SPLIT_UNITS = std::size_t{1} << 22;
 
     std::size_t size() const noexcept;
     std::string_view title(std::size_t position) const noexcept;
@@ -85,6 +96,11 @@ class ArticleIndex {
     // The articles by score, highest first, equal scores in position order;
     // those scoring 0 only when include_zero; at most top_n.
     std::vector<Ranked> rank(text::TextView query, std::uint64_t top_n, bool include_zero) const;
+    // rank of each query in turn, the queries shared out between up to
+    // `workers` threads.
+    std::vector<std::vector<Ranked>> rank_many(const std::vector<text::TextView>& queries,
+                                               std::uint64_t top_n, bool include_zero,
+                                               unsigned workers) const;
 
     // Writes the whole index to `path` through a temporary file in the same
     // directory, renamed over `path` once complete and flushed to disk;

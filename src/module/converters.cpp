@@ -190,6 +190,37 @@ bool convert(PyObject* obj, Query& out) {
     return convert(obj, out.view);
 }
 
+bool convert(PyObject* obj, Queries& out) {
+    if (!refuse_str(obj, "queries")) {
+        return false;
+    }
+    out.keep = Ref(PySequence_Tuple(obj));
+    if (!out.keep) {
+        // Not an iterable at all; a TypeError raised while iterating is
+        // left as it is.
+        if (PyErr_ExceptionMatches(PyExc_TypeError) && Py_TYPE(obj)->tp_iter == nullptr &&
+            !PySequence_Check(obj)) {
+            PyErr_Format(PyExc_TypeError, "queries must be an iterable of str, not '%.100s'",
+                         type_name(obj));
+        }
+        return false;
+    }
+    const Py_ssize_t count = PyTuple_GET_SIZE(out.keep.get());
+    out.views.resize(static_cast<std::size_t>(count));
+    for (Py_ssize_t k = 0; k < count; ++k) {
+        PyObject* item = PyTuple_GET_ITEM(out.keep.get(), k);
+        if (!PyUnicode_Check(item)) {
+            PyErr_Format(PyExc_TypeError, "query %zd must be a str, not '%.100s'", k,
+                         type_name(item));
+            return false;
+        }
+        if (!convert(item, out.views[static_cast<std::size_t>(k)])) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool convert(PyObject* obj, TopN& out) {
     if (out.none_allowed && obj == Py_None) {
         out.value = UINT64_MAX;

@@ -44,6 +44,15 @@ struct Query {
 };
 bool convert(PyObject* obj, Query& out);
 
+// Queries: an iterable of str (not a str itself), kept alive by a tuple
+// copy of them while their views are read; each is read as Query reads
+// one, its errors naming its position.
+struct Queries {
+    Ref keep;
+    std::vector<text::TextView> views;
+};
+bool convert(PyObject* obj, Queries& out);
+
 // A number of results: an int from 0 up, or None when `none_allowed`
 // (the default: every result). More than there are means every one.
 struct TopN {

@@ -137,27 +137,17 @@ PyObject* index_scores(PyObject* self_obj, PyObject* query_arg) {
         self->path);
 }
 
-// Rows (score, position, article) of row_type, best first; the article is
-// as index_article gives it.
-PyObject* rank_impl(IndexObject* self, text::TextView query, std::uint64_t top_n, bool include_zero,
-                    PyTypeObject* row_type) {
-    const Locked hold(self->lock);
-    std::vector<index::Ranked> best;
-    const std::exception_ptr error = run_work(self->index->size() >= RELEASE_ARTICLES, [&] {
-        best = self->index->rank(query, top_n, include_zero);
-    });
-    if (error) {
-        return set_python_error(error, self->path);
-    }
+// A list of rows (score, position, article) of row_type from `best`; the
+// article is as index_article gives it. The index's lock is held.
+PyObject* rows_to_python(const index::ArticleIndex& index, const std::vector<index::Ranked>& best,
+                         PyTypeObject* row_type, ScoreFloats& floats) {
     Ref list(PyList_New(static_cast<Py_ssize_t>(best.size())));
     if (!list) {
         return nullptr;
     }
-    ScoreFloats floats;
     for (std::size_t k = 0; k < best.size(); ++k) {
         const std::size_t at = best[k].position;
-        Ref article(article_to_python(self->index->title(at), self->index->content(at),
-                                      self->index->id(at)));
+        Ref article(article_to_python(index.title(at), index.content(at), index.id(at)));
         Ref score(floats.get(best[k].score));
         Ref position(PyLong_FromSize_t(at));
         if (!article || !score || !position) {
@@ -170,6 +160,21 @@ PyObject* rank_impl(IndexObject* self, text::TextView query, std::uint64_t top_n
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(k), row);
     }
     return list.release();
+}
+
+// Rows (score, position, article) of row_type, best first.
+PyObject* rank_impl(IndexObject* self, text::TextView query, std::uint64_t top_n, bool include_zero,
+                    PyTypeObject* row_type) {
+    const Locked hold(self->lock);
+    std::vector<index::Ranked> best;
+    const std::exception_ptr error = run_work(self->index->size() >= RELEASE_ARTICLES, [&] {
+        best = self->index->rank(query, top_n, include_zero);
+    });
+    if (error) {
+        return set_python_error(error, self->path);
+    }
+    ScoreFloats floats;
+    return rows_to_python(*self->index, best, row_type, floats);
 }
 
 constexpr Parameter RANK_PARAMETERS[] = {
@@ -191,6 +196,64 @@ PyObject* index_rank(PyObject* self_obj, PyObject* const* args, Py_ssize_t nargs
                 return nullptr;
             }
             return rank_impl(self, query.view, top_n.value, include_zero.value, row_type.type);
+        },
+        self->path);
+}
+
+// A list with the rows of rank_impl for each query, in order. Every query
+// was read before; the index is held, and the interpreter released, while
+// they are answered.
+PyObject* rank_many_impl(IndexObject* self, const std::vector<text::TextView>& queries,
+                         std::uint64_t top_n, bool include_zero, unsigned workers,
+                         PyTypeObject* row_type) {
+    const Locked hold(self->lock);
+    std::vector<std::vector<index::Ranked>> results;
+    const std::exception_ptr error =
+        run_work(workers > 1 || queries.size() * self->index->size() >= RELEASE_ARTICLES,
+                 [&] { results = self->index->rank_many(queries, top_n, include_zero, workers); });
+    if (error) {
+        return set_python_error(error, self->path);
+    }
+    Ref list(PyList_New(static_cast<Py_ssize_t>(results.size())));
+    if (!list) {
+        return nullptr;
+    }
+    ScoreFloats floats;
+    for (std::size_t k = 0; k < results.size(); ++k) {
+        PyObject* rows = rows_to_python(*self->index, results[k], row_type, floats);
+        if (rows == nullptr) {
+            return nullptr;
+        }
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(k), rows);
+    }
+    return list.release();
+}
+
+constexpr Parameter RANK_MANY_PARAMETERS[] = {{"queries"},
+                                              optional("top_n"),
+                                              keyword_only("include_zero"),
+                                              keyword_only("workers"),
+                                              keyword_only("row_type")};
+constexpr Signature RANK_MANY{"rank_many", RANK_MANY_PARAMETERS, Wording::AS_GIVEN};
+
+PyObject* index_rank_many(PyObject* self_obj, PyObject* const* args, Py_ssize_t nargs,
+                          PyObject* kwnames) {
+    IndexObject* self = as_index(self_obj);
+    return guarded(
+        [&]() -> PyObject* {
+            Slots slots{};
+            Queries queries;
+            TopN top_n{"top_n", true};
+            Flag include_zero;
+            Workers workers;
+            RowType row_type;
+            if (!bind_arguments(RANK_MANY, args, nargs, kwnames, slots) ||
+                !convert_arguments(RANK_MANY, slots, queries, top_n, include_zero, workers,
+                                   row_type)) {
+                return nullptr;
+            }
+            return rank_many_impl(self, queries.views, top_n.value, include_zero.value,
+                                  workers.value, row_type.type);
         },
         self->path);
 }
@@ -241,6 +304,12 @@ PyMethodDef index_methods[] = {
      METH_FASTCALL | METH_KEYWORDS,
      "rank($self, query, top_n=None, *, include_zero=False, row_type=None)\n--\n\n"
      "The best articles as (score, position, (title, content[, id])) rows."},
+    {"rank_many", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(index_rank_many)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "rank_many($self, queries, top_n=None, *, include_zero=False, workers=1, "
+     "row_type=None)\n--\n\n"
+     "For each query in turn, the rows rank gives, the queries shared out\n"
+     "between workers threads."},
     {"article", index_article, METH_O,
      "article($self, position, /)\n--\n\nThe (title, content[, id]) of one article."},
     {"save", index_save, METH_O, "save($self, path, /)\n--\n\nWrites the index to a file."},

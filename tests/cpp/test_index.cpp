@@ -296,3 +296,37 @@ TEST_CASE("a save removes the temporary files of dead processes of this host, an
     }
     std::filesystem::remove_all(folder);
 }
+
+TEST_CASE("rank_many answers each query as rank does, on any number of threads") {
+    std::vector<std::string> parts;
+    for (std::size_t k = 0; k < 300; ++k) {
+        parts.push_back("Market " + std::to_string(k));
+        parts.push_back(k % 3 ? "the market" : "\xce\x9f\xce\x94\xce\x9f\xce\xa3 zzz");
+    }
+    ArticleIndex index;
+    index.add(as_articles(parts), 1);
+    std::vector<TextView> queries;
+    for (int round = 0; round < 20; ++round) {
+        for (const std::string& q : QUERIES) {
+            queries.push_back(TextView::utf8(q));
+        }
+    }
+    for (const bool include_zero : {false, true}) {
+        std::vector<std::vector<parvenkel::index::Ranked>> expected;
+        for (const TextView& q : queries) {
+            expected.push_back(index.rank(q, 7, include_zero));
+        }
+        for (const unsigned workers : {1u, 2u, 3u}) {
+            const auto many = index.rank_many(queries, 7, include_zero, workers);
+            REQUIRE(many.size() == expected.size());
+            for (std::size_t k = 0; k < many.size(); ++k) {
+                REQUIRE(many[k].size() == expected[k].size());
+                for (std::size_t j = 0; j < many[k].size(); ++j) {
+                    CHECK(many[k][j].score == expected[k][j].score);
+                    CHECK(many[k][j].position == expected[k][j].position);
+                }
+            }
+        }
+    }
+    CHECK(index.rank_many({}, 7, false, 2).empty());
+}
