@@ -251,6 +251,17 @@ struct ArticleIndex::Built {
         }
         return end;
     }
+    // slot[t] of trigram `t`, its two lists made if it has none yet.
+    std::uint32_t pair_of(Trigram t) {
+        std::uint32_t& s = slot[t];
+        if (s == 0) {
+            lists.emplace_back().key = list_key(TITLE, t);
+            lists.emplace_back().key = list_key(CONTENT, t);
+            staged.emplace_back();
+            s = static_cast<std::uint32_t>(staged.size());
+        }
+        return s;
+    }
     // Puts `article` in the lists of the first `n` keys in `ids`: first
     // the lists of all the keys, then the numbers, so that the table
     // lookups do not wait on one another, and each list's staging entry
@@ -259,14 +270,7 @@ struct ArticleIndex::Built {
         std::uint32_t* const keys = ids.data();  // not moved by what follows
         for (std::size_t i = 0; i < n; ++i) {
             const Key k = keys[i];
-            const Trigram t = k & (TRIGRAMS - 1);
-            std::uint32_t s = slot[t];
-            if (s == 0) {
-                lists.emplace_back().key = list_key(TITLE, t);
-                lists.emplace_back().key = list_key(CONTENT, t);
-                staged.emplace_back();
-                s = slot[t] = static_cast<std::uint32_t>(staged.size());
-            }
+            const std::uint32_t s = pair_of(k & (TRIGRAMS - 1));
             __builtin_prefetch(&staged[s - 1]);
             keys[i] = 2 * (s - 1) + (k >> 24);
         }

@@ -53,14 +53,7 @@ void ArticleIndex::Built::append_fields_and_lists(const Built& later, std::uint6
         if (tail.count == 0) {
             continue;
         }
-        const Trigram t = tail.key & (TRIGRAMS - 1);
-        std::uint32_t s = slot[t];
-        if (s == 0) {
-            lists.emplace_back().key = list_key(TITLE, t);
-            lists.emplace_back().key = list_key(CONTENT, t);
-            staged.emplace_back();
-            s = slot[t] = static_cast<std::uint32_t>(staged.size());
-        }
+        const std::uint32_t s = pair_of(tail.key & (TRIGRAMS - 1));
         const std::size_t k = 2 * std::size_t{s - 1} + (tail.key >> 24);
         List& list = lists[k];
         const unsigned char* rest = tail.bytes.data();
