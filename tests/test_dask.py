@@ -201,7 +201,13 @@ def _runs(process) -> bool:
 def cluster(tmp_path_factory):
     me = psutil.Process()
     children_before = {child.pid for child in me.children(recursive=True)}
-    with distributed.LocalCluster(
+    # The cluster closes a worker's nanny for good when, 15 s after that
+    # worker was lost, no worker of its name is registered. The tests here
+    # kill workers on purpose, and a nanny restarting the one killed in one
+    # test can be caught, mid-restart, by the timer of a kill in an earlier
+    # test: the cluster would be left with one worker. The nannies bring the
+    # workers back, so the timer is not needed.
+    with dask.config.set({"distributed.deploy.lost-worker-timeout": "1h"}), distributed.LocalCluster(
         n_workers=2,
         threads_per_worker=1,
         processes=True,
