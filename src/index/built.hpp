@@ -147,21 +147,24 @@ struct ArticleIndex::Built {
         // Room for a number stored as 8 bytes, of which those past its
         // length are overwritten by the next.
         static constexpr unsigned FULL = ROOM - 8;
-        std::uint32_t last = 0;  // the article last put in the list, plus 1; 0: none
+        // The article last put in the list, plus 1; 0: none (and 1 where
+        // the list's only number was taken back: see take_back).
+        std::uint32_t last = 0;
         std::uint8_t count = 0;
         std::uint8_t size = 0;
         unsigned char bytes[ROOM];
     };
     static_assert(sizeof(Staged) == 32);
     // The lists of a trigram in the titles and in the contents are made
-    // together, next to each other (2p and 2p + 1), and their staging
-    // entries share a cache line: an article's title and content have many
-    // trigrams in common, and the second finds the line already fetched.
-    struct alignas(64) StagedPair {
-        Staged of[2];
-    };
-    std::vector<StagedPair> staged;
-    Staged& staged_of(std::size_t list) noexcept { return staged[list >> 1].of[list & 1]; }
+    // together, next to each other (2p and 2p + 1). Their staging entries
+    // are kept apart, the contents' in one table and the titles' in
+    // another: nearly every trigram is a content's, so the table it looks
+    // up stays as small as one list a trigram makes it.
+    std::vector<Staged> staged;        // of list 2p + 1, a content's
+    std::vector<Staged> title_staged;  // of list 2p, a title's
+    Staged& staged_of(std::size_t list) noexcept {
+        return ((list & 1) == TITLE ? title_staged : staged)[list >> 1];
+    }
     std::vector<std::uint32_t> ids;  // post's keys, then lists, of one text
     static constexpr std::size_t WINDOW = std::size_t{1} << 16;
     // Full staging entries, in the order they filled, for gather.
@@ -218,21 +221,23 @@ struct ArticleIndex::Built {
             post(lowered.substr(0, WINDOW + 2), article, which);
             lowered.remove_prefix(WINDOW);
         }
-        stage(add_keys(lowered, which, 0), article);
+        const std::size_t n = add_keys(lowered, 0);
+        stage(which == CONTENT ? n : 0, n, article);
     }
     // The same for both fields of an article, in one pass when they are
     // short: each list's entry is then fetched further ahead of its use.
     void post(std::string_view title, std::string_view content, std::uint32_t article) {
         if (title.size() + content.size() > WINDOW) {
-            post(title, article, TITLE);
             post(content, article, CONTENT);
+            post(title, article, TITLE);
             return;
         }
-        stage(add_keys(content, CONTENT, add_keys(title, TITLE, 0)), article);
+        const std::size_t contents = add_keys(content, 0);
+        stage(contents, add_keys(title, contents), article);
     }
-    // Puts the keys of the trigrams of `lowered` in field `which` in `ids`
-    // from `n` on, fetching their slots ahead; gives the number of keys.
-    std::size_t add_keys(std::string_view lowered, unsigned which, std::size_t n) {
+    // Puts the trigrams of `lowered` in `ids` from `n` on, fetching their
+    // slots ahead; gives the number of keys.
+    std::size_t add_keys(std::string_view lowered, std::size_t n) {
         if (lowered.size() < 3) {
             return n;
         }
@@ -242,11 +247,10 @@ struct ArticleIndex::Built {
         }
         const auto* p = reinterpret_cast<const unsigned char*>(lowered.data());
         std::uint32_t* const keys = ids.data() + n;
-        const Key field_bits = list_key(which, 0);
         Trigram t = Trigram{p[0]} << 8 | p[1];
         for (std::size_t i = 2; i < lowered.size(); ++i) {
             t = (t << 8 | p[i]) & (TRIGRAMS - 1);
-            keys[i - 2] = field_bits | t;
+            keys[i - 2] = t;
             __builtin_prefetch(&slot[t]);
         }
         return end;
@@ -258,43 +262,102 @@ struct ArticleIndex::Built {
             lists.emplace_back().key = list_key(TITLE, t);
             lists.emplace_back().key = list_key(CONTENT, t);
             staged.emplace_back();
+            title_staged.emplace_back();
             s = static_cast<std::uint32_t>(staged.size());
         }
         return s;
     }
-    // Puts `article` in the lists of the first `n` keys in `ids`: first
-    // the lists of all the keys, then the numbers, so that the table
+    // Puts `article` in the lists of the trigrams in `ids`, the first
+    // `contents` of its content and the rest up to `n` of its title: first
+    // the pairs of all the trigrams, then the numbers, so that the table
     // lookups do not wait on one another, and each list's staging entry
-    // is fetched ahead of its use.
-    void stage(std::size_t n, std::uint32_t article) {
+    // is fetched ahead of its use. An article's content is staged before
+    // its title (all of it, when it comes in windows).
+    void stage(std::size_t contents, std::size_t n, std::uint32_t article) {
         std::uint32_t* const keys = ids.data();  // not moved by what follows
-        for (std::size_t i = 0; i < n; ++i) {
-            const Key k = keys[i];
-            const std::uint32_t s = pair_of(k & (TRIGRAMS - 1));
-            __builtin_prefetch(&staged[s - 1]);
-            keys[i] = 2 * (s - 1) + (k >> 24);
+        for (std::size_t i = 0; i < contents; ++i) {
+            keys[i] = pair_of(keys[i]) - 1;
+            __builtin_prefetch(&staged[keys[i]]);
         }
+        for (std::size_t i = 0; i < contents; ++i) {
+            const std::uint32_t p = keys[i];
+            put(staged[p], 2 * p + CONTENT, article);
+        }
+        for (std::size_t i = contents; i < n; ++i) {
+            keys[i] = pair_of(keys[i]) - 1;
+            __builtin_prefetch(&title_staged[keys[i]]);
+            __builtin_prefetch(&staged[keys[i]]);
+        }
+        // A content's list leaves out the articles whose title has the
+        // trigram: a title's few trigrams take their article back out of
+        // the content's list, where it was put last.
         const std::uint32_t next = article + 1;
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::uint32_t k = keys[i];
-            Staged& list = staged_of(k);
-            // A content's list leaves out the articles whose title has the
-            // trigram, posted before their content (in the same line).
-            if (list.last == next || ((k & 1) == CONTENT && staged_of(k - 1).last == next)) {
+        for (std::size_t i = contents; i < n; ++i) {
+            const std::uint32_t p = keys[i];
+            if (title_staged[p].last == next) {
                 continue;
             }
-            const util::PackedVarint packed =
-                util::pack_varint(list.last == 0 ? article : next - list.last);
-            std::memcpy(list.bytes + list.size, &packed.word, sizeof packed.word);
-            list.size = static_cast<std::uint8_t>(list.size + packed.bytes);
-            ++list.count;
-            list.last = next;
-            if (list.size > Staged::FULL) {
-                chunks.push_back({k, article, list.count, list.size, {}});
-                std::memcpy(chunks.back().bytes, list.bytes, list.size);
-                list.size = 0;
-                list.count = 0;
+            put(title_staged[p], 2 * p + TITLE, article);
+            if (staged[p].last == next) {
+                take_back(p, next);
             }
+        }
+    }
+    // Takes the last number put in the content's list of pair `p`, an
+    // article numbered `next - 1`, back out of its staging entry, or of
+    // the chunk it filled (and which no number has followed since).
+    void take_back(std::uint32_t p, std::uint32_t next) noexcept {
+        Staged& entry = staged[p];
+        unsigned char* bytes = entry.bytes;
+        std::uint8_t* size = &entry.size;
+        std::uint8_t* count = &entry.count;
+        Chunk* chunk = nullptr;
+        if (entry.count == 0) {
+            const std::uint32_t list = 2 * p + CONTENT;
+            for (std::size_t c = chunks.size(); c-- > 0;) {
+                if (chunks[c].list == list) {
+                    chunk = &chunks[c];
+                    break;
+                }
+            }
+            bytes = chunk->bytes;
+            size = &chunk->size;
+            count = &chunk->count;
+        }
+        // A number's last byte is the only one below 0x80.
+        std::size_t start = *size - 1u;
+        while (start > 0 && bytes[start - 1] >= 0x80) {
+            --start;
+        }
+        const unsigned char* at = bytes + start;
+        const std::uint32_t step = util::read_varint(at);
+        *size = static_cast<std::uint8_t>(start);
+        --*count;
+        // The number was the difference from the article before, or (the
+        // list's first) the article itself, as if after an article 0 that
+        // was never put: either way the same numbers follow.
+        entry.last = next - step;
+        if (chunk != nullptr) {
+            chunk->last = next - 1 - step;
+        }
+    }
+    // Puts `article` in `list`'s staging entry, unless it is there already.
+    void put(Staged& entry, std::uint32_t list, std::uint32_t article) {
+        const std::uint32_t next = article + 1;
+        if (entry.last == next) {
+            return;
+        }
+        const util::PackedVarint packed =
+            util::pack_varint(entry.last == 0 ? article : next - entry.last);
+        std::memcpy(entry.bytes + entry.size, &packed.word, sizeof packed.word);
+        entry.size = static_cast<std::uint8_t>(entry.size + packed.bytes);
+        ++entry.count;
+        entry.last = next;
+        if (entry.size > Staged::FULL) {
+            chunks.push_back({list, article, entry.count, entry.size, {}});
+            std::memcpy(chunks.back().bytes, entry.bytes, entry.size);
+            entry.size = 0;
+            entry.count = 0;
         }
     }
     // Moves the full staging entries, in `chunks`, to their lists' bytes,
@@ -358,8 +421,9 @@ struct ArticleIndex::Built {
         // last flushed, which is since `articles`.
         chunks.clear();
         staged.resize(std::min(staged.size(), list_count / 2));
-        for (StagedPair& pair : staged) {
-            for (Staged& list : pair.of) {
+        title_staged.resize(staged.size());
+        for (std::vector<Staged>* table : {&staged, &title_staged}) {
+            for (Staged& list : *table) {
                 list.size = 0;
                 list.count = 0;
             }
