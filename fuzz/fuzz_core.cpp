@@ -23,13 +23,16 @@
 // of the input's bytes (input_hash), so that the same bytes always get the
 // same checks and a finding reproduces: each text again in every
 // fixed-width form, and the scoring model on the long contents of
-// make_long, on one input in THOROUGH_ONE_IN; the counts of many texts and
-// their serialised form on one in COUNTS_ONE_IN; a long content at all on
-// one in LONG_ONE_IN of the inputs that ask for one, and the whole title
-// as the query on one in TITLE_QUERY_ONE_IN; the lowercasing and splitting
-// of every stop word on the thorough sample; the article index's,
-// which cost more still, on one in INDEX_ONE_IN. The rest keep the pace of
-// the cheap checks, which meet most new inputs.
+// make_long, on one input in THOROUGH_ONE_IN; the scoring model on the
+// other contents on one in SCORE_MODEL_ONE_IN; the second lowercasings of
+// check_lowercase and the letters of check_words on one in AGAIN_ONE_IN;
+// the counts of many texts and their serialised form on one in
+// COUNTS_ONE_IN; a long content at all on one in LONG_ONE_IN of the inputs
+// that ask for one, and the whole title as the query on one in
+// TITLE_QUERY_ONE_IN; the lowercasing and splitting of every stop word on
+// the thorough sample; the article index's, which cost more still, on one
+// in INDEX_ONE_IN. The rest keep the pace of the cheap checks, which meet
+// most new inputs.
 // Every input gets them all when the environment sets
 // PARVENKEL_FUZZ_THOROUGH=1, as tools/fuzz.sh does when it replays the
 // known inputs.
@@ -79,7 +82,8 @@ constexpr char32_t NOT_IDEMPOTENT[] = {
 
 // --- Checks of the real functions.
 
-void check_lowercase(std::string_view s, unsigned prefix_bytes) {
+// `again`: also lowercase the result and append after `prefix_bytes`.
+void check_lowercase(std::string_view s, unsigned prefix_bytes, bool again) {
     const std::u32string cps = decode(s);
     const std::string lowered = text::to_lowercase(s);
     check(is_well_formed(lowered), "to_lowercase: ill-formed output", s);
@@ -90,6 +94,20 @@ void check_lowercase(std::string_view s, unsigned prefix_bytes) {
     check(decode(lowered).size() == cps.size() + dotted_capital_i, "to_lowercase: character count",
           s);
 
+    // The sigma decision for each capital sigma, against the model.
+    for (std::size_t i = 0, k = 0; i < s.size(); ++k) {
+        const std::size_t n = well_formed_at(s, i);
+        if (cps[k] == 0x03A3) {
+            const char32_t form = text::map_uppercase_sigma(s, i);
+            check(form == (is_final_sigma(cps, k) ? U'\u03C2' : U'\u03C3'), "map_uppercase_sigma",
+                  s);
+        }
+        i += n;
+    }
+
+    if (!again) {
+        return;
+    }
     bool idempotent_here = true;
     for (char32_t cp : cps) {
         for (const char32_t* x = NOT_IDEMPOTENT; *x != 0x110000; ++x) {
@@ -105,20 +123,10 @@ void check_lowercase(std::string_view s, unsigned prefix_bytes) {
     std::string out(prefix_bytes, '#');
     text::append_lowercase(out, s);
     check(out == std::string(prefix_bytes, '#') + lowered, "append_lowercase differs", s);
-
-    // The sigma decision for each capital sigma, against the model.
-    for (std::size_t i = 0, k = 0; i < s.size(); ++k) {
-        const std::size_t n = well_formed_at(s, i);
-        if (cps[k] == 0x03A3) {
-            const char32_t form = text::map_uppercase_sigma(s, i);
-            check(form == (is_final_sigma(cps, k) ? U'\u03C2' : U'\u03C3'), "map_uppercase_sigma",
-                  s);
-        }
-        i += n;
-    }
 }
 
-void check_words(std::string_view s) {
+// `with_letters`: also keep_letters of each word, against the model.
+void check_words(std::string_view s, bool with_letters) {
     const std::u32string cps = decode(s);
     std::vector<std::string> pieces;
     const char* previous_end = s.data();
@@ -133,6 +141,9 @@ void check_words(std::string_view s) {
     check(pieces.size() == expected.size(), "split_words: number of words", s);
     for (std::size_t i = 0; i < pieces.size(); ++i) {
         check(pieces[i] == encode(expected[i]), "split_words: word differs", s);
+        if (!with_letters) {
+            continue;
+        }
         const std::string letters = text::keep_letters(pieces[i]);
         check(is_well_formed(letters), "keep_letters: ill-formed output", pieces[i]);
         check(letters == encode(letters_model(expected[i])), "keep_letters differs", pieces[i]);
@@ -495,7 +506,7 @@ std::uint64_t choose_top_n(unsigned choice, std::size_t distinct) {
 }
 
 // One input in this many gets the costly checks (see the top of the file).
-constexpr std::uint64_t THOROUGH_ONE_IN = 8;
+constexpr std::uint64_t THOROUGH_ONE_IN = 32;
 // check_index writes, maps and removes files and allocates the index's
 // table of every trigram (64 MiB): some 14-20 ms an input under the
 // sanitizers, twenty times the rest.
@@ -504,9 +515,16 @@ constexpr std::uint64_t INDEX_ONE_IN = 256;
 // under the sanitizers, a 32 KiB content scored some 2 ms, each more than
 // all the other checks of an input together; the title as the query, as
 // much as the other scoring checks.
-constexpr std::uint64_t COUNTS_ONE_IN = 4;
+constexpr std::uint64_t COUNTS_ONE_IN = 8;
+// The scoring model of a short content, as much as the real function with
+// all its other checks.
+constexpr std::uint64_t SCORE_MODEL_ONE_IN = 2;
+// Lowercasing each field's lowercase form again and into a buffer that
+// holds text already, as much as lowercasing it and checking the model;
+// and keep_letters of each word.
+constexpr std::uint64_t AGAIN_ONE_IN = 2;
 constexpr std::uint64_t LONG_ONE_IN = 4;
-constexpr std::uint64_t TITLE_QUERY_ONE_IN = 2;
+constexpr std::uint64_t TITLE_QUERY_ONE_IN = 4;
 
 // Whether the input of `hash` is in a sample of one in `one_in`, read from
 // the hash's bits from `shift` on, so that the samples are independent of
@@ -572,9 +590,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The text, content and query of every input; the stop words, of
     // which an input holds some fifteen, short, on the thorough sample.
     const std::size_t checked_fields = thorough ? fields.size() : 3;
+    const bool again = thorough || sampled(hash, 36, AGAIN_ONE_IN);
     for (std::size_t i = 0; i < checked_fields; ++i) {
-        check_lowercase(fields[i], options.prefix_bytes);
-        check_words(fields[i]);
+        check_lowercase(fields[i], options.prefix_bytes, again);
+        check_words(fields[i], again);
     }
 
     const std::u32string text_cps = decode(text);
@@ -609,9 +628,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // which costs most here, on the thorough sample.
         check_score(text, make_long(content, query), query, thorough, thorough);
     } else {
-        check_score(text, content, query, true, thorough);
+        const bool with_model = thorough || sampled(hash, 44, SCORE_MODEL_ONE_IN);
+        check_score(text, content, query, with_model, thorough);
         if (sampled(hash, 56, TITLE_QUERY_ONE_IN)) {
-            check_score(text, content, text, true, thorough);
+            check_score(text, content, text, with_model, thorough);
         }
     }
     return 0;
