@@ -294,11 +294,7 @@ struct ArticleIndex::Built {
         const std::uint32_t next = article + 1;
         for (std::size_t i = contents; i < n; ++i) {
             const std::uint32_t p = keys[i];
-            if (title_staged[p].last == next) {
-                continue;
-            }
-            put(title_staged[p], 2 * p + TITLE, article);
-            if (staged[p].last == next) {
+            if (put(title_staged[p], 2 * p + TITLE, article) && staged[p].last == next) {
                 take_back(p, next);
             }
         }
@@ -341,11 +337,12 @@ struct ArticleIndex::Built {
             chunk->last = next - 1 - step;
         }
     }
-    // Puts `article` in `list`'s staging entry, unless it is there already.
-    void put(Staged& entry, std::uint32_t list, std::uint32_t article) {
+    // Puts `article` in `list`'s staging entry, unless it is there
+    // already; gives whether it put it.
+    bool put(Staged& entry, std::uint32_t list, std::uint32_t article) {
         const std::uint32_t next = article + 1;
         if (entry.last == next) {
-            return;
+            return false;
         }
         const util::PackedVarint packed =
             util::pack_varint(entry.last == 0 ? article : next - entry.last);
@@ -359,6 +356,7 @@ struct ArticleIndex::Built {
             entry.size = 0;
             entry.count = 0;
         }
+        return true;
     }
     // Moves the full staging entries, in `chunks`, to their lists' bytes,
     // in one pass that fetches each list ahead of its turn (far ahead: a
