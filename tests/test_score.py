@@ -200,3 +200,20 @@ def test_ascii_body_every_offset(query, tail):
         assert score_article("t", body, query) == expected
         missing = body.replace(query.upper(), query.upper()[:-1] + "~", 1)
         assert score_article("t", missing, query) == reference.score_article("t", missing, query)
+
+
+# Bodies of two and four bytes a character are searched a vector of units
+# at a time, the candidates being the positions whose first unit and one
+# unit further on may lowercase to the query's characters there. A
+# character with two capitals that differ by more than the ASCII case bit
+# (k from K and the Kelvin sign) needs a second comparison in each lane.
+@pytest.mark.parametrize("wide", ["", "\U0001d400"], ids=["ucs2", "ucs4"])
+@pytest.mark.parametrize("query, found", [("kelvin", "\u212aELVIN"), ("blink", "BLIN\u212a"), ("ωk", "\u2126\u212a")])
+def test_wide_body_every_offset(wide, query, found):
+    near_miss = "\u212a" + "\u00e9" * (len(query) - 2) + "\u212b"
+    for offset in range(0, 140):
+        body = wide + (near_miss + " ") * 20
+        body = body[:offset] + found + body[offset:][:140]
+        assert score_article("t", body, query) == reference.score_article("t", body, query) == 100.0
+        missing = body.replace(found, found[:-1] + "~", 1)
+        assert score_article("t", missing, query) == reference.score_article("t", missing, query) == 0.0

@@ -209,16 +209,4 @@ Search troubled(const Unit* units, std::size_t count) noexcept {
     return Search::UNDECIDED;
 }
 
-// What ends a kernel's step at unit `at`: the step's trouble, if it has
-// any, else the first of its candidates (`mask`) that is not ABSENT.
-template <class Unit, bool CHECK, class Verify>
-[[gnu::always_inline]] inline Search end_of_step(bool trouble, std::uint64_t mask, const Unit* hay,
-                                                 std::size_t at, std::size_t step,
-                                                 Verify& verify) noexcept {
-    if (trouble) {
-        return troubled<Unit, CHECK>(hay + at, step);
-    }
-    return mask != 0 ? verify_candidates<Unit>(mask, at, verify) : Search::ABSENT;
-}
-
 }  // namespace parvenkel::kernels

@@ -6,6 +6,9 @@
 #if defined(PARVENKEL_SSE2)
 #include <emmintrin.h>
 
+#include <cstddef>
+#include <cstdint>
+
 namespace parvenkel::kernels::sse2 {
 
 // The bytes of `block` through the ASCII lowercase rule (text::detail::
@@ -40,6 +43,34 @@ inline __m128i lanes_equal(__m128i a, __m128i b) noexcept {
         return _mm_cmpeq_epi32(a, b);
     }
 }
+
+// 16-byte vectors for the code written over any set's (generic/scan_units.hpp).
+struct UnitLanes {
+    using Vector = __m128i;
+    static constexpr std::size_t BYTES = 16;
+
+    template <class Unit>
+    static Vector splat(char32_t value) noexcept {
+        return lanes_of<Unit>(value);
+    }
+    template <class Unit>
+    static Vector equal(Vector a, Vector b) noexcept {
+        return lanes_equal<Unit>(a, b);
+    }
+    template <class Unit>
+    static Vector load(const Unit* units) noexcept {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(units));
+    }
+    static Vector zero() noexcept { return _mm_setzero_si128(); }
+    static Vector either(Vector a, Vector b) noexcept { return _mm_or_si128(a, b); }
+    static Vector both(Vector a, Vector b) noexcept { return _mm_and_si128(a, b); }
+    // Whether any bit is set.
+    static bool any(Vector v) noexcept { return _mm_movemask_epi8(v) != 0; }
+    // The top bit of each byte.
+    static std::uint32_t top_bits(Vector v) noexcept {
+        return static_cast<std::uint32_t>(_mm_movemask_epi8(v));
+    }
+};
 
 }  // namespace parvenkel::kernels::sse2
 #endif

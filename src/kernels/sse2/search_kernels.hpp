@@ -100,63 +100,6 @@ Unit* lower_ascii_lanes(const Unit* units, std::size_t& k, std::size_t end, Unit
     return out;
 }
 
-// Sixty-four bytes a step from `next`, with 16-byte vectors: the positions
-// whose first unit and unit at filter.second are candidates are verified.
-// Stops with UNDECIDED at a step that holds U+0130 and, when CHECK, with
-// SURROGATE at one that holds a surrogate; the units before `next` have
-// been seen by both tests.
-template <class Unit, bool CHECK, bool OTHER, class Verify>
-Search scan_units(const Unit* hay, std::size_t n, std::size_t m, const UnitFilter& filter,
-                  Verify& verify, std::size_t& next) noexcept {
-    constexpr std::size_t LANES = 16 / sizeof(Unit);
-    constexpr std::size_t STEP = 4 * LANES;
-    constexpr bool TROUBLE = sizeof(Unit) > 1;
-    const __m128i fold0 = lanes_of<Unit>(filter.first.fold);
-    const __m128i value0 = lanes_of<Unit>(filter.first.value);
-    const __m128i other0 = lanes_of<Unit>(filter.first.other);
-    const __m128i fold1 = lanes_of<Unit>(filter.at_second.fold);
-    const __m128i value1 = lanes_of<Unit>(filter.at_second.value);
-    const __m128i other1 = lanes_of<Unit>(filter.at_second.other);
-    const __m128i expands = lanes_of<Unit>(EXPANDS);
-    const __m128i high = lanes_of<Unit>(0xFFFFF800);
-    const __m128i surrogate = lanes_of<Unit>(0xD800);
-    const auto candidates = [](__m128i v, __m128i fold, __m128i value, __m128i other) {
-        const __m128i hit = lanes_equal<Unit>(_mm_or_si128(v, fold), value);
-        return OTHER ? _mm_or_si128(hit, lanes_equal<Unit>(v, other)) : hit;
-    };
-    const std::size_t second = filter.second;
-    std::size_t i = next;
-    for (; i + m - 1 + STEP <= n; i += STEP) {
-        __m128i trouble = _mm_setzero_si128();
-        std::uint64_t mask = 0;
-        for (std::size_t block = 0; block < 4; ++block) {
-            const Unit* at = hay + i + block * LANES;
-            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + second));
-            if constexpr (TROUBLE) {
-                trouble = _mm_or_si128(trouble, lanes_equal<Unit>(a, expands));
-                if constexpr (CHECK) {
-                    trouble =
-                        _mm_or_si128(trouble, lanes_equal<Unit>(_mm_and_si128(a, high), surrogate));
-                }
-            }
-            const __m128i hit = _mm_and_si128(candidates(a, fold0, value0, other0),
-                                              candidates(b, fold1, value1, other1));
-            mask |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(hit)))
-                    << (16 * block);
-        }
-        const bool troubled_step = TROUBLE && _mm_movemask_epi8(trouble) != 0;
-        if (const Search found =
-                end_of_step<Unit, CHECK>(troubled_step, mask, hay, i, STEP, verify);
-            found != Search::ABSENT) {
-            next = i;
-            return found;
-        }
-    }
-    next = i;
-    return Search::ABSENT;
-}
-
 // text::FindUnitScalar with 16-byte vectors for units wider than a byte.
 struct FindUnit {
     template <class Char>
@@ -179,5 +122,7 @@ struct FindUnit {
 
 }  // namespace parvenkel::kernels::sse2
 
+// scan_units, over UnitLanes.
+#include "kernels/generic/scan_units.hpp"
 #include "kernels/sse2/end.hpp"
 #endif
