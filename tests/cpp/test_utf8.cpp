@@ -93,3 +93,27 @@ TEST_CASE("is_valid_utf8 takes the shortest forms of scalar values, whole, and n
         CHECK(is_valid_utf8(std::string(1, static_cast<char>(byte))) == (byte < 0x80));
     }
 }
+
+TEST_CASE("is_valid_utf8 finds a fault anywhere in a run of ASCII, read eight bytes at a time") {
+    // A stray continuation, an overlong form, a surrogate, a code point
+    // past U+10FFFF and forms cut short, and well-formed characters of each
+    // length, at every offset of the words of a run of ASCII and before
+    // ASCII of every length up to a word and a byte.
+    const char* const bad[] = {"\x80", "\xC0\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80",
+                               "\xC3", "\xE2\x82", "\xFF"};
+    const char* const good[] = {"\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80"};
+    std::size_t wrong = 0;
+    for (std::size_t before = 0; before <= 24; ++before) {
+        for (std::size_t after = 0; after <= 9; ++after) {
+            const std::string head(before, 'a');
+            const std::string tail(after, 'b');
+            for (const char* piece : bad) {
+                wrong += is_valid_utf8(head + piece + tail);
+            }
+            for (const char* piece : good) {
+                wrong += !is_valid_utf8(head + piece + tail + piece);
+            }
+        }
+    }
+    CHECK(wrong == 0);
+}
