@@ -28,6 +28,10 @@ namespace {
 // (its lowercase form, for a moment) beside what the index keeps.
 constexpr std::size_t LARGE_UNITS = std::size_t{1} << 22;
 
+// A build of at least this many code units in all gets its trigram table
+// in large pages (ArticleIndex::add).
+constexpr std::uint64_t LARGE_BUILD_UNITS = std::uint64_t{1} << 25;
+
 bool is_large(const Article& article) noexcept {
     return article.title.length + article.content.length >= LARGE_UNITS;
 }
@@ -88,8 +92,9 @@ void add_large(ArticleIndex::Built& built, const Article& article, std::uint32_t
 // order, from the block's lowercase text while it is still in the cache. A
 // batch of blocks bounds the memory the threads hold. On a failure, what
 // was added is left for the caller to take out (Built::roll_back).
+// `large_slots`: the trigram table in large pages (see ArticleIndex::add).
 void fill(ArticleIndex::Built& built, const Article* articles, std::size_t count,
-          std::uint32_t first, unsigned workers) {
+          std::uint32_t first, unsigned workers, bool large_slots) {
     constexpr std::size_t BLOCK = 256;
     const std::size_t batch = BLOCK * 4 * std::max(1u, workers);
     struct Prepared {
@@ -100,7 +105,7 @@ void fill(ArticleIndex::Built& built, const Article* articles, std::size_t count
     std::vector<Prepared> blocks;
     std::vector<std::string> scratches(std::max(1u, workers));  // lowercase fields
     if (count != 0) {
-        built.make_slots();
+        built.make_slots(large_slots);
     }
     for (std::size_t start = 0; start < count; start += batch) {
         const std::size_t stop = std::min(count, start + batch);
@@ -242,9 +247,22 @@ void ArticleIndex::add(const std::vector<Article>& articles, unsigned workers,
     const auto first = static_cast<std::uint32_t>(old_articles);
     try {
         const std::vector<std::size_t> starts = cut(articles, workers, split_units);
+        // The trigram table of a large build in large pages: its look-ups
+        // land all over its 64 MiB, and in small pages each page is a fault
+        // of its own (read as zeros, then written) and each look-up likely
+        // a miss of the address translation's cache. Building 100,000
+        // short articles took 4% less time on one worker and 13% less on
+        // two. Only for a large build, which touches most of the table
+        // anyway: the whole of it is then in memory, 36 MB more than a
+        // build of 20,000 short articles touches.
+        std::uint64_t units = 0;
+        for (const Article& article : articles) {
+            units += article.title.length + article.content.length;
+        }
+        const bool large = units >= LARGE_BUILD_UNITS;
         const std::size_t runs = starts.size() - 1;
         if (runs <= 1) {
-            fill(built, articles.data(), articles.size(), first, workers);
+            fill(built, articles.data(), articles.size(), first, workers, large);
             return;
         }
         // Each run on a thread of its own: the first into the index, each
@@ -258,7 +276,7 @@ void ArticleIndex::add(const std::vector<Article>& articles, unsigned workers,
                 into = segments[r].get();
             }
             fill(*into, articles.data() + starts[r], starts[r + 1] - starts[r],
-                 static_cast<std::uint32_t>(first + starts[r]), 1);
+                 static_cast<std::uint32_t>(first + starts[r]), 1, large);
         });
         for (std::size_t r = 1; r < runs; ++r) {
             built.append_segment(*segments[r], workers);

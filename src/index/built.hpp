@@ -177,22 +177,34 @@ struct ArticleIndex::Built {
     };
     std::vector<Chunk> chunks;
     // lists[2 * (slot[t] - 1) + field] is the list of trigram t in a field
-    // (TITLE or CONTENT); 0: none. Allocated
-    // zeroed by the system, so its untouched pages cost nothing, when the
-    // first articles are added: an index loaded from a file and only
-    // queried has none.
+    // (TITLE or CONTENT); 0: none. A mapping of its own, made when the
+    // first articles are added (an index loaded from a file and only
+    // queried has none) and zeroed by the system, so that its untouched
+    // pages cost nothing; in large pages from the first large build on
+    // (ArticleIndex::add).
     std::uint32_t* slot = nullptr;
+    static constexpr std::size_t SLOT_BYTES = TRIGRAMS * sizeof(std::uint32_t);
 
     Built() = default;
-    void make_slots() {
+    void make_slots(bool large = false) {
         if (slot == nullptr) {
-            slot = static_cast<std::uint32_t*>(std::calloc(TRIGRAMS, sizeof(std::uint32_t)));
-            if (slot == nullptr) {
+            void* map = ::mmap(nullptr, SLOT_BYTES, PROT_READ | PROT_WRITE,
+                               MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            if (map == MAP_FAILED) {
                 throw std::bad_alloc();
             }
+            slot = static_cast<std::uint32_t*>(map);
+        }
+        if (large) {
+            // Advice: where the system has no large pages, small ones serve.
+            ::madvise(slot, SLOT_BYTES, MADV_HUGEPAGE);
         }
     }
-    ~Built() { std::free(slot); }
+    ~Built() {
+        if (slot != nullptr) {
+            ::munmap(slot, SLOT_BYTES);
+        }
+    }
     Built(const Built&) = delete;
     Built& operator=(const Built&) = delete;
 
