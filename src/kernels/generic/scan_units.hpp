@@ -1,7 +1,7 @@
-// The scan of UnitSearch (generic/searches.hpp) in text of fixed-width
-// units, written once and compiled inside the namespace of each vector
-// instruction set (sse2/ and avx2/search_kernels.hpp), over that set's
-// UnitLanes: vectors of BYTES bytes, split into lanes of one unit each.
+// The scan of search_lowercase_units (generic/searches.hpp) in text of
+// fixed-width units, written once and compiled inside the namespace of each
+// vector instruction set (sse2/ and avx2/search_kernels.hpp), over that
+// set's UnitLanes: vectors of BYTES bytes, split into lanes of one unit each.
 //
 // Sixty-four bytes a step from `next`: the positions whose first unit and
 // unit at filter.second are candidates are verified. Stops with UNDECIDED
