@@ -90,9 +90,9 @@ options=(-max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -max_len=4096
 # reached more features and a larger corpus in the same time.
 [ "${PARVENKEL_FUZZ_ENTROPIC:-0}" = 1 ] || options+=(-entropic=0)
 # While fuzzing, a block's allocation is recorded with 8 frames of its
-# stack, not 30 (recording them was a twentieth of each run), and locals
-# are kept on the thread's stack rather than in blocks that outlive their
-# call (a fifteenth): a pointer to a local kept past its function's return
+# stack, not 30, and locals are kept on the thread's stack rather than in
+# blocks that outlive their call (each was about a twentieth of a run): a
+# pointer to a local kept past its function's return
 # is caught by the replay above and by the sanitized tests
 # (tools/sanitize.sh), whatever the text, and a finding is replayed below
 # with both for its report.
