@@ -195,7 +195,7 @@ def index_parts(path: str) -> tuple[int, str]:
     with open(path, "rb") as f:
         head = f.read(80)
     magic, version, _, articles, text, trigrams, postings, ids = struct.unpack_from("<8sIIQQQQQ", head)
-    if magic != b"PVKINDEX" or version not in (2, 3):
+    if magic != b"PVKINDEX" or version not in (2, 3, 4):
         return os.path.getsize(path), "(unknown file version)"
     pad = lambda n: (n + 7) & ~7  # noqa: E731
     offsets = articles * (4 + 1) * 8
@@ -402,10 +402,13 @@ def query_tables(args, articles, index, peers, queries, out) -> None:
             if peer is not None:
                 note = "scan" if peer.how(query) == "scan" else ""
             else:
-                # A query of fewer than 3 bytes, lowercased, has no list:
-                # parvenkel tests every title, then bodies in order until it
-                # has enough for a top 10, and every article for all rows.
-                short = name in names[:2] and len(query.lower().encode()) < 3
+                # A query of one or two characters, none of them CJK (3
+                # bytes or more in UTF-8), has no list: parvenkel tests every
+                # title, then bodies in order until it has enough for a top
+                # 10, and every article for all rows.
+                lowered = query.lower()
+                listed = len(lowered) >= 3 or any(ord(c) >= 0x800 for c in lowered)
+                short = name in names[:2] and not listed
                 note = ("no list" if name == names[0] else "scan") if short else ""
             row.append(cell(timings.get(name), note))
         peer_best = min(

@@ -411,10 +411,11 @@ q, 10, workers=1)`. The queries are picked from each corpus by document
 frequency (selective about 0.02% of a language's articles, middling 1%,
 common 10%), plus queries of 1 and 2 characters, which the peers' trigrams
 of characters cannot take from their index ("scan": they read every row;
-"cannot": no answer); parvenkel's trigrams are of bytes, so it takes a
-query of 3 bytes or more from its index (`画像` is 6 bytes); a shorter one
-has no list: for a top 10 it tests every title, then bodies in order until
-it has enough ("no list"), and for all rows every article ("scan"). Each cell is the median and, in brackets, the
+"cannot": no answer); parvenkel also lists each CJK character, so it
+takes `画像` and `使用` from its index; a query of one or two other
+characters has no list: for a top 10 it tests every title, then bodies in
+order until it has enough ("no list"), and for all rows every article
+("scan"). Each cell is the median and, in brackets, the
 fastest of the interleaved rounds, in milliseconds; "fastest peer / pv"
 is the fastest peer's median over parvenkel's (above 1: parvenkel is
 ahead). Every parvenkel answer is checked equal to the scan's. Peers fold

@@ -1,9 +1,10 @@
 """An exact index of articles, for many queries against one corpus.
 
 ``ArticleIndex(articles=(), *, ids=None, workers=1)`` lowercases each title
-and body once, as ``score_article`` does, and keeps the trigrams of the
-lowercased text. A query is answered from the articles that have all of its
-trigrams, each scored exactly, so ``rank`` and ``scores`` give what
+and body once, as ``score_article`` does, and keeps the trigrams of
+characters of the lowercased text (and each CJK character). A query is
+answered from the articles that have all of its trigrams, each scored
+exactly, so ``rank`` and ``scores`` give what
 ``rank_articles`` and ``score_many`` give over the same articles, article
 for article. ``rank_many`` answers many queries in one call, on several
 threads.

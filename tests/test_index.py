@@ -246,7 +246,7 @@ def test_a_file_of_the_first_format_loads_and_is_saved_in_the_current_one(tmp_pa
     old.add([("Market zz", "\u03bf\u03b4\u03bf\u03c2", "new")])
     pairs = V1_ARTICLES + [("Market zz", "\u03bf\u03b4\u03bf\u03c2")]
     old.save(path)
-    assert path.read_bytes()[8] == 3
+    assert path.read_bytes()[8] == 4
     for index in (old, ArticleIndex.load(path)):
         assert [index.article(k) for k in range(3)] == V1_ARTICLES + [("Market zz", "\u03bf\u03b4\u03bf\u03c2", "new")]
         for query in ("market", "zz", "\u03bf\u03b4\u03bf\u03c3", "ma"):
@@ -276,7 +276,7 @@ def test_a_file_of_the_second_format_answers_exactly_and_is_saved_in_the_current
     stored = V2_ARTICLES + added
     pairs = [(t, c) for t, c, *_ in stored]
     old.save(tmp_path / "v3.idx")
-    assert (tmp_path / "v3.idx").read_bytes()[8] == 3
+    assert (tmp_path / "v3.idx").read_bytes()[8] == 4
     for index in (old, ArticleIndex.load(tmp_path / "v3.idx")):
         assert [index.article(k) for k in range(len(stored))] == [tuple(a) for a in stored]
         for query in V2_QUERIES:
@@ -284,6 +284,68 @@ def test_a_file_of_the_second_format_answers_exactly_and_is_saved_in_the_current
             for top_n in (None, 1, 2, 3):
                 assert [(r.score, r.position) for r in index.rank(query, top_n)] == [
                     (r.score, r.position) for r in rank_articles(pairs, query, top_n)
+                ], (query, top_n)
+
+
+# A file of the third format (lists of trigrams of bytes, each field
+# apart), as its save wrote it for these articles, the last added after the
+# others; zlib-compressed, base64. Articles added to it are listed by grams
+# of characters: a query then reads lists of both kinds, and a save makes
+# the old articles' lists again.
+V3_ARTICLES = [
+    ("Gr\u00f6\u00dfe und Ma\u00dfe", "die gr\u00f6\u00dfe der bilder", "a"),
+    ("\u0418\u0437\u043e\u0431\u0440\u0430\u0436\u0435\u043d\u0438\u044f", "\u0440\u0430\u0437\u043c\u0435\u0440 \u0438\u0437\u043e\u0431\u0440\u0430\u0436\u0435\u043d\u0438\u044f", "b"),
+    ("\u30ec\u30a4\u30e4\u30fc", "\u753b\u50cf\u306e\u30ec\u30a4\u30e4\u30fc\u3092\u4f7f\u7528"),
+    ("\u03c3\u03ba\u03bf\u03c0\u03cc\u03c2", "\u039f \u03a3\u039a\u039f\u03a0\u039f\u03a3 the end \U0001f600x", "d"),
+]
+V3_FILE = (
+    "eNqNlslvG1Ucx2dh3ymFlrK9lrXs+1IoBboRSttASymlLDYztQ22AZNIPaHJzIFLJEuRDxYSGqTm0EMUJQcvSmwPkq/VzPO/"
+    "wCSy4JQTR8TE/v0e/poideTRx/74Oz+/N+/Ne548dWTi2IGDp01N0yaT8ypteJzTh/xeQ5oaHn90tmz/u7/th+Nnd0Rnft/z"
+    "4+3kHyW+SjxGtIg/EX8h/ka8RPyT+BdxK7VHEPcSJ3RsL0EzkA63+3CpW+/6tpguWuJoKnln5WyRIWnZJZHO5RNkRmKF/4/J"
+    "qmzIjlzuOXJJ1mVNtmWzVx58asiWrPUcIZuXi1zeXsGFsbcQu/Oxl7xa/crquleOZxZHZezOrbWDfuXilScjL1wJg8iJZiM3"
+    "9EV4Ifw59MNfk/OCmMrawk5uwoZfdc5DMBD8MTldDGpaKj0c6VRBqDEZPYrT6Pm9302B53EsCAs8j+e0sMHz/O2WMuCvZp8q"
+    "gL+GKKwi+GuJ9W4J/HU8j4vT4K8nzkbOwHP7biAuyaHna24kxvPuwHE/b1LeA38z+wX0txBXQg9+91aiG82Cv437a/vQfn5u"
+    "vXge6m/hOvEC+Dv4/sgl6NdWotNbBn8nsS1r4O9S416H9mwj1mQd8tuJHdkAfzexIZvgdxDLPfT3EINwBe7PvcSmbEP+PuKy"
+    "7IC/n/sbBVDnAaLtd6FfgudhHf1OYvJEQZ1dxChA/yB7JwL/ENfx0D/M+Vn0jxCTNQb6xet3bxn9Y5yvod/Nvo7+cfYN9E+w"
+    "b6J/kn93zD/F+Tb6p9l30D/D3umBf5Y478Ywn59j76F/nrgw5l8gtsb8i8RcWuij4/sSzwcL/cu8HtpDz+PyCrGUwTzvp9kp"
+    "zL/Gz2+Efo+az0PPtV7n524D828Q87k0/O5e4oawIP8mt9O2IL+P+5tD/xavn8IG/zbnyXP9d4iZsfx+tQ5j/gA/ZyXMH1Tr"
+    "Xhbyh5TPQf4w18+jf1eNYx78xL/7CNR/j5gWJcgf4TrZKci/z/NWODBeR9V65UCe/1fFizP66Dw8TpwSLuQniWtzLuQ/4Dpl"
+    "D/yH7FvoTxBn4jL4k7zOr82B/4i4vloBf4p43qlCOz/mdbXqgz+t9qlFqPOJWv+X4L6dUftRDfyn/PzKBvizXH99Fep/pvaj"
+    "FuQ/V/tjC/JfEPtBG/yXvA6LAPqVUvs1+jSx0g+gzlc834IQ8vz/OnQi8DbnXfTneL2tSehXhudhC32W6zg98Dni4kwM7fya"
+    "OOei/4bnc3sNfJ73a28dfIF4sdIHXySujvlviVV/A/r73X/+iZq6YRimqRmGniSTUzeTV+I3D10dScjYLJM4c1DN1BR10zCN"
+    "wWGam1UMffBueD198Q92mdzi"
+)
+V3_ADDED = [
+    ("gr\u00f6\u00dfe", "\u753b\u50cf \u0438\u0437\u043e\u0431\u0440\u0430\u0436\u0435\u043d\u0438\u044f", "e"),
+    ("\u0421\u041a\u041e\u041f\u041e", "\u03c3\u03ba\u03bf\u03c0\u03cc\u03c2 \u30ec\u30a4\u30e4\u30fc \U0001f600"),
+]
+V3_QUERIES = [
+    "gr\u00f6\u00dfe", "\u00f6\u00df", "\u00dfe", "\u0438\u0437\u043e\u0431\u0440", "\u0437\u043e", "\u30ec\u30a4\u30e4", "\u30a4", "\u753b\u50cf",
+    "\u03c3\u03ba\u03bf\u03c0\u03cc", "\u03c3\u03ba", "\u03c2", "\U0001f600", "\U0001f600x", "end", "the", "e",
+]
+
+
+def test_a_file_of_the_third_format_answers_exactly_and_is_saved_in_the_current_one(tmp_path):
+    import base64
+    import zlib
+
+    path = tmp_path / "v3.idx"
+    path.write_bytes(zlib.decompress(base64.b64decode(V3_FILE)))
+    assert path.read_bytes()[8] == 3
+    old = ArticleIndex.load(path)
+    old.add(V3_ADDED)
+    stored = V3_ARTICLES + V3_ADDED
+    pairs = [(t, c) for t, c, *_ in stored]
+    old.save(tmp_path / "v4.idx")
+    assert (tmp_path / "v4.idx").read_bytes()[8] == 4
+    for index in (ArticleIndex.load(path), old, ArticleIndex.load(tmp_path / "v4.idx")):
+        held = pairs[: len(index)]
+        assert [index.article(k) for k in range(len(index))] == [tuple(a) for a in stored[: len(index)]]
+        for query in V3_QUERIES:
+            assert index.scores(query) == score_many(held, query)
+            for top_n in (None, 1, 2, 3):
+                assert [(r.score, r.position) for r in index.rank(query, top_n)] == [
+                    (r.score, r.position) for r in rank_articles(held, query, top_n)
                 ], (query, top_n)
 
 
@@ -313,7 +375,7 @@ def damaged(data, kind):
         ("trailing bytes", "1 bytes of unknown data after the index"),
         ("body bit", r"damaged \(checksum mismatch\)"),
         ("header bit", r"damaged header \(checksum mismatch\)"),
-        ("version", r"unsupported format version 99 \(this version of parvenkel reads versions 1 to 3\)"),
+        ("version", r"unsupported format version 99 \(this version of parvenkel reads versions 1 to 4\)"),
         ("foreign", r"not a parvenkel article index \(wrong magic number\)"),
         ("empty", r"not a parvenkel article index \(0 bytes\)"),
     ],
@@ -422,3 +484,25 @@ def test_a_large_article_among_small_ones(tmp_path):
         assert built.article(1)[1] == body
         for query in ("qzqwk", "\u03c4\u03ad\u03bb\u03bf\u03c2", "\u03bf\u03b4\u03bf\u03c2 ", "\u4e2d\u6587 m", "ma", "st \u03c3"):
             assert built.scores(query) == score_many(pairs, query), query
+
+
+@pytest.mark.parametrize(
+    ("word", "filler"),
+    [("qzk", "y"), ("\u03b6\u03be\u03ba", "\u03c9"), ("\u4e2d\u6587\u5b57", "\u3042"), ("\U0001f600\U0001f601\U0001f602", "\U0001f603")],
+)
+def test_words_across_the_windows_of_a_long_field(word, filler):
+    # A field longer than 65,536 bytes has its grams put a window at a
+    # time, each window cut at the start of a character: a word of three
+    # characters of one to four bytes, at every byte around the first cut,
+    # must be found in a title and in a content.
+    width = len(filler.encode())
+    pairs = []
+    for shift in range(-12, 13):
+        units = (65_536 + shift) // width
+        text = filler * units + word + filler * 40
+        pairs += [(text, "x"), ("x", text)]
+    pairs.append(("x", filler * 30_000))
+    index = ArticleIndex(pairs)
+    for query in (word, word[:2], word[1:], word[0] + word[1]):
+        assert index.scores(query) == score_many(pairs, query), query
+        assert index.rank(query, 5) == rank_articles(pairs, query, 5)

@@ -1,6 +1,6 @@
 // Adding articles: many of them in runs, each built on a thread of its own
 // and joined to the index in order; a run's articles converted and
-// lowercased on the workers, their trigrams put in the posting lists on the
+// lowercased on the workers, their grams put in the posting lists on the
 // run's thread.
 #include <algorithm>
 #include <cstddef>
@@ -28,7 +28,7 @@ namespace {
 // (its lowercase form, for a moment) beside what the index keeps.
 constexpr std::size_t LARGE_UNITS = std::size_t{1} << 22;
 
-// A build of at least this many code units in all gets its trigram table
+// A build of at least this many code units in all gets its gram table
 // in large pages (ArticleIndex::add).
 constexpr std::uint64_t LARGE_BUILD_UNITS = std::uint64_t{1} << 25;
 
@@ -41,7 +41,7 @@ std::size_t utf8_bound(text::TextView text) noexcept {
     return text.length * (text::unit_bytes(text.form) == 1 ? 2 : 3) + 16;
 }
 
-// Puts article `number` in the lists of the trigrams of its lowercase
+// Puts article `number` in the lists of the grams of its lowercase
 // title and content.
 void post_article(ArticleIndex::Built& built, std::string_view lowered_title,
                   std::string_view lowered_content, std::uint32_t number) {
@@ -88,11 +88,11 @@ void add_large(ArticleIndex::Built& built, const Article& article, std::uint32_t
 // Adds `count` articles from `articles` at the end of `built`, numbered
 // from `first`, and leaves every number in the lists' bytes. Articles are
 // converted to UTF-8 and lowercased on up to `workers` threads a block at a
-// time; their trigrams are then put in the lists on this thread, in article
+// time; their grams are then put in the lists on this thread, in article
 // order, from the block's lowercase text while it is still in the cache. A
 // batch of blocks bounds the memory the threads hold. On a failure, what
 // was added is left for the caller to take out (Built::roll_back).
-// `large_slots`: the trigram table in large pages (see ArticleIndex::add).
+// `large_slots`: the gram table in large pages (see ArticleIndex::add).
 void fill(ArticleIndex::Built& built, const Article* articles, std::size_t count,
           std::uint32_t first, unsigned workers, bool large_slots) {
     constexpr std::size_t BLOCK = 256;
@@ -253,7 +253,7 @@ void ArticleIndex::add(const std::vector<Article>& articles, unsigned workers,
     try {
         const std::uint64_t units = units_of(articles);
         const std::vector<std::size_t> starts = cut(articles, units, workers, split_units);
-        // The trigram table of a large build in large pages: its look-ups
+        // The gram table of a large build in large pages: its look-ups
         // land all over its 64 MiB, and in small pages each page is a fault
         // of its own (read as zeros, then written) and each look-up likely
         // a miss of the address translation's cache. Building 100,000

@@ -92,7 +92,7 @@ class MappedBytes {
     std::size_t capacity_ = 0;
 };
 
-// Articles built in memory. A list (of a trigram in the titles or in the
+// Articles built in memory. A list (of a gram in the titles or in the
 // contents) grows at its end as articles are added, so it is kept in the
 // file's form all along.
 struct ArticleIndex::Built {
@@ -139,7 +139,7 @@ struct ArticleIndex::Built {
     std::vector<std::uint64_t> id_ends;  // per article, NO_ID set for none
     std::vector<List> lists;
     // The numbers last put in each list, not yet in its bytes: every
-    // trigram of an article is looked up here, so this is kept small (32
+    // gram of an article is looked up here, so this is kept small (32
     // bytes a list) and the lists' bytes, spread over the memory, are
     // written a few numbers at a time. Empty between calls of add.
     struct Staged {
@@ -155,11 +155,11 @@ struct ArticleIndex::Built {
         unsigned char bytes[ROOM];
     };
     static_assert(sizeof(Staged) == 32);
-    // The lists of a trigram in the titles and in the contents are made
+    // The lists of a gram in the titles and in the contents are made
     // together, next to each other (2p and 2p + 1). Their staging entries
     // are kept apart, the contents' in one table and the titles' in
-    // another: nearly every trigram is a content's, so the table it looks
-    // up stays as small as one list a trigram makes it.
+    // another: nearly every gram is a content's, so the table it looks
+    // up stays as small as one list a gram makes it.
     std::vector<Staged> staged;        // of list 2p + 1, a content's
     std::vector<Staged> title_staged;  // of list 2p, a title's
     Staged& staged_of(std::size_t list) noexcept {
@@ -176,7 +176,7 @@ struct ArticleIndex::Built {
         unsigned char bytes[Staged::ROOM];
     };
     std::vector<Chunk> chunks;
-    // lists[2 * (slot[t] - 1) + field] is the list of trigram t in a field
+    // lists[2 * (slot[t] - 1) + field] is the list of gram t in a field
     // (TITLE or CONTENT); 0: none. A mapping of its own, made when the
     // first articles are added (an index loaded from a file and only
     // queried has none) and zeroed by the system, so that its untouched
@@ -209,29 +209,38 @@ struct ArticleIndex::Built {
     Built& operator=(const Built&) = delete;
 
     std::size_t size() const noexcept { return ends.size() / FIELDS; }
-    // The list of trigram `t` in field `which` (TITLE or CONTENT).
+    // The list of gram `t` in field `which` (TITLE or CONTENT).
     Postings find(unsigned which, Trigram t) const noexcept {
         if (slot == nullptr || slot[t] == 0) {
             return {};
         }
         const List& list = lists[2 * (slot[t] - 1) + which];
         if (list.count == 0) {
-            return {};  // only the other field has the trigram
+            return {};  // only the other field has the gram
         }
         return {list.bytes.data(), list.bytes.size(), list.count};
     }
     // Puts `article`, which comes after every article already in the
     // lists, in the list of field `which` (TITLE or CONTENT) of each
-    // trigram of `lowered`. An article already last in a list is not put
-    // there again, so that a trigram found twice in a field lists it once.
+    // gram of `lowered`. An article already last in a list is not put
+    // there again, so that a gram found twice in a field lists it once.
     void post(std::string_view lowered, std::uint32_t article, unsigned which) {
         // A long text is put a window at a time, so that `ids` stays
-        // small; the windows overlap by two bytes, so that every trigram is
-        // in one, and a trigram found again in a later window finds the
-        // article already last in its list.
-        while (lowered.size() > WINDOW + 2) {
-            post(lowered.substr(0, WINDOW + 2), article, which);
-            lowered.remove_prefix(WINDOW);
+        // small. Each window starts on a character and takes two more past
+        // where the next starts, so that every gram is in one; a gram found
+        // again in a later window finds the article already last in its
+        // list.
+        while (lowered.size() > WINDOW + 16) {
+            std::size_t cut = WINDOW;
+            while (cut > 0 && (static_cast<unsigned char>(lowered[cut]) & 0xC0) == 0x80) {
+                --cut;
+            }
+            if (cut == 0) {
+                cut = WINDOW;  // no character starts there: not well-formed text
+            }
+            const std::size_t end = next_character(lowered, next_character(lowered, cut));
+            post(lowered.substr(0, end), article, which);
+            lowered.remove_prefix(cut);
         }
         const std::size_t n = add_keys(lowered, 0);
         stage(which == CONTENT ? n : 0, n, article);
@@ -247,27 +256,21 @@ struct ArticleIndex::Built {
         const std::size_t contents = add_keys(content, 0);
         stage(contents, add_keys(title, contents), article);
     }
-    // Puts the trigrams of `lowered` in `ids` from `n` on, fetching their
+    // Puts the grams of `lowered` in `ids` from `n` on, fetching their
     // slots ahead; gives the number of keys.
     std::size_t add_keys(std::string_view lowered, std::size_t n) {
-        if (lowered.size() < 3) {
-            return n;
+        // At most one gram a byte.
+        if (ids.size() < n + lowered.size()) {
+            ids.resize(std::max(n + lowered.size(), 2 * ids.size()));
         }
-        const std::size_t end = n + lowered.size() - 2;
-        if (ids.size() < end) {
-            ids.resize(std::max(end, 2 * ids.size()));
-        }
-        const auto* p = reinterpret_cast<const unsigned char*>(lowered.data());
-        std::uint32_t* const keys = ids.data() + n;
-        Trigram t = Trigram{p[0]} << 8 | p[1];
-        for (std::size_t i = 2; i < lowered.size(); ++i) {
-            t = (t << 8 | p[i]) & (TRIGRAMS - 1);
-            keys[i - 2] = t;
+        std::uint32_t* const keys = ids.data();
+        for_each_gram(lowered, [&](Trigram t) {
+            keys[n++] = t;
             __builtin_prefetch(&slot[t]);
-        }
-        return end;
+        });
+        return n;
     }
-    // slot[t] of trigram `t`, its two lists made if it has none yet.
+    // slot[t] of gram `t`, its two lists made if it has none yet.
     std::uint32_t pair_of(Trigram t) {
         std::uint32_t& s = slot[t];
         if (s == 0) {
@@ -279,9 +282,9 @@ struct ArticleIndex::Built {
         }
         return s;
     }
-    // Puts `article` in the lists of the trigrams in `ids`, the first
+    // Puts `article` in the lists of the grams in `ids`, the first
     // `contents` of its content and the rest up to `n` of its title: first
-    // the pairs of all the trigrams, then the numbers, so that the table
+    // the pairs of all the grams, then the numbers, so that the table
     // lookups do not wait on one another, and each list's staging entry
     // is fetched ahead of its use. An article's content is staged before
     // its title (all of it, when it comes in windows).
@@ -301,7 +304,7 @@ struct ArticleIndex::Built {
             __builtin_prefetch(&staged[keys[i]]);
         }
         // A content's list leaves out the articles whose title has the
-        // trigram: a title's few trigrams take their article back out of
+        // gram: a title's few grams take their article back out of
         // the content's list, where it was put last.
         const std::uint32_t next = article + 1;
         for (std::size_t i = contents; i < n; ++i) {
@@ -410,7 +413,7 @@ struct ArticleIndex::Built {
     }
     // Appends the articles of `later`, a segment built apart whose numbers
     // go on from this one's (both flushed): its text, ids and lists, each
-    // list after this one's list of the same trigram, on up to `workers`
+    // list after this one's list of the same gram, on up to `workers`
     // threads. The text of `later` is given back as it is copied. On a
     // failure, roll_back takes out what was appended (segment_join.cpp).
     void append_segment(Built& later, unsigned workers);

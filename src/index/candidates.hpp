@@ -13,8 +13,8 @@
 
 namespace parvenkel::index {
 
-// The articles of one trigram to intersect with the others': one list, or
-// the union of two lists that share no article (a trigram's list of the
+// The articles of one gram to intersect with the others': one list, or
+// the union of two lists that share no article (a gram's list of the
 // titles and its list of the contents of the other articles).
 struct Source {
     Postings lists[2];
@@ -131,7 +131,7 @@ inline std::vector<std::uint32_t> intersect(std::vector<Source> lists, std::size
     // Intersecting with a list costs a step per article in it; testing a
     // candidate costs a search through one article, far in the memory,
     // some ten steps: a list that leaves most candidates (a common
-    // trigram) is not worth reading past that.
+    // gram) is not worth reading past that.
     constexpr std::size_t LIST_TO_CANDIDATE_COST = 8;
     for (std::size_t k = 1; k < lists.size() && !out.empty(); ++k) {
         if (lists[k].count > LIST_TO_CANDIDATE_COST * out.size()) {
@@ -158,7 +158,7 @@ inline std::vector<std::uint32_t> intersect(std::vector<Source> lists, std::size
     return out;
 }
 
-// What a query's trigrams give in one field of each segment of an index,
+// What a query's grams give in one field of each segment of an index,
 // looked up once for the walks through them (FieldCandidates): short
 // lists intersected at once, long ones left to be read as far as needed.
 class FieldLists {
@@ -168,7 +168,7 @@ class FieldLists {
     explicit FieldLists(bool to_the_end) noexcept : to_the_end_(to_the_end) {}
 
     // Adds the next segment, of `size` articles: every one of them a
-    // candidate, or those in all `sources` (one a trigram of the query),
+    // candidate, or those in all `sources` (one a gram of the query),
     // which are exact or not.
     void add_segment(std::size_t size, bool every, std::vector<Source> sources, bool exact) {
         Part part;
@@ -215,7 +215,7 @@ class FieldLists {
 
 // The positions of the articles that may hold a query in one field, over
 // the segments of an index in position order: those in all the field's
-// lists of the query's trigrams, or every article for a query of fewer
+// lists of the query's grams, or every article for a query of fewer
 // than 3 bytes. Where a segment's lists are exact (a query of exactly 3
 // bytes, lists of the field alone), a candidate surely holds the query.
 class FieldCandidates {

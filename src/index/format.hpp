@@ -19,7 +19,7 @@ namespace parvenkel::index {
 using Trigram = std::uint32_t;  // three bytes, the first in the high bits
 constexpr std::size_t TRIGRAMS = std::size_t{1} << 24;
 
-// File layout (version 3), every number little-endian:
+// File layout (version 4), every number little-endian:
 //   header (HEADER_BYTES): magic, version, header size, article count, text
 //     bytes, list count, posting bytes, id bytes, a reserved 0, checksum
 //     of everything after the header, checksum of the header before it;
@@ -31,9 +31,11 @@ constexpr std::size_t TRIGRAMS = std::size_t{1} << 24;
 //   the ids (UTF-8), padded the same way;
 //   list count directory entries (DirEntry), by increasing key;
 //   the posting lists, one after the other.
-// A list's key is its field (TITLE or CONTENT) and trigram (list_key):
-// the titles and the contents have lists of their own, a content's list
-// leaving out the articles whose title has the trigram. Versions 1 and 2
+// A list's key is its field (TITLE or CONTENT) and gram (list_key, and
+// for_each_gram below): the titles and the contents have lists of their
+// own, a content's list leaving out the articles whose title has the gram.
+// Version 3 has the same lists of trigrams of bytes (add_trigrams), the
+// keys of every version before 4. Versions 1 and 2
 // have one list a trigram, of the articles that have it in their title or
 // their content, keyed by the trigram alone. Version 1 has neither the ids
 // nor their offsets, and a header without the id bytes and the reserved
@@ -91,8 +93,8 @@ constexpr unsigned CONTENT = 1;
 constexpr unsigned LOWERED_TITLE = 2;
 constexpr unsigned LOWERED_CONTENT = 3;
 
-// The key of a field's list of a trigram: the field (TITLE or CONTENT)
-// above the trigram's 24 bits, so that a field's lists are together.
+// The key of a field's list of a gram: the field (TITLE or CONTENT)
+// above the gram's 24 bits, so that a field's lists are together.
 using Key = std::uint32_t;
 constexpr std::size_t KEYS = 2 * TRIGRAMS;
 constexpr Key list_key(unsigned which, Trigram t) noexcept { return Key{which} << 24 | t; }
@@ -146,7 +148,8 @@ class PostingReader {
     bool started_ = false;
 };
 
-// The distinct trigrams of `text`, appended to `out`.
+// The trigrams of `text`, appended to `out`: the keys of a file of
+// version 1 to 3, three bytes in a row.
 inline void add_trigrams(std::string_view text, std::vector<Trigram>& out) {
     if (text.size() < 3) {
         return;
@@ -157,6 +160,101 @@ inline void add_trigrams(std::string_view text, std::vector<Trigram>& out) {
         t = (t << 8 | p[i]) & (TRIGRAMS - 1);
         out.push_back(t);
     }
+}
+
+// The keys of the lists from version 4 on, the grams of a lowercase text.
+// A character is a byte that is not a continuation byte (10xxxxxx) and the
+// continuation bytes after it, as many as the first byte says. The grams
+// are:
+//   - three characters in a row, all ASCII: their three bytes, as a
+//     trigram of bytes (the first byte below 0x80);
+//   - three characters in a row, some not ASCII: a hash of their bytes,
+//     HASHED_GRAM plus HASHED_BITS bits (a first byte of 0x80 to 0xBF,
+//     which starts no character, so no other gram has it);
+//   - a character of three bytes or more (CJK and most other scripts
+//     beyond Greek and Cyrillic): its first three bytes (the first byte
+//     0xE0 or above), so that a query of one or two such characters has
+//     lists too.
+// A text that holds a query holds every gram of the query, since the query
+// starts and ends on characters of its own. Three bytes of a character of
+// two bytes carry little more than two characters (every Greek or Cyrillic
+// letter starts with one of four bytes); three characters, whatever their
+// bytes, pick out as few articles in any script as in English. A query of
+// exactly three bytes with a gram has one, which is the query: its list
+// holds exactly the articles that hold the query.
+constexpr Trigram HASHED_GRAM = 0x800000;
+constexpr unsigned HASHED_BITS = 16;
+
+// The hash gram of three characters, each its bytes in a number (the first
+// byte highest).
+constexpr Trigram hashed_gram(std::uint32_t a, std::uint32_t b, std::uint32_t c) noexcept {
+    // Multiplicative hashing of the three, overlapped in one number: its
+    // high bits depend on every bit of it.
+    const std::uint64_t x = (std::uint64_t{a} << 40 ^ std::uint64_t{b} << 20 ^ c);
+    return HASHED_GRAM | static_cast<Trigram>((x * 0x9E3779B97F4A7C15u) >> (64 - HASHED_BITS));
+}
+
+// Calls `emit(gram)` for each gram of `text` in turn, as many times as the
+// text has it: at most one a byte. A character's length is read from its
+// first byte (a stray continuation byte, which well-formed text has none
+// of, is taken as the start of a character of two bytes).
+template <class Emit>
+inline void for_each_gram(std::string_view text, Emit&& emit) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    std::uint32_t before = 0;  // the character two back
+    std::uint32_t last = 0;    // the character one back
+    unsigned wide = 0;         // bit k: the character k back (0: this one) is not ASCII
+    std::size_t seen = 0;      // characters so far, up to 2
+    for (std::size_t i = 0; i < n;) {
+        std::uint32_t c = p[i];
+        if (c < 0x80 && seen == 2 && (wide & 3) == 0) {
+            // A run of ASCII after two ASCII characters: trigrams of bytes.
+            Trigram t = before << 8 | last;
+            do {
+                t = (t << 8 | p[i]) & (TRIGRAMS - 1);
+                emit(t);
+                ++i;
+            } while (i < n && p[i] < 0x80);
+            before = t >> 8 & 0xFF;
+            last = t & 0xFF;
+            wide = 0;
+            continue;
+        }
+        std::size_t length = 1;
+        if (c >= 0x80) {
+            length = std::min<std::size_t>(c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4, n - i);
+            for (std::size_t k = 1; k < length; ++k) {
+                c = c << 8 | p[i + k];
+            }
+            if (length >= 3) {
+                emit(Trigram{p[i]} << 16 | Trigram{p[i + 1]} << 8 | p[i + 2]);
+            }
+        }
+        wide = (wide << 1 | (length > 1 ? 1u : 0u)) & 7;
+        if (seen == 2) {
+            emit(wide == 0 ? before << 16 | last << 8 | c : hashed_gram(before, last, c));
+        } else {
+            ++seen;
+        }
+        before = last;
+        last = c;
+        i += length;
+    }
+}
+
+// The grams of `text`, appended to `out`.
+inline void add_grams(std::string_view text, std::vector<Trigram>& out) {
+    for_each_gram(text, [&](Trigram t) { out.push_back(t); });
+}
+
+// Where the character after the one at `at` starts in `text`.
+inline std::size_t next_character(std::string_view text, std::size_t at) noexcept {
+    ++at;
+    while (at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) {
+        ++at;
+    }
+    return at;
 }
 
 inline void sort_unique(std::vector<Trigram>& v) {

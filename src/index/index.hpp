@@ -2,14 +2,15 @@
 //
 // Each article keeps its title and content in UTF-8, and their lowercase
 // forms (to_lowercase, as score_article makes them). The index holds, for
-// every three-byte sequence (trigram) of the lowercased fields, the list of
-// articles that have it in their title, and another of those that have it
-// in their content but not their title. A query's lowercase form of at
-// least three bytes can only occur in a field that has all of its
-// trigrams, so intersecting their lists gives a superset of the articles
-// that score above 0; those are then tested by score_article's byte tests
-// on their lowercase forms, titles first (see query.cpp). Shorter queries
-// are answered by testing the articles one by one.
+// every gram of the lowercased fields (three characters in a row, and each
+// character of three bytes or more: for_each_gram in format.hpp), the list
+// of articles that have it in their title, and another of those that have
+// it in their content but not their title. A query can only occur in a
+// field that has all of its grams, so intersecting their lists gives a
+// superset of the articles that score above 0; those are then tested by
+// score_article's byte tests on their lowercase forms, titles first (see
+// query.cpp). Queries without a gram (two characters of fewer than three
+// bytes each, or one) are answered by testing the articles one by one.
 //
 // Articles live in up to two segments: one read from a file (read whole
 // into memory, read-only) and one built in memory, which takes articles
@@ -43,9 +44,9 @@ class IndexFileError : public std::runtime_error {
 // gave.
 using IndexIoError = util::IoError;
 
-// The version written; versions 1 (without ids) and 2 (one list a
-// trigram for both fields) are read too.
-inline constexpr std::uint32_t FILE_VERSION = 3;
+// The version written; versions 1 (without ids), 2 (one list a trigram
+// for both fields) and 3 (lists keyed by trigrams of bytes) are read too.
+inline constexpr std::uint32_t FILE_VERSION = 4;
 
 class FieldLists;
 

@@ -138,6 +138,7 @@ std::unique_ptr<ArticleIndex> ArticleIndex::load(const std::string& path) {
     mapped->directory = at;
     mapped->lists = static_cast<std::size_t>(header.lists);
     mapped->split = split;
+    mapped->grams = version >= 4;
     mapped->postings = mapped->directory + sizeof(DirEntry) * header.lists;
     mapped->posting_bytes = static_cast<std::size_t>(header.posting_bytes);
 

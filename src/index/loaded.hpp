@@ -30,6 +30,8 @@ struct ArticleIndex::Loaded {
     // 3 on); before, one list a trigram holds the articles that have it in
     // either, a superset of each field's.
     bool split = false;
+    // Whether the keys are grams (version 4 on) or trigrams of bytes.
+    bool grams = false;
     const unsigned char* postings = nullptr;
     std::size_t posting_bytes = 0;
 
@@ -61,7 +63,7 @@ struct ArticleIndex::Loaded {
     std::uint64_t list_end(std::size_t k) const noexcept {
         return k + 1 < lists ? entry(k + 1).offset : posting_bytes;
     }
-    // The list of trigram `t` in field `which` (TITLE or CONTENT); in a
+    // The list of gram `t` in field `which` (TITLE or CONTENT); in a
     // file of version 1 or 2, that of both fields.
     Postings find(unsigned which, Trigram t) const noexcept {
         const std::size_t k = find_entry(split ? list_key(which, t) : t);

@@ -33,18 +33,28 @@ constexpr double BONUS = analysis::CONTENT_CONTAINS_BONUS;
 
 FieldLists ArticleIndex::lists_of(const std::string& lowered_query, Lists kind,
                                   bool to_the_end) const {
-    std::vector<Trigram> trigrams;
-    add_trigrams(lowered_query, trigrams);
-    sort_unique(trigrams);
-    // One trigram is the whole query: a list holds exactly the articles
-    // that have it in its field.
-    const bool whole = lowered_query.size() == 3;
+    // A segment's keys: grams (version 4 on, and the built segment) or
+    // trigrams of bytes.
+    const auto keys_of = [&](bool grams) {
+        std::vector<Trigram> keys;
+        if (grams) {
+            add_grams(lowered_query, keys);
+        } else {
+            add_trigrams(lowered_query, keys);
+        }
+        sort_unique(keys);
+        return keys;
+    };
     FieldLists out(to_the_end);
-    // A trigram's list of the contents leaves out the articles that have
-    // it in their title (version 3 on, and the built segment).
-    const auto add = [&](const auto& segment, bool split) {
+    // A key's list of the contents leaves out the articles that have it in
+    // their title (version 3 on, and the built segment).
+    const auto add = [&](const auto& segment, bool split, bool grams) {
+        const std::vector<Trigram> keys = keys_of(grams);
+        // A query of three bytes with a key has one, the query itself: a
+        // list holds exactly the articles that have it in its field.
+        const bool whole = lowered_query.size() == 3 && !keys.empty();
         std::vector<Source> sources;
-        for (const Trigram t : trigrams) {
+        for (const Trigram t : keys) {
             Source source;
             if (kind == Lists::titles) {
                 source.lists[0] = segment.find(TITLE, t);
@@ -62,12 +72,12 @@ FieldLists ArticleIndex::lists_of(const std::string& lowered_query, Lists kind,
             sources.push_back(source);
         }
         const bool exact = whole && split && kind != Lists::contents;
-        out.add_segment(segment.size(), trigrams.empty(), std::move(sources), exact);
+        out.add_segment(segment.size(), keys.empty(), std::move(sources), exact);
     };
     if (base_) {
-        add(*base_, base_->split);
+        add(*base_, base_->split, base_->grams);
     }
-    add(*tail_, true);
+    add(*tail_, true, true);
     return out;
 }
 
@@ -122,7 +132,7 @@ std::vector<Ranked> ArticleIndex::best(const std::string& lowered_query, std::si
     const FieldLists body_lists = lists_of(q, Lists::bodies, false);
     // Whether the content of a title match holds the query: a search of
     // the content (the contents' lists leave out the articles whose title
-    // has the trigram).
+    // has the gram).
     const auto holds = [&](std::size_t i) {
         return analysis::is_contained_in(q, field_of(i, LOWERED_CONTENT));
     };

@@ -80,7 +80,7 @@ class ListWriter {
     ListWriter(const ArticleIndex::Loaded* base, const ArticleIndex::Built& built,
                std::size_t based)
         : base_(base), built_(built), based_(based), base_lists_(base ? base->lists : 0) {
-        // The built segment makes a trigram's lists of both fields at
+        // The built segment makes a gram's lists of both fields at
         // once; one of them may be empty, and is left out.
         std::vector<std::size_t> order;
         for (std::size_t k = 0; k < built.lists.size(); ++k) {
@@ -180,9 +180,9 @@ class ListWriter {
     std::uint64_t bytes_ = 0;
 };
 
-// The lists of every article of `base` (a file of version 1 or 2, with one
-// list a trigram for both fields) and then of `built`, made again from
-// their lowercase text, each field apart.
+// The lists of every article of `base` (a file of version 1 to 3, whose
+// keys are trigrams of bytes, and before version 3 one list a trigram for
+// both fields) and then of `built`, made again from their lowercase text.
 void post_again(const ArticleIndex::Loaded& base, const ArticleIndex::Built& built,
                 ArticleIndex::Built& out) {
     out.make_slots();
@@ -213,9 +213,9 @@ void ArticleIndex::save(const std::string& path) const {
     const std::uint64_t base_ids =
         based > 0 && base_->id_ends != nullptr ? base_->id_ends[based - 1] & ~NO_ID : 0;
 
-    // A file of an older version has its lists made again, each field apart.
+    // A file of an older version has its lists made again.
     std::unique_ptr<Built> again;
-    if (base_ && !base_->split) {
+    if (base_ && !base_->grams) {
         again = std::make_unique<Built>();
         post_again(*base_, built, *again);
     }

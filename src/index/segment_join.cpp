@@ -47,7 +47,7 @@ void ArticleIndex::Built::append_fields_and_lists(const Built& later, std::uint6
     }
     // Each list of `later` starts with its first number whole; after a
     // list of this one it becomes the difference from that list's last.
-    // Lists come in pairs, a trigram's in the titles and in the contents,
+    // Lists come in pairs, a gram's in the titles and in the contents,
     // one of which may be empty.
     for (const List& tail : later.lists) {
         if (tail.count == 0) {
