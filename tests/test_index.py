@@ -149,9 +149,18 @@ def test_long_lists_built_in_steps(tmp_path):
     for built in (index, loaded):
         built.add(pairs[7_000:20_000], workers=2)
         built.add(pairs[20_000:])
-    for built in (index, loaded, ArticleIndex(pairs, workers=2)):
+    # A file's lists are packed in blocks of 128 numbers and the numbers
+    # left over: a save of a loaded index with articles added goes on from
+    # the numbers after its last whole block.
+    loaded.save(tmp_path / "again.idx")
+    again = ArticleIndex.load(tmp_path / "again.idx")
+    again.add(pairs[:333])
+    again.save(tmp_path / "again.idx")
+    for built in (index, loaded, ArticleIndex(pairs, workers=2), ArticleIndex.load(tmp_path / "again.idx")):
         for query in queries:
-            assert built.scores(query) == score_many(pairs, query), query
+            assert built.scores(query)[: len(pairs)] == score_many(pairs, query), query
+    for query in queries:
+        assert ArticleIndex.load(tmp_path / "again.idx").scores(query)[len(pairs) :] == score_many(pairs[:333], query)
 
 
 class Pair(NamedTuple):
@@ -506,3 +515,20 @@ def test_words_across_the_windows_of_a_long_field(word, filler):
     for query in (word, word[:2], word[1:], word[0] + word[1]):
         assert index.scores(query) == score_many(pairs, query), query
         assert index.rank(query, 5) == rank_articles(pairs, query, 5)
+
+
+@pytest.mark.parametrize("added", [1, 127, 128, 129, 300])
+def test_lists_new_to_a_loaded_index_are_saved_after_its_articles(tmp_path, added):
+    # A list is saved in blocks of 128 numbers and those left over; a list
+    # that only the added articles have starts after the loaded ones, its
+    # numbers shifted, whether it makes a block or not.
+    pairs = [(f"alpha {k}", "x \u03b2\u03b3\u03b4") for k in range(200)]
+    ArticleIndex(pairs).save(tmp_path / "a.idx")
+    loaded = ArticleIndex.load(tmp_path / "a.idx")
+    new = [(f"omega {k}", f"zeta \u4e2d \u03b2\u03b3\u03b4 {k % 3}") for k in range(added)]
+    loaded.add(new)
+    loaded.save(tmp_path / "b.idx")
+    pairs += new
+    for index in (loaded, ArticleIndex.load(tmp_path / "b.idx")):
+        for query in ("omega", "zeta", "\u4e2d", "\u03b2\u03b3\u03b4", "alpha", " 2"):
+            assert index.scores(query) == score_many(pairs, query), query

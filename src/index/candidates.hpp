@@ -48,6 +48,21 @@ class SourceReader {
         return false;
     }
 
+    // Appends every article not yet given to `out`.
+    void read_all(std::vector<std::uint32_t>& out) {
+        if (more_b_) {
+            for (std::uint32_t id = 0; next(id);) {
+                out.push_back(id);
+            }
+            return;
+        }
+        if (more_a_) {
+            out.push_back(va_);
+            a_.read_all(out);
+            more_a_ = false;
+        }
+    }
+
    private:
     PostingReader a_;
     PostingReader b_;
@@ -124,10 +139,7 @@ inline std::vector<std::uint32_t> intersect(std::vector<Source> lists, std::size
               [](const Source& a, const Source& b) { return a.count < b.count; });
     std::vector<std::uint32_t> out;
     out.reserve(lists[0].count);
-    SourceReader first_list(lists[0], articles);
-    for (std::uint32_t id = 0; first_list.next(id);) {
-        out.push_back(id);
-    }
+    SourceReader(lists[0], articles).read_all(out);
     // Intersecting with a list costs a step per article in it; testing a
     // candidate costs a search through one article, far in the memory,
     // some ten steps: a list that leaves most candidates (a common

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "index/index.hpp"
+#include "util/bitpack.hpp"
 #include "util/varint.hpp"
 
 static_assert(std::endian::native == std::endian::little, "the file format is little-endian");
@@ -29,8 +30,10 @@ constexpr std::size_t TRIGRAMS = std::size_t{1} << 24;
 //     with NO_ID set for an article without one;
 //   the text, padded with zeros to a multiple of 8 bytes;
 //   the ids (UTF-8), padded the same way;
-//   list count directory entries (DirEntry), by increasing key;
-//   the posting lists, one after the other.
+//   the posting lists, one after the other, packed (see Postings);
+//   list count directory entries (DirEntry), by increasing key.
+// Up to version 3 the directory comes before the lists, and the lists are
+// in LEB128 alone.
 // A list's key is its field (TITLE or CONTENT) and gram (list_key, and
 // for_each_gram below): the titles and the contents have lists of their
 // own, a content's list leaving out the articles whose title has the gram.
@@ -104,11 +107,20 @@ constexpr std::uint64_t padded8(std::uint64_t n) noexcept { return (n + 7) & ~st
 // The largest number of articles: their numbers are held in 32 bits.
 constexpr std::size_t MAX_ARTICLES = UINT32_MAX;
 
-// A posting list as bytes, with its length in articles.
+// A posting list as bytes, with its length in articles, in one of two
+// forms. As built in memory, and in files before version 4: each number in
+// LEB128, the first as it is and each other as its difference from the one
+// before. Packed, in files from version 4 on: the numbers in blocks of
+// util::PACKED_BLOCK, each block a byte giving its width and its numbers
+// bit-packed (util::pack_block), each stored as its difference from the one
+// before less one (the list's first as it is), so that a run of
+// consecutive articles packs into no bits at all; then those left over in
+// LEB128 as above, so that a short list has the same bytes in either form.
 struct Postings {
     const unsigned char* data = nullptr;
     std::size_t size = 0;
     std::uint32_t count = 0;
+    bool packed = false;
 };
 
 // Reads the article numbers of a list, checking every byte it reads: a
@@ -117,11 +129,25 @@ struct Postings {
 class PostingReader {
    public:
     PostingReader(Postings list, std::size_t articles) noexcept
-        : p_(list.data), end_(list.data + list.size), left_(list.count), articles_(articles) {}
+        : p_(list.data),
+          end_(list.data + list.size),
+          left_(list.count),
+          blocks_(list.packed ? list.count / util::PACKED_BLOCK : 0),
+          articles_(articles) {}
 
     bool next(std::uint32_t& out) {
         if (left_ == 0) {
             return false;
+        }
+        --left_;
+        if (at_ < filled_) {
+            out = block_[at_++];
+            return true;
+        }
+        if (blocks_ != 0) {
+            unpack();
+            out = block_[at_++];
+            return true;
         }
         std::uint32_t delta = 0;
         const util::VarintStatus status = util::read_varint_checked(p_, end_, delta);
@@ -134,18 +160,65 @@ class PostingReader {
         }
         started_ = true;
         current_ = static_cast<std::uint32_t>(value);
-        --left_;
         out = current_;
         return true;
     }
 
+    // Appends every number not yet read to `out`: a block at a time, where
+    // the list has them.
+    void read_all(std::vector<std::uint32_t>& out) {
+        out.reserve(out.size() + left_);
+        for (; at_ < filled_ && left_ != 0; --left_) {
+            out.push_back(block_[at_++]);
+        }
+        for (; blocks_ != 0; left_ -= static_cast<std::uint32_t>(util::PACKED_BLOCK)) {
+            unpack();
+            out.insert(out.end(), block_, block_ + util::PACKED_BLOCK);
+            at_ = filled_;
+        }
+        for (std::uint32_t number = 0; next(number);) {
+            out.push_back(number);
+        }
+    }
+
    private:
+    // Reads the next block of a packed list into block_.
+    void unpack() {
+        const unsigned width = p_ != end_ ? *p_ : 255u;
+        if (width > 32 || static_cast<std::size_t>(end_ - p_ - 1) < util::packed_bytes(width)) {
+            throw IndexFileError("damaged posting list");
+        }
+        util::unpack_block(p_ + 1, width, block_, static_cast<std::size_t>(end_ - p_ - 1));
+        p_ += 1 + util::packed_bytes(width);
+        // Every number is more than the one before: only the last can be
+        // past the articles (and a sum of 128 of them fits 64 bits).
+        std::uint64_t value = started_ ? std::uint64_t{current_} + 1 : 0;
+        for (std::size_t i = 0; i < util::PACKED_BLOCK; ++i) {
+            value += block_[i];
+            block_[i] = static_cast<std::uint32_t>(value);
+            ++value;
+        }
+        --value;
+        if (value >= articles_) {
+            throw IndexFileError("damaged posting list");
+        }
+        started_ = true;
+        current_ = static_cast<std::uint32_t>(value);
+        --blocks_;
+        at_ = 0;
+        filled_ = util::PACKED_BLOCK;
+    }
+
     const unsigned char* p_;
     const unsigned char* end_;
     std::uint32_t left_;
+    std::uint32_t blocks_;  // packed blocks not yet read
     std::size_t articles_;
     std::uint32_t current_ = 0;
     bool started_ = false;
+    std::size_t at_ = 0;      // the next number of block_ to give
+    std::size_t filled_ = 0;  // numbers in block_
+    std::uint32_t block_[util::PACKED_BLOCK];
 };
 
 // The trigrams of `text`, appended to `out`: the keys of a file of
@@ -183,16 +256,17 @@ inline void add_trigrams(std::string_view text, std::vector<Trigram>& out) {
 // exactly three bytes with a gram has one, which is the query: its list
 // holds exactly the articles that hold the query.
 //
-// The hash's 8,192 lists each hold the articles of many trigrams, which
-// the intersection of a query's lists and the test of each candidate make
-// up for. Fewer lists build faster and take less room, the articles of one
-// list sharing its entries: on 200,000 short articles in six scripts,
-// 65,536 lists took 80 MB and 1.51 s to build, 8,192 lists 72 MB and
-// 1.35 s, and trigrams of bytes 80 MB and 1.61 s. A selective Japanese
-// query then tests some 0.03 ms of candidates where it tested 0.007 ms
-// with 65,536 lists and 0.3 ms with trigrams of bytes.
+// The hash's 65,536 lists each hold the articles of several trigrams,
+// which the intersection of a query's lists and the test of each candidate
+// make up for. Fewer lists build faster and take less room, the articles
+// of one list sharing its entries, but leave more candidates: on 200,000
+// short articles in six scripts, 65,536 lists took 80 MB (72 MB packed)
+// and 1.51 s to build, 8,192 lists 72 MB and 1.35 s, and trigrams of bytes
+// 80 MB and 1.61 s; on the help pages a selective Japanese query's top 10
+// took 0.009 ms with 65,536 lists, 0.074 ms with 8,192 and 0.65 ms with
+// trigrams of bytes.
 constexpr Trigram HASHED_GRAM = 0x800000;
-constexpr unsigned HASHED_BITS = 13;
+constexpr unsigned HASHED_BITS = 16;
 
 // The hash gram of three characters, each its bytes in a number (the first
 // byte highest).

@@ -135,12 +135,20 @@ std::unique_ptr<ArticleIndex> ArticleIndex::load(const std::string& path) {
     at += padded8(header.text_bytes);
     mapped->id_text = reinterpret_cast<const char*>(at);
     at += padded8(header.id_bytes);
-    mapped->directory = at;
+    // The directory before the lists up to version 3, after them since.
+    const bool packed = version >= 4;
     mapped->lists = static_cast<std::size_t>(header.lists);
     mapped->split = split;
-    mapped->grams = version >= 4;
-    mapped->postings = mapped->directory + sizeof(DirEntry) * header.lists;
+    mapped->grams = packed;
+    mapped->packed = packed;
     mapped->posting_bytes = static_cast<std::size_t>(header.posting_bytes);
+    if (packed) {
+        mapped->postings = at;
+        mapped->directory = at + header.posting_bytes;
+    } else {
+        mapped->directory = at;
+        mapped->postings = at + sizeof(DirEntry) * header.lists;
+    }
 
     // A file with a good checksum but inconsistent contents was not written
     // by this code: checked all the same, so that no offset reaches outside

@@ -32,6 +32,8 @@ struct ArticleIndex::Loaded {
     bool split = false;
     // Whether the keys are grams (version 4 on) or trigrams of bytes.
     bool grams = false;
+    // Whether the lists are packed (version 4 on: see Postings).
+    bool packed = false;
     const unsigned char* postings = nullptr;
     std::size_t posting_bytes = 0;
 
@@ -71,7 +73,8 @@ struct ArticleIndex::Loaded {
             return {};
         }
         const DirEntry e = entry(k);
-        return {postings + e.offset, static_cast<std::size_t>(list_end(k) - e.offset), e.count};
+        return {postings + e.offset, static_cast<std::size_t>(list_end(k) - e.offset), e.count,
+                packed};
     }
 };
 

@@ -13,6 +13,7 @@
 #include "index/format.hpp"
 #include "index/index.hpp"
 #include "index/loaded.hpp"
+#include "util/bitpack.hpp"
 #include "util/file.hpp"
 #include "util/varint.hpp"
 
@@ -64,24 +65,100 @@ class FileWriter {
     std::string buffer_;
 };
 
-// Decodes the first number of a list and gives the offset after it.
-std::size_t first_varint(const unsigned char* bytes, std::uint32_t& value) noexcept {
-    const unsigned char* p = bytes;
-    value = util::read_varint(p);
-    return static_cast<std::size_t>(p - bytes);
-}
+// One posting list packed (see Postings), into bytes that the caller
+// writes: numbers go into blocks as they come, and those left over after
+// the last whole block are written in LEB128 by finish.
+class PackedList {
+   public:
+    explicit PackedList(std::string& bytes) noexcept : bytes_(bytes) { bytes_.clear(); }
 
-// The posting lists of a file: those of `base` (articles numbered from 0,
-// none when null) followed, key by key, by those of `built` (numbered from
-// `based`). A key in both has the base's list followed by the built one's,
-// its first number rewritten as a difference from the base's last.
+    // Goes on from `count` numbers already written, the last `last` (-1:
+    // none), which end with a whole block.
+    void resume(std::uint32_t count, std::int64_t last) noexcept {
+        count_ = count;
+        last_ = last;
+    }
+    void add(std::uint32_t number) {
+        block_[n_++] = static_cast<std::uint32_t>(number - last_ - 1);
+        last_ = number;
+        ++count_;
+        if (n_ == util::PACKED_BLOCK) {
+            pack();
+        }
+    }
+    // The `count` numbers of a built list (`bytes` in LEB128, the first as
+    // it is, then differences), each plus `shift`, as the whole list: those
+    // of its whole blocks are decoded and packed, and the bytes of those
+    // after them copied, their form being the same, but for a first number
+    // to shift.
+    void add_built(const unsigned char* p, const unsigned char* end, std::uint32_t count,
+                   std::uint32_t last, std::uint32_t shift) {
+        const std::uint32_t whole = count - count % static_cast<std::uint32_t>(util::PACKED_BLOCK);
+        std::size_t n = 0;
+        std::int64_t before = -1;
+        std::uint32_t number = 0;
+        for (std::uint32_t i = 0; i < whole; ++i) {
+            const std::uint32_t read = util::read_varint(p);
+            number = i == 0 ? read : number + read;
+            const std::uint32_t global = number + shift;
+            // In local variables, which the bytes written do not make the
+            // compiler read again.
+            block_[n++] = static_cast<std::uint32_t>(global - before - 1);
+            before = global;
+            if (n == util::PACKED_BLOCK) {
+                pack();
+                n = 0;
+            }
+        }
+        if (whole == 0 && count != 0 && shift != 0) {
+            util::put_varint(bytes_, util::read_varint(p) + shift);
+        }
+        bytes_.append(reinterpret_cast<const char*>(p), static_cast<std::size_t>(end - p));
+        count_ = count;
+        last_ = std::int64_t{last} + shift;
+    }
+    // Writes the numbers left over after the last block, each the
+    // difference from the one before (the list's first as it is).
+    void finish() {
+        for (std::size_t i = 0; i < n_; ++i) {
+            const bool first = count_ - n_ + i == 0;
+            util::put_varint(bytes_, std::uint64_t{block_[i]} + (first ? 0 : 1));
+        }
+        n_ = 0;
+    }
+
+    std::uint32_t count() const noexcept { return count_; }
+    std::uint32_t last() const noexcept { return static_cast<std::uint32_t>(last_); }
+
+   private:
+    void pack() {
+        const unsigned width = util::packed_width(block_);
+        const std::size_t at = bytes_.size();
+        bytes_.resize(at + 1 + util::packed_bytes(width));
+        bytes_[at] = static_cast<char>(width);
+        util::pack_block(block_, width, reinterpret_cast<unsigned char*>(&bytes_[at + 1]));
+        n_ = 0;
+    }
+
+    std::string& bytes_;
+    std::uint32_t block_[util::PACKED_BLOCK];
+    std::size_t n_ = 0;
+    std::uint32_t count_ = 0;
+    std::int64_t last_ = -1;
+};
+
+// The posting lists of a file, packed, and then their directory: those of
+// `base` (a file of version 4 on, articles numbered from 0; none when null)
+// followed, key by key, by those of `built` (numbered from `based`). A key
+// in both has the base's list, its whole blocks copied as they are, then
+// the built one's numbers.
 class ListWriter {
    public:
     ListWriter(const ArticleIndex::Loaded* base, const ArticleIndex::Built& built,
                std::size_t based)
         : base_(base), built_(built), based_(based), base_lists_(base ? base->lists : 0) {
-        // The built segment makes a gram's lists of both fields at
-        // once; one of them may be empty, and is left out.
+        // The built segment makes a gram's lists of both fields at once;
+        // one of them may be empty, and is left out.
         std::vector<std::size_t> order;
         for (std::size_t k = 0; k < built.lists.size(); ++k) {
             if (built.lists[k].count != 0) {
@@ -106,48 +183,52 @@ class ListWriter {
                 merged_.push_back({kb, b++, order[k++]});
             }
         }
-        // The directory, with the offsets of the lists.
-        entries_.resize(merged_.size());
-        std::string first;
-        for (std::size_t n = 0; n < merged_.size(); ++n) {
-            const Merged& m = merged_[n];
-            DirEntry& e = entries_[n];
-            e = DirEntry{m.key, 0, 0, 0, bytes_};
-            if (m.base_entry < base_lists_) {
-                const DirEntry from = base_->entry(m.base_entry);
-                e.count = from.count;
-                e.last = from.last;
-                bytes_ += base_->list_end(m.base_entry) - from.offset;
-            }
-            if (m.list < built.lists.size()) {
-                const ArticleIndex::Built::List& list = built.lists[m.list];
-                const std::size_t rest = first_bytes(m, first);
-                e.count += list.count;
-                e.last = static_cast<std::uint32_t>(based + list.last);
-                bytes_ += first.size() + list.bytes.size() - rest;
-            }
-        }
     }
 
-    std::size_t lists() const noexcept { return entries_.size(); }
-    std::uint64_t bytes() const noexcept { return bytes_; }
+    std::size_t lists() const noexcept { return merged_.size(); }
 
-    void write(FileWriter& out) const {
-        out.write(entries_.data(), entries_.size() * sizeof(DirEntry));
-        std::string first;
-        for (const Merged& m : merged_) {
+    // Writes the lists and then the directory; gives the lists' bytes.
+    std::uint64_t write(FileWriter& out) const {
+        std::vector<DirEntry> entries(merged_.size());
+        std::uint64_t offset = 0;
+        std::string bytes;
+        for (std::size_t n = 0; n < merged_.size(); ++n) {
+            const Merged& m = merged_[n];
+            PackedList list(bytes);
+            const std::uint64_t start = offset;
             if (m.base_entry < base_lists_) {
-                const DirEntry from = base_->entry(m.base_entry);
-                out.write(base_->postings + from.offset,
-                          base_->list_end(m.base_entry) - from.offset);
+                copy_base(m.base_entry, out, offset, list);
+            }
+            // The built lists lie all over the memory: their records and
+            // then their bytes are fetched ahead.
+            if (n + 8 < merged_.size() && merged_[n + 8].list < built_.lists.size()) {
+                __builtin_prefetch(&built_.lists[merged_[n + 8].list]);
+            }
+            if (n + 4 < merged_.size() && merged_[n + 4].list < built_.lists.size()) {
+                __builtin_prefetch(built_.lists[merged_[n + 4].list].bytes.data());
             }
             if (m.list < built_.lists.size()) {
-                const std::size_t rest = first_bytes(m, first);
-                const ArticleIndex::Built::Bytes& list = built_.lists[m.list].bytes;
-                out.write(first.data(), first.size());
-                out.write(list.data() + rest, list.size() - rest);
+                const ArticleIndex::Built::List& from = built_.lists[m.list];
+                const auto based = static_cast<std::uint32_t>(based_);
+                if (m.base_entry < base_lists_) {
+                    const unsigned char* p = from.bytes.data();
+                    std::uint32_t number = 0;
+                    for (std::uint32_t i = 0; i < from.count; ++i) {
+                        number = i == 0 ? util::read_varint(p) : number + util::read_varint(p);
+                        list.add(number + based);
+                    }
+                } else {
+                    list.add_built(from.bytes.data(), from.bytes.data() + from.bytes.size(),
+                                   from.count, from.last, based);
+                }
             }
+            list.finish();
+            out.write(bytes.data(), bytes.size());
+            entries[n] = DirEntry{m.key, list.count(), list.last(), 0, start};
+            offset += bytes.size();
         }
+        out.write(entries.data(), entries.size() * sizeof(DirEntry));
+        return offset;
     }
 
    private:
@@ -157,18 +238,48 @@ class ListWriter {
         std::size_t list;        // built_.lists.size() when none
     };
 
-    // The built list's first number, rewritten into `first`; gives where
-    // the rest of its bytes starts.
-    std::size_t first_bytes(const Merged& m, std::string& first) const {
-        std::uint32_t value = 0;
-        const std::size_t rest = first_varint(built_.lists[m.list].bytes.data(), value);
-        const std::uint64_t global = based_ + value;
-        const std::uint64_t previous =
-            m.base_entry < base_lists_ ? base_->entry(m.base_entry).last : 0;
-        first.clear();
-        util::put_varint(first, static_cast<std::uint32_t>(
-                                    m.base_entry < base_lists_ ? global - previous : global));
-        return rest;
+    // Writes list `k` of the base, which starts at `offset`: its whole
+    // blocks as they are, which moves `offset` on, and the numbers after
+    // them into `list`, which the built ones follow. Its bytes are read
+    // with every check a query makes.
+    void copy_base(std::size_t k, FileWriter& out, std::uint64_t& offset, PackedList& list) const {
+        const DirEntry e = base_->entry(k);
+        const unsigned char* begin = base_->postings + e.offset;
+        const unsigned char* end = base_->postings + base_->list_end(k);
+        const unsigned char* p = begin;
+        const std::uint32_t blocks = e.count / util::PACKED_BLOCK;
+        for (std::uint32_t b = 0; b < blocks; ++b) {
+            const unsigned width = p != end ? *p : 255u;
+            if (width > 32 || static_cast<std::size_t>(end - p - 1) < util::packed_bytes(width)) {
+                throw IndexFileError("damaged posting list");
+            }
+            p += 1 + util::packed_bytes(width);
+        }
+        out.write(begin, static_cast<std::size_t>(p - begin));
+        offset += static_cast<std::uint64_t>(p - begin);
+        // The numbers after the blocks, as differences from the one before
+        // (the list's first as it is): the one before them is found back
+        // from the list's last.
+        std::uint32_t rest[util::PACKED_BLOCK];
+        const std::uint32_t left = e.count % util::PACKED_BLOCK;
+        std::int64_t span = 0;
+        for (std::uint32_t i = 0; i < left; ++i) {
+            const util::VarintStatus status = util::read_varint_checked(p, end, rest[i]);
+            if (status != util::VarintStatus::ok && status != util::VarintStatus::overlong) {
+                throw IndexFileError("damaged posting list");
+            }
+            span += rest[i];
+        }
+        std::int64_t number = blocks == 0 ? 0 : std::int64_t{e.last} - span;
+        if (blocks != 0 && number < 0) {
+            throw IndexFileError("damaged posting list");
+        }
+        list.resume(blocks * static_cast<std::uint32_t>(util::PACKED_BLOCK),
+                    blocks == 0 ? -1 : number);
+        for (std::uint32_t i = 0; i < left; ++i) {
+            number += rest[i];
+            list.add(static_cast<std::uint32_t>(number));
+        }
     }
 
     const ArticleIndex::Loaded* base_;
@@ -176,8 +287,6 @@ class ListWriter {
     std::size_t based_;
     std::size_t base_lists_;
     std::vector<Merged> merged_;
-    std::vector<DirEntry> entries_;
-    std::uint64_t bytes_ = 0;
 };
 
 // The lists of every article of `base` (a file of version 1 to 3, whose
@@ -229,7 +338,6 @@ void ArticleIndex::save(const std::string& path) const {
     header.articles = size();
     header.text_bytes = base_text + built.text.size();
     header.lists = lists.lists();
-    header.posting_bytes = lists.bytes();
     header.id_bytes = base_ids + built.id_text.size();
 
     util::AtomicWriter file(path);
@@ -260,7 +368,7 @@ void ArticleIndex::save(const std::string& path) const {
     }
     out.write(built.id_text.data(), built.id_text.size());
     out.write(zeros, padded8(header.id_bytes) - header.id_bytes);
-    lists.write(out);
+    header.posting_bytes = lists.write(out);
     out.flush();
     header.body_checksum = out.digest();
     header.header_checksum = XXH3_64bits(&header, offsetof(Header, header_checksum));

@@ -1,8 +1,8 @@
 // The article index: a failed allocation while adding leaves it as it was,
-// and a file whose checksums were made to match contents this code never
+// a file whose checksums were made to match contents this code never
 // writes is refused, or its damaged list reported, rather than read out of
 // bounds (the Python suite checks the scores and the damage a checksum
-// finds).
+// finds), and the packed blocks of its lists.
 #include <doctest/doctest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,11 +15,14 @@
 #include <fstream>
 #include <iterator>
 #include <new>
+#include <numeric>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "index/format.hpp"
 #include "index/index.hpp"
+#include "util/bitpack.hpp"
 #include "util/file.hpp"
 
 #define XXH_INLINE_ALL
@@ -143,9 +146,9 @@ TEST_CASE("a checksummed file with inconsistent contents is refused, a damaged l
     std::memcpy(bytes.data() + 16, &too_many, 8);
     refused(bytes, "damaged header (sizes out of range)");
 
-    // The directory: "azz" (article 1) and "zzz" (articles 0 and 1), before
+    // The directory: "azz" (article 1) and "zzz" (articles 0 and 1), after
     // the 3 bytes of their lists.
-    const std::size_t directory = good.size() - 3 - 2 * 24;
+    const std::size_t directory = good.size() - 2 * 24;
     bytes = good;
     bytes[directory + 8] = 2;  // "azz" ends at article 2 of 2
     refused(bytes, "inconsistent trigram directory");
@@ -172,7 +175,7 @@ TEST_CASE("a checksummed file with inconsistent contents is refused, a damaged l
     // The last list is that of "zzz": articles 0 and 1. A difference of 2
     // names article 2 of 2, the first that does not exist.
     bytes = good;
-    bytes.back() = '\x02';
+    bytes[directory - 1] = '\x02';
     write_checksummed(path, bytes);
     const auto loaded = ArticleIndex::load(path.string());
     CHECK(loaded->scores(TextView::utf8("azz")) == std::vector<double>{0.0, 1000.0});
@@ -329,4 +332,52 @@ TEST_CASE("rank_many answers each query as rank does, on any number of threads")
         }
     }
     CHECK(index.rank_many({}, 7, false, 2).empty());
+}
+
+TEST_CASE("blocks of every width pack and unpack, and a damaged block is reported") {
+    using parvenkel::util::PACKED_BLOCK;
+    std::uint32_t values[PACKED_BLOCK];
+    std::uint32_t back[PACKED_BLOCK];
+    unsigned char bytes[parvenkel::util::packed_bytes(32) + 8] = {};
+    std::uint64_t seed = 7;
+    for (unsigned width = 0; width <= 32; ++width) {
+        for (std::size_t i = 0; i < PACKED_BLOCK; ++i) {
+            seed = seed * 6364136223846793005u + 1442695040888963407u;
+            const std::uint64_t top = width == 0 ? 0 : (std::uint64_t{1} << width) - 1;
+            // The largest value in one place, the others spread below it.
+            values[i] =
+                static_cast<std::uint32_t>(i == width % PACKED_BLOCK ? top : (seed >> 20) & top);
+        }
+        CHECK(parvenkel::util::packed_width(values) == width);
+        parvenkel::util::pack_block(values, width, bytes);
+        // Read in place, and from a copy when the block ends the bytes.
+        for (const std::size_t readable : {sizeof bytes, parvenkel::util::packed_bytes(width)}) {
+            std::fill(back, back + PACKED_BLOCK, 1u);
+            parvenkel::util::unpack_block(bytes, width, back, readable);
+            CHECK(std::equal(values, values + PACKED_BLOCK, back));
+        }
+    }
+
+    // A list of 130 numbers, 0 to 129: one block of width 0 (the first
+    // number, then differences less one: 0 and 127 zeros), and differences
+    // of 1 and 1 in LEB128.
+    std::vector<unsigned char> list = {0, 1, 1};
+    const auto read_all = [](const std::vector<unsigned char>& data, std::uint32_t count,
+                             std::size_t articles) {
+        parvenkel::index::PostingReader reader({data.data(), data.size(), count, true}, articles);
+        std::vector<std::uint32_t> out;
+        for (std::uint32_t n = 0; reader.next(n);) {
+            out.push_back(n);
+        }
+        return out;
+    };
+    std::vector<std::uint32_t> expected(130);
+    std::iota(expected.begin(), expected.end(), 0u);
+    CHECK(read_all(list, 130, 130) == expected);
+    CHECK_THROWS_WITH_AS(read_all(list, 130, 129), "damaged posting list", IndexFileError);
+    CHECK_THROWS_WITH_AS(read_all(list, 131, 200), "damaged posting list", IndexFileError);
+    list[0] = 33;  // no width is that large
+    CHECK_THROWS_WITH_AS(read_all(list, 130, 130), "damaged posting list", IndexFileError);
+    list[0] = 1;  // a block of 16 bytes, of which there are 2
+    CHECK_THROWS_WITH_AS(read_all(list, 130, 130), "damaged posting list", IndexFileError);
 }
