@@ -31,7 +31,7 @@ class SourceReader {
         more_b_ = b_.next(vb_);
     }
 
-    bool next(std::uint32_t& out) {
+    [[gnu::always_inline]] bool next(std::uint32_t& out) {
         if (more_a_ && (!more_b_ || va_ <= vb_)) {
             out = va_;
             if (more_b_ && vb_ == va_) {

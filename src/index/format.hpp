@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -135,17 +136,16 @@ class PostingReader {
           blocks_(list.packed ? list.count / util::PACKED_BLOCK : 0),
           articles_(articles) {}
 
-    bool next(std::uint32_t& out) {
+    [[gnu::always_inline]] bool next(std::uint32_t& out) {
         if (left_ == 0) {
             return false;
         }
         --left_;
-        if (at_ < filled_) {
-            out = block_[at_++];
-            return true;
-        }
-        if (blocks_ != 0) {
-            unpack();
+        // One test on the path of a list in LEB128 alone.
+        if ((at_ < filled_) | (blocks_ != 0)) {
+            if (at_ == filled_) {
+                unpack();
+            }
             out = block_[at_++];
             return true;
         }
@@ -173,7 +173,7 @@ class PostingReader {
         }
         for (; blocks_ != 0; left_ -= static_cast<std::uint32_t>(util::PACKED_BLOCK)) {
             unpack();
-            out.insert(out.end(), block_, block_ + util::PACKED_BLOCK);
+            out.insert(out.end(), block_.get(), block_.get() + util::PACKED_BLOCK);
             at_ = filled_;
         }
         for (std::uint32_t number = 0; next(number);) {
@@ -182,13 +182,17 @@ class PostingReader {
     }
 
    private:
-    // Reads the next block of a packed list into block_.
-    void unpack() {
+    // Reads the next block of a packed list into block_. Kept out of
+    // next(), which is then small enough to inline where lists are merged.
+    [[gnu::noinline]] void unpack() {
         const unsigned width = p_ != end_ ? *p_ : 255u;
         if (width > 32 || static_cast<std::size_t>(end_ - p_ - 1) < util::packed_bytes(width)) {
             throw IndexFileError("damaged posting list");
         }
-        util::unpack_block(p_ + 1, width, block_, static_cast<std::size_t>(end_ - p_ - 1));
+        if (!block_) {
+            block_ = std::make_unique_for_overwrite<std::uint32_t[]>(util::PACKED_BLOCK);
+        }
+        util::unpack_block(p_ + 1, width, block_.get(), static_cast<std::size_t>(end_ - p_ - 1));
         p_ += 1 + util::packed_bytes(width);
         // Every number is more than the one before: only the last can be
         // past the articles (and a sum of 128 of them fits 64 bits).
@@ -218,7 +222,9 @@ class PostingReader {
     bool started_ = false;
     std::size_t at_ = 0;      // the next number of block_ to give
     std::size_t filled_ = 0;  // numbers in block_
-    std::uint32_t block_[util::PACKED_BLOCK];
+    // Made at the first block: a reader of a list in LEB128 alone stays
+    // small, which the merges of lists, many readers at a time, need.
+    std::unique_ptr<std::uint32_t[]> block_;
 };
 
 // The trigrams of `text`, appended to `out`: the keys of a file of
