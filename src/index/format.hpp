@@ -317,7 +317,7 @@ inline void for_each_gram(std::string_view text, Emit&& emit) {
                 c = c << 8 | p[i + k];
             }
             if (length >= 3) {
-                emit(Trigram{p[i]} << 16 | Trigram{p[i + 1]} << 8 | p[i + 2]);
+                emit(length == 3 ? c : c >> 8);  // the first three bytes
             }
         }
         wide = (wide << 1 | (length > 1 ? 1u : 0u)) & 7;
