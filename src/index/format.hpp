@@ -133,7 +133,7 @@ class PostingReader {
         : p_(list.data),
           end_(list.data + list.size),
           left_(list.count),
-          blocks_(list.packed ? list.count / util::PACKED_BLOCK : 0),
+          blocks_(list.packed ? list.count / static_cast<std::uint32_t>(util::PACKED_BLOCK) : 0),
           articles_(articles) {}
 
     [[gnu::always_inline]] bool next(std::uint32_t& out) {

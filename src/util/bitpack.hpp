@@ -14,7 +14,7 @@
 
 namespace parvenkel::util {
 
-constexpr std::size_t PACKED_BLOCK = 128;
+constexpr std::uint32_t PACKED_BLOCK = 128;
 
 // The bytes of a block of `width` bits a number.
 constexpr std::size_t packed_bytes(unsigned width) noexcept { return PACKED_BLOCK / 8 * width; }
