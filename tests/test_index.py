@@ -272,28 +272,7 @@ V2_FILE = (
 V2_QUERIES = ["market", "the", "zz", "\u03c3", "\u03c3\u03b1", "\u4e2d", "mar", "end", "th", "e", "\u03bf\u03b4\u03bf\u03c3"]
 
 
-def test_a_file_of_the_second_format_answers_exactly_and_is_saved_in_the_current_one(tmp_path):
-    import base64
-    import zlib
-
-    path = tmp_path / "v2.idx"
-    path.write_bytes(zlib.decompress(base64.b64decode(V2_FILE)))
-    assert path.read_bytes()[8] == 2
-    old = ArticleIndex.load(path)
-    added = [("Themarket", "the end", "new"), ("zz", "The market \u03c3")]
-    old.add(added)
-    stored = V2_ARTICLES + added
-    pairs = [(t, c) for t, c, *_ in stored]
-    old.save(tmp_path / "v3.idx")
-    assert (tmp_path / "v3.idx").read_bytes()[8] == 4
-    for index in (old, ArticleIndex.load(tmp_path / "v3.idx")):
-        assert [index.article(k) for k in range(len(stored))] == [tuple(a) for a in stored]
-        for query in V2_QUERIES:
-            assert index.scores(query) == score_many(pairs, query)
-            for top_n in (None, 1, 2, 3):
-                assert [(r.score, r.position) for r in index.rank(query, top_n)] == [
-                    (r.score, r.position) for r in rank_articles(pairs, query, top_n)
-                ], (query, top_n)
+V2_ADDED = [("Themarket", "the end", "new"), ("zz", "The market \u03c3")]
 
 
 # A file of the third format (lists of trigrams of bytes, each field
@@ -334,23 +313,29 @@ V3_QUERIES = [
 ]
 
 
-def test_a_file_of_the_third_format_answers_exactly_and_is_saved_in_the_current_one(tmp_path):
+OLD_FILES = {2: (V2_FILE, V2_ARTICLES, V2_ADDED, V2_QUERIES), 3: (V3_FILE, V3_ARTICLES, V3_ADDED, V3_QUERIES)}
+
+
+@pytest.mark.parametrize("version", sorted(OLD_FILES))
+def test_a_file_of_an_older_format_answers_exactly_and_is_saved_in_the_current_one(tmp_path, version):
     import base64
     import zlib
 
-    path = tmp_path / "v3.idx"
-    path.write_bytes(zlib.decompress(base64.b64decode(V3_FILE)))
-    assert path.read_bytes()[8] == 3
+    data, articles, added, queries = OLD_FILES[version]
+    path = tmp_path / "old.idx"
+    path.write_bytes(zlib.decompress(base64.b64decode(data)))
+    assert path.read_bytes()[8] == version
     old = ArticleIndex.load(path)
-    old.add(V3_ADDED)
-    stored = V3_ARTICLES + V3_ADDED
+    old.add(added)
+    stored = articles + added
     pairs = [(t, c) for t, c, *_ in stored]
-    old.save(tmp_path / "v4.idx")
-    assert (tmp_path / "v4.idx").read_bytes()[8] == 4
-    for index in (ArticleIndex.load(path), old, ArticleIndex.load(tmp_path / "v4.idx")):
+    old.save(tmp_path / "new.idx")
+    assert (tmp_path / "new.idx").read_bytes()[8] == 4
+    # The file alone, with articles added (lists of both kinds), and saved.
+    for index in (ArticleIndex.load(path), old, ArticleIndex.load(tmp_path / "new.idx")):
         held = pairs[: len(index)]
         assert [index.article(k) for k in range(len(index))] == [tuple(a) for a in stored[: len(index)]]
-        for query in V3_QUERIES:
+        for query in queries:
             assert index.scores(query) == score_many(held, query)
             for top_n in (None, 1, 2, 3):
                 assert [(r.score, r.position) for r in index.rank(query, top_n)] == [
