@@ -18,6 +18,7 @@
 
 #include "index/format.hpp"
 #include "index/index.hpp"
+#include "text/utf8.hpp"
 #include "util/varint.hpp"
 
 namespace parvenkel::index {
@@ -232,13 +233,14 @@ struct ArticleIndex::Built {
         // list.
         while (lowered.size() > WINDOW + 16) {
             std::size_t cut = WINDOW;
-            while (cut > 0 && (static_cast<unsigned char>(lowered[cut]) & 0xC0) == 0x80) {
+            while (cut > 0 &&
+                   text::is_utf8_continuation(static_cast<unsigned char>(lowered[cut]))) {
                 --cut;
             }
             if (cut == 0) {
                 cut = WINDOW;  // no character starts there: not well-formed text
             }
-            const std::size_t end = next_character(lowered, next_character(lowered, cut));
+            const std::size_t end = text::utf8_next(lowered, text::utf8_next(lowered, cut));
             post(lowered.substr(0, end), article, which);
             lowered.remove_prefix(cut);
         }

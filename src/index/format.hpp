@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "index/index.hpp"
+#include "text/utf8.hpp"
 #include "util/bitpack.hpp"
 #include "util/varint.hpp"
 
@@ -124,6 +125,17 @@ struct Postings {
     bool packed = false;
 };
 
+// The width of the packed block at `p`, a list's bytes ending at `end`;
+// throws IndexFileError where the block is damaged (no such width, or
+// running over the end).
+inline unsigned packed_block_width(const unsigned char* p, const unsigned char* end) {
+    const unsigned width = p != end ? *p : 255u;
+    if (width > 32 || static_cast<std::size_t>(end - p - 1) < util::packed_bytes(width)) {
+        throw IndexFileError("damaged posting list");
+    }
+    return width;
+}
+
 // Reads the article numbers of a list, checking every byte it reads: a
 // damaged list (a number past `articles`, not increasing, running over its
 // end) throws IndexFileError rather than giving wrong articles.
@@ -185,10 +197,7 @@ class PostingReader {
     // Reads the next block of a packed list into block_. Kept out of
     // next(), which is then small enough to inline where lists are merged.
     [[gnu::noinline]] void unpack() {
-        const unsigned width = p_ != end_ ? *p_ : 255u;
-        if (width > 32 || static_cast<std::size_t>(end_ - p_ - 1) < util::packed_bytes(width)) {
-            throw IndexFileError("damaged posting list");
-        }
+        const unsigned width = packed_block_width(p_, end_);
         if (!block_) {
             block_ = std::make_unique_for_overwrite<std::uint32_t[]>(util::PACKED_BLOCK);
         }
@@ -312,7 +321,7 @@ inline void for_each_gram(std::string_view text, Emit&& emit) {
         }
         std::size_t length = 1;
         if (c >= 0x80) {
-            length = std::min<std::size_t>(c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4, n - i);
+            length = std::min(text::utf8_length(static_cast<unsigned char>(c)), n - i);
             for (std::size_t k = 1; k < length; ++k) {
                 c = c << 8 | p[i + k];
             }
@@ -335,15 +344,6 @@ inline void for_each_gram(std::string_view text, Emit&& emit) {
 // The grams of `text`, appended to `out`.
 inline void add_grams(std::string_view text, std::vector<Trigram>& out) {
     for_each_gram(text, [&](Trigram t) { out.push_back(t); });
-}
-
-// Where the character after the one at `at` starts in `text`.
-inline std::size_t next_character(std::string_view text, std::size_t at) noexcept {
-    ++at;
-    while (at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) {
-        ++at;
-    }
-    return at;
 }
 
 inline void sort_unique(std::vector<Trigram>& v) {

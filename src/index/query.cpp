@@ -34,10 +34,10 @@ constexpr double BONUS = analysis::CONTENT_CONTAINS_BONUS;
 FieldLists ArticleIndex::lists_of(const std::string& lowered_query, Lists kind,
                                   bool to_the_end) const {
     // A segment's keys: grams (version 4 on, and the built segment) or
-    // trigrams of bytes.
-    const auto keys_of = [&](bool grams) {
+    // trigrams of bytes (a file of an older version), each made once.
+    const auto keys_of = [&](bool of_grams) {
         std::vector<Trigram> keys;
-        if (grams) {
+        if (of_grams) {
             add_grams(lowered_query, keys);
         } else {
             add_trigrams(lowered_query, keys);
@@ -45,11 +45,12 @@ FieldLists ArticleIndex::lists_of(const std::string& lowered_query, Lists kind,
         sort_unique(keys);
         return keys;
     };
+    const std::vector<Trigram> grams = keys_of(true);
+    const std::vector<Trigram> trigrams = base_ && !base_->grams ? keys_of(false) : grams;
     FieldLists out(to_the_end);
     // A key's list of the contents leaves out the articles that have it in
     // their title (version 3 on, and the built segment).
-    const auto add = [&](const auto& segment, bool split, bool grams) {
-        const std::vector<Trigram> keys = keys_of(grams);
+    const auto add = [&](const auto& segment, bool split, const std::vector<Trigram>& keys) {
         // A query of three bytes with a key has one, the query itself: a
         // list holds exactly the articles that have it in its field.
         const bool whole = lowered_query.size() == 3 && !keys.empty();
@@ -75,9 +76,9 @@ FieldLists ArticleIndex::lists_of(const std::string& lowered_query, Lists kind,
         out.add_segment(segment.size(), keys.empty(), std::move(sources), exact);
     };
     if (base_) {
-        add(*base_, base_->split, base_->grams);
+        add(*base_, base_->split, base_->grams ? grams : trigrams);
     }
-    add(*tail_, true, true);
+    add(*tail_, true, grams);
     return out;
 }
 

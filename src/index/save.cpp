@@ -249,11 +249,7 @@ class ListWriter {
         const unsigned char* p = begin;
         const std::uint32_t blocks = e.count / util::PACKED_BLOCK;
         for (std::uint32_t b = 0; b < blocks; ++b) {
-            const unsigned width = p != end ? *p : 255u;
-            if (width > 32 || static_cast<std::size_t>(end - p - 1) < util::packed_bytes(width)) {
-                throw IndexFileError("damaged posting list");
-            }
-            p += 1 + util::packed_bytes(width);
+            p += 1 + util::packed_bytes(packed_block_width(p, end));
         }
         out.write(begin, static_cast<std::size_t>(p - begin));
         offset += static_cast<std::uint64_t>(p - begin);

@@ -27,6 +27,16 @@ constexpr std::size_t utf8_length(unsigned char lead) noexcept {
 
 constexpr bool is_utf8_continuation(unsigned char byte) noexcept { return (byte & 0xC0) == 0x80; }
 
+// Offset of the first byte of the character after the one that starts at
+// byte `at` of `text` (or its end).
+constexpr std::size_t utf8_next(std::string_view text, std::size_t at) noexcept {
+    ++at;
+    while (at < text.size() && is_utf8_continuation(static_cast<unsigned char>(text[at]))) {
+        ++at;
+    }
+    return at;
+}
+
 struct Utf8Char {
     char32_t cp;
     std::size_t length;
