@@ -134,6 +134,42 @@ def test_titles_with_some_of_the_trigrams(tmp_path, pairs, query):
             assert built.rank(query, top_n) == rank_articles(pairs, query, top_n), top_n
 
 
+# Ranges of one UTF-8 length each (Latin-1 apart from ASCII): a str's
+# width is that of its widest character.
+WIDTH_RANGES = [(0x20, 0x7E), (0xA0, 0xFF), (0x100, 0x7FF), (0x800, 0xD7FF), (0xE000, 0xFFFF), (0x10000, 0x10FFFF)]
+
+
+@st.composite
+def runs_of_widths(draw):
+    """A text of runs of characters of one range each, from the ranges up to
+    a widest one: long runs fill whole blocks of the decoder with one
+    length, short ones mix lengths inside its windows."""
+    widest = draw(st.integers(0, len(WIDTH_RANGES) - 1))
+    runs = draw(st.lists(st.tuples(st.integers(0, widest), st.integers(1, 120)), max_size=8))
+    return "".join(
+        "".join(chr(draw(st.integers(*WIDTH_RANGES[r]))) for _ in range(n)) for r, n in runs
+    )
+
+
+@settings(max_examples=60, deadline=None)
+@given(texts=st.lists(runs_of_widths(), min_size=1, max_size=6))
+def test_articles_come_back_whole_at_every_width(texts):
+    """Every article comes back as it went in, from ``article``, ``rank``
+    and ``rank_many`` on two threads, whose batch of strs (over 64 kB) is
+    made with the interpreter released. Only the contents hold the query,
+    U+001F."""
+    articles = [
+        (text[: k % 50], (text + "\x1f") * (1 + 6000 // (len(text) + 1))) for k, text in enumerate(texts * 12)
+    ]
+    index = ArticleIndex(articles)
+    assert [index.article(k) for k in range(len(articles))] == articles
+    assert sorted(index.rank("\x1f"), key=lambda row: row.position) == [
+        (100.0, k, article) for k, article in enumerate(articles)
+    ]
+    for rows in index.rank_many(["\x1f", "\x1f"], workers=2):
+        assert {row.position: row.article for row in rows} == dict(enumerate(articles))
+
+
 def test_long_lists_built_in_steps(tmp_path):
     # Lists far longer than what building holds of a list at a time, and
     # differences of one to three bytes (articles up to 17,000 apart).

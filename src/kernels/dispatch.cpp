@@ -7,6 +7,7 @@
 #include "analysis/analysis.hpp"
 #include "kernels/isa.hpp"
 #include "kernels/searches.hpp"
+#include "kernels/utf8_decode.hpp"
 #include "kernels/word_walker.hpp"
 
 namespace parvenkel::kernels {
@@ -15,15 +16,20 @@ namespace {
 
 using MakeWordWalker = decltype(&make_word_walker);
 using GetSearches = decltype(&searches);
+using GetDecoders = decltype(&decoders);
 
 // What one instruction set implements.
 struct Implementation {
     MakeWordWalker make_word_walker;
     GetSearches searches;
+    GetDecoders decoders;
 };
 
+// SSE2 has no byte shuffle for a decoder: it takes the scalar one.
 template <Kernels K>
-constexpr Implementation IMPLEMENTATION = {make_word_walker_with<K>, searches_with<K>};
+constexpr Implementation IMPLEMENTATION = {
+    make_word_walker_with<K>, searches_with<K>,
+    decoders_with<K == Kernels::AVX2 ? Kernels::AVX2 : Kernels::SCALAR>};
 
 // The implementation of the set active() names: the best of those the
 // build compiled that the processor has, at most the limit.
@@ -50,6 +56,8 @@ std::unique_ptr<WordWalker> make_word_walker(const std::vector<std::string>& sto
 }
 
 const Searches& searches() noexcept { return implementation().searches(); }
+
+const Decoders& decoders() noexcept { return implementation().decoders(); }
 
 WordWalker::WordWalker(const std::vector<std::string>& stop_words, std::uint64_t seed,
                        std::size_t text_bytes)

@@ -142,9 +142,8 @@ PyObject* index_scores(PyObject* self_obj, PyObject* query_arg) {
 
 // The articles made for the rows of one call, by position: the answers of
 // many queries share many articles (a batch of topic queries over 22,500
-// help pages: 5,853 articles in 9,921 rows), and each is made, its strings
-// decoded under the interpreter, once. Articles are tuples of str, so the
-// rows may share them.
+// help pages: 5,853 articles in 9,921 rows), and each is made once.
+// Articles are tuples of str, so the rows may share them.
 using ArticleCache = std::unordered_map<std::size_t, Ref>;
 
 // A list of rows (score, position, article) of row_type from `best`; the
@@ -241,8 +240,42 @@ PyObject* rank_many_impl(IndexObject* self, const std::vector<text::TextView>& q
     if (!list) {
         return nullptr;
     }
-    ScoreFloats floats;
+    // Every article of the rows, each once, its strs made on the workers.
     ArticleCache articles;
+    {
+        std::vector<std::size_t> positions;
+        StrBatch texts;
+        for (const std::vector<index::Ranked>& rows : results) {
+            for (const index::Ranked& row : rows) {
+                if (articles.emplace(row.position, Ref()).second) {
+                    positions.push_back(row.position);
+                    texts.add(self->index->title(row.position));
+                    texts.add(self->index->content(row.position));
+                }
+            }
+        }
+        if (!texts.make(workers)) {
+            return nullptr;
+        }
+        for (std::size_t k = 0; k < positions.size(); ++k) {
+            const std::size_t at = positions[k];
+            PyObject* article = nullptr;
+            if (const std::optional<std::string_view> id = self->index->id(at)) {
+                Ref id_str(text_to_python(*id));
+                if (!id_str) {
+                    return nullptr;
+                }
+                article = PyTuple_Pack(3, texts.get(2 * k), texts.get(2 * k + 1), id_str.get());
+            } else {
+                article = PyTuple_Pack(2, texts.get(2 * k), texts.get(2 * k + 1));
+            }
+            if (article == nullptr) {
+                return nullptr;
+            }
+            articles[at] = Ref(article);
+        }
+    }
+    ScoreFloats floats;
     for (std::size_t k = 0; k < results.size(); ++k) {
         PyObject* rows = rows_to_python(*self->index, results[k], row_type, floats, &articles);
         if (rows == nullptr) {

@@ -44,6 +44,32 @@ PyObject* pairs_to_python(const Pairs& pairs) {
 // A str from UTF-8 text the modules made or checked.
 PyObject* text_to_python(std::string_view text);
 
+// The strs of many texts, made together: each is allocated under the
+// interpreter, then filled on worker threads with it released (a str that
+// has not been handed out yet is plain memory), so that a batch's rows do
+// not wait on one thread decoding their articles.
+class StrBatch {
+   public:
+    // The slot of `text`, whose bytes must outlive make().
+    std::size_t add(std::string_view text);
+    // Makes every str on up to `workers` threads: false with a Python
+    // error set when one could not be made. A failure to run the threads
+    // is thrown.
+    bool make(unsigned workers);
+    // The str of a slot, once made (a borrowed reference).
+    PyObject* get(std::size_t slot) const { return entries_[slot].str.get(); }
+
+   private:
+    struct Entry {
+        std::string_view text;
+        std::size_t chars = 0;
+        char32_t widest = 0;
+        Ref str;
+    };
+    std::vector<Entry> entries_;
+    std::size_t bytes_ = 0;
+};
+
 // A (title, content) tuple of str, or (title, content, id) with an id.
 PyObject* article_to_python(std::string_view title, std::string_view content,
                             std::optional<std::string_view> id = std::nullopt);

@@ -3,10 +3,16 @@
 #include <doctest/doctest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <random>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "analysis/analysis.hpp"
 #include "text/utf8.hpp"
+#include "text/utf8_units.hpp"
+#include "text_test_util.hpp"
 
 namespace {
 
@@ -116,4 +122,78 @@ TEST_CASE("is_valid_utf8 finds a fault anywhere in a run of ASCII, read eight by
         }
     }
     CHECK(wrong == 0);
+}
+
+namespace {
+
+// Decodes `text` into units of `Unit` with room for a guard after them,
+// and checks the units and that the guard is untouched.
+template <class Unit>
+bool decodes_exactly(const std::u32string& cps, const std::string& text) {
+    constexpr Unit GUARD = 0x5A;
+    std::vector<Unit> units(cps.size() + 80, GUARD);
+    decode_units(text, units.data(), cps.size());
+    bool same = true;
+    for (std::size_t k = 0; k < cps.size(); ++k) {
+        same = same && units[k] == static_cast<Unit>(cps[k]);
+    }
+    return same && std::all_of(units.begin() + static_cast<std::ptrdiff_t>(cps.size()), units.end(),
+                               [](Unit u) { return u == GUARD; });
+}
+
+}  // namespace
+
+TEST_CASE("utf8_shape and decode_units give each character at every width under every kernel") {
+    using parvenkel::analysis::Kernels;
+    // Ranges of one UTF-8 length each (and Latin-1 beyond ASCII), so that a
+    // text mixes runs of lengths as the scripts of an article do.
+    struct Range {
+        char32_t low, high;
+    };
+    constexpr Range RANGES[] = {{0x00, 0x7F},    {0x80, 0xFF},     {0x100, 0x7FF},
+                                {0x800, 0xD7FF}, {0xE000, 0xFFFF}, {0x10000, 0x10FFFF}};
+    // The widest range each width may hold, and the bound utf8_shape gives.
+    constexpr std::size_t WIDTH_RANGES[] = {1, 2, 5, 6};
+    constexpr char32_t BOUNDS[] = {0x7F, 0xFF, 0xFFFF, 0x10FFFF};
+    std::mt19937 random(20261210);
+    const auto pick = [&](std::size_t n) {
+        return static_cast<std::size_t>(random() % static_cast<unsigned>(n));
+    };
+    for (const Kernels kernels : {Kernels::SCALAR, Kernels::SSE2, Kernels::AVX2}) {
+        CAPTURE(static_cast<int>(kernels));
+        parvenkel::analysis::limit_kernels(kernels);
+        std::size_t wrong = 0;
+        for (int round = 0; round < 4000; ++round) {
+            const std::size_t width = pick(4);
+            std::u32string cps;
+            const std::size_t length = pick(5) == 0 ? pick(20) : pick(400);
+            while (cps.size() < length) {
+                // Runs of one range: long ones make blocks of one length,
+                // short ones windows that mix them.
+                const Range range = RANGES[pick(WIDTH_RANGES[width])];
+                const std::size_t run = 1 + (pick(2) == 0 ? pick(3) : pick(90));
+                for (std::size_t k = 0; k < run && cps.size() < length; ++k) {
+                    cps.push_back(range.low +
+                                  static_cast<char32_t>(pick(range.high - range.low + 1)));
+                }
+            }
+            const std::string text = testing::utf8(cps);
+            const Utf8Shape shape = utf8_shape(text);
+            const char32_t top = cps.empty() ? 0 : *std::max_element(cps.begin(), cps.end());
+            const std::size_t bound =
+                static_cast<std::size_t>(std::find_if(std::begin(BOUNDS), std::end(BOUNDS),
+                                                      [&](char32_t b) { return top <= b; }) -
+                                         std::begin(BOUNDS));
+            wrong += shape.chars != cps.size() || shape.widest != BOUNDS[bound];
+            if (shape.widest <= 0xFF) {
+                wrong += !decodes_exactly<std::uint8_t>(cps, text);
+            }
+            if (shape.widest <= 0xFFFF) {
+                wrong += !decodes_exactly<char16_t>(cps, text);
+            }
+            wrong += !decodes_exactly<char32_t>(cps, text);
+        }
+        CHECK(wrong == 0);
+    }
+    parvenkel::analysis::limit_kernels(Kernels::AVX2);
 }

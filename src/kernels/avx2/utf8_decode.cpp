@@ -1,0 +1,211 @@
+// The AVX2 decoders of UTF-8 into a str's units (one or two bytes a
+// character; a str with a character of four bytes in UTF-8 has units of
+// four and never reaches them).
+//
+// A block of 64 bytes is read once for which bytes start a character. It
+// is then decoded in windows of eight bytes, each the characters that start
+// in it: the window's starts (and where the next one is, for the length of
+// its last character) pick from a table two shuffles that put each
+// character's last two bytes and its lead byte in a 16-bit lane of their
+// own, where masks and shifts make its code point. Every window begins
+// eight bytes after the one before whatever it holds, so no window waits on
+// another, and writes as many units as characters start in it. Sixteen
+// bytes of ASCII become sixteen units at once.
+#include "kernels/isa.hpp"
+#if defined(PARVENKEL_AVX2_TARGET)
+
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "kernels/utf8_decode.hpp"
+#include "text/utf8_units.hpp"
+
+namespace parvenkel::kernels {
+
+namespace {
+
+// A window's key: which of the eleven bytes from its start begin a
+// character (its eight, and three more to end its last character).
+constexpr unsigned KEY_BITS = 11;
+constexpr unsigned WINDOW = 8;
+
+// A pattern: the window's starts (eight bits) and the length of its last
+// character (1 to 3), as starts * 3 + length - 1.
+constexpr unsigned PATTERNS = 256 * 3;
+
+struct Tables {
+    std::array<std::uint16_t, 1U << KEY_BITS> pattern;
+    // Per pattern, two shuffles of the window's sixteen bytes: the last
+    // byte of each character low and the one before it high, then its lead
+    // byte (of three) high.
+    alignas(16) std::array<std::array<std::uint8_t, 32>, PATTERNS> shuffles;
+};
+
+constexpr Tables make_tables() {
+    Tables t{};
+    for (unsigned key = 0; key < (1U << KEY_BITS); ++key) {
+        const unsigned starts = key & 0xFF;
+        // The last start in the window and the next one after it; a
+        // window with no start, or a character longer than three bytes,
+        // does not occur in these strs and gets any pattern.
+        const unsigned last =
+            starts == 0 ? 0 : 31 - static_cast<unsigned>(std::countl_zero(starts));
+        unsigned next = last + 1;
+        while (next < KEY_BITS && (key >> next & 1) == 0) {
+            ++next;
+        }
+        const unsigned length = next - last > 3 ? 3 : next - last;
+        t.pattern[key] = static_cast<std::uint16_t>(starts * 3 + length - 1);
+    }
+    constexpr std::uint8_t ZERO = 0x80;  // a shuffle index that gives 0
+    for (unsigned id = 0; id < PATTERNS; ++id) {
+        const unsigned starts = id / 3;
+        std::array<std::uint8_t, 32> s{};
+        s.fill(ZERO);
+        unsigned lane = 0;
+        for (unsigned at = 0; at < WINDOW; ++at) {
+            if ((starts >> at & 1) == 0) {
+                continue;
+            }
+            unsigned next = at + 1;
+            while (next < WINDOW && (starts >> next & 1) == 0) {
+                ++next;
+            }
+            const unsigned length = next < WINDOW ? next - at : id % 3 + 1;
+            const unsigned bounded = length > 3 ? 3 : length;
+            s[2 * lane] = static_cast<std::uint8_t>(at + bounded - 1);
+            if (bounded >= 2) {
+                s[2 * lane + 1] = static_cast<std::uint8_t>(at + bounded - 2);
+            }
+            if (bounded == 3) {
+                s[16 + 2 * lane + 1] = static_cast<std::uint8_t>(at);
+            }
+            ++lane;
+        }
+        t.shuffles[id] = s;
+    }
+    return t;
+}
+
+constexpr Tables TABLES = make_tables();
+
+}  // namespace
+
+}  // namespace parvenkel::kernels
+
+// Everything below, to end.hpp, is compiled for AVX2.
+#include "kernels/avx2/begin.hpp"
+
+namespace parvenkel::kernels {
+
+namespace {
+
+// Sixteen bytes of ASCII as sixteen units.
+inline void store_ascii(__m128i bytes, std::uint8_t* out) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
+}
+inline void store_ascii(__m128i bytes, char16_t* out) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_cvtepu8_epi16(bytes));
+}
+
+// Eight 16-bit code points as units.
+inline void store_eight(__m128i points, std::uint8_t* out) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(points, points));
+}
+inline void store_eight(__m128i points, char16_t* out) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), points);
+}
+
+// The bits of the bytes at `p` that start a character (all but the
+// continuation bytes, 0x80 to 0xBF: the signed bytes below -64).
+inline std::uint32_t starts_of(__m256i bytes) {
+    return ~static_cast<std::uint32_t>(
+        _mm256_movemask_epi8(_mm256_cmpgt_epi8(_mm256_set1_epi8(-64), bytes)));
+}
+
+template <class Unit>
+void decode(std::string_view text, Unit* out, std::size_t units) noexcept {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const unsigned char* const end = p + text.size();
+    Unit* const out_end = out + units;
+    // A block reads 96 bytes (its 64 and the starts after them) and writes
+    // up to 72 units, of which it keeps those it decoded.
+    while (end - p >= 96 && out_end - out >= 72) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+        if (_mm256_movemask_epi8(_mm256_or_si256(a, b)) == 0) {
+            store_ascii(_mm256_castsi256_si128(a), out);
+            store_ascii(_mm256_extracti128_si256(a, 1), out + 16);
+            store_ascii(_mm256_castsi256_si128(b), out + 32);
+            store_ascii(_mm256_extracti128_si256(b, 1), out + 48);
+            p += 64;
+            out += 64;
+            continue;
+        }
+        const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 64));
+        const std::uint64_t low = starts_of(a) | std::uint64_t{starts_of(b)} << 32;
+        const std::uint64_t high = starts_of(c);
+        for (unsigned at = 0; at < 64; at += WINDOW) {
+            const std::uint64_t bits = at == 0 ? low : low >> at | high << (64 - at);
+            const unsigned key = static_cast<unsigned>(bits) & ((1U << KEY_BITS) - 1);
+            const auto& shuffle = TABLES.shuffles[TABLES.pattern[key]];
+            const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
+            const __m128i tail = _mm_shuffle_epi8(
+                in, _mm_load_si128(reinterpret_cast<const __m128i*>(shuffle.data())));
+            const __m128i lead = _mm_shuffle_epi8(
+                in, _mm_load_si128(reinterpret_cast<const __m128i*>(shuffle.data() + 16)));
+            // The last byte's six bits (seven for ASCII), the one before
+            // it's six at bit 6 (the lead of two bytes, whose sixth bit is
+            // 0, gives its five), the lead of three's four at bit 12.
+            const __m128i points = _mm_or_si128(
+                _mm_or_si128(_mm_and_si128(tail, _mm_set1_epi16(0x7F)),
+                             _mm_srli_epi16(_mm_and_si128(tail, _mm_set1_epi16(0x3F00)), 2)),
+                _mm_slli_epi16(_mm_and_si128(lead, _mm_set1_epi16(0x0F00)), 4));
+            store_eight(points, out);
+            out += std::popcount(key & 0xFF);
+        }
+        p += 64;
+    }
+    // The rest from the start of a character: a block ends at one only
+    // where byte 64 starts one.
+    while (p < end && (*p & 0xC0) == 0x80) {
+        ++p;
+    }
+    const auto done =
+        static_cast<std::size_t>(p - reinterpret_cast<const unsigned char*>(text.data()));
+    text::decode_units_portable(text.substr(done), out, static_cast<std::size_t>(out_end - out));
+}
+
+void latin1(std::string_view text, std::uint8_t* out, std::size_t units) noexcept {
+    decode(text, out, units);
+}
+
+void ucs2(std::string_view text, char16_t* out, std::size_t units) noexcept {
+    decode(text, out, units);
+}
+
+}  // namespace
+
+}  // namespace parvenkel::kernels
+
+#include "kernels/avx2/end.hpp"
+
+namespace parvenkel::kernels {
+
+namespace {
+
+constexpr Decoders DECODERS{latin1, ucs2};
+
+}  // namespace
+
+template <>
+const Decoders& decoders_with<Kernels::AVX2>() noexcept {
+    return DECODERS;
+}
+
+}  // namespace parvenkel::kernels
+
+#endif

@@ -1,0 +1,28 @@
+// The scalar decoders of UTF-8 into a str's units, which every set without
+// a vector decoder of its own takes.
+#include "kernels/utf8_decode.hpp"
+
+#include "text/utf8_units.hpp"
+
+namespace parvenkel::kernels {
+
+namespace {
+
+void latin1(std::string_view text, std::uint8_t* out, std::size_t units) noexcept {
+    text::decode_units_portable(text, out, units);
+}
+
+void ucs2(std::string_view text, char16_t* out, std::size_t units) noexcept {
+    text::decode_units_portable(text, out, units);
+}
+
+constexpr Decoders DECODERS{latin1, ucs2};
+
+}  // namespace
+
+template <>
+const Decoders& decoders_with<Kernels::SCALAR>() noexcept {
+    return DECODERS;
+}
+
+}  // namespace parvenkel::kernels

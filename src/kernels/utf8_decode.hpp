@@ -1,0 +1,33 @@
+// Decoding UTF-8 into the fixed-width units of a str (one or two bytes a
+// character), one implementation per instruction set: AVX2's
+// (avx2/utf8_decode.cpp) and the scalar twin the other sets take
+// (scalar/utf8_decode.cpp). decoders() picks on every call.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "kernels/dispatch.hpp"
+
+namespace parvenkel::kernels {
+
+struct Decoders {
+    // Writes the `units` characters of `text` to `out`: `text` is
+    // well-formed UTF-8 of exactly `units` characters, each below 0x100
+    // (latin1) or 0x10000 (ucs2).
+    void (*latin1)(std::string_view text, std::uint8_t* out, std::size_t units) noexcept;
+    void (*ucs2)(std::string_view text, char16_t* out, std::size_t units) noexcept;
+};
+
+// The decoders of the instruction set active() names now.
+const Decoders& decoders() noexcept;
+
+template <Kernels K>
+const Decoders& decoders_with() noexcept;
+template <>
+const Decoders& decoders_with<Kernels::SCALAR>() noexcept;
+template <>
+const Decoders& decoders_with<Kernels::AVX2>() noexcept;
+
+}  // namespace parvenkel::kernels
