@@ -291,15 +291,8 @@ def run(args: argparse.Namespace) -> None:
     builds: list[list[str]] = []
     with tempfile.TemporaryDirectory() as folder:
         path = os.path.join(folder, "articles.idx")
-        built: list[ArticleIndex] = []
-
-        def build_on(workers: int) -> None:
-            built.clear()  # one index at a time in memory
-            built.append(ArticleIndex(articles, workers=workers))
-
-        on = interleaved({w: on_workers(w, lambda w=w: build_on(w)) for w in (1, 2)}, max(1, min(args.rounds, 3)))
+        on = build_times(articles, max(1, min(args.rounds, 5)))
         build, build2 = on[1][0], on[2][0]
-        built.clear()
         index = ArticleIndex(articles, workers=1)
         start = time.perf_counter()
         index.save(path)
@@ -355,11 +348,26 @@ def topic_queries(articles: list[tuple[str, str]], count: int) -> list[str]:
     return [w for w, _ in counter.most_common() if len(w) >= 4][:count]
 
 
+def build_times(articles: list[tuple[str, str]], rounds: int) -> dict[int, tuple[float, float]]:
+    """Median and fastest seconds of ``ArticleIndex(articles, workers=w)`` for
+    one and two workers, in alternating order; one index at a time in
+    memory, each freed after its timing (freeing is not building)."""
+    times: dict[int, list[float]] = {1: [], 2: []}
+    for r in range(rounds):
+        for w in (1, 2) if r % 2 == 0 else (2, 1):
+            gc.collect()
+            start = time.perf_counter()
+            index = on_workers(w, lambda w=w: ArticleIndex(articles, workers=w))()
+            times[w].append(time.perf_counter() - start)
+            del index
+    return {w: (statistics.median(t), min(t)) for w, t in times.items()}
+
+
 def rank_many_line(index: ArticleIndex, articles: list[tuple[str, str]], rounds: int) -> str:
     topics = topic_queries(articles, 1000)
     many = interleaved(
         {w: on_workers(w, lambda w=w: index.rank_many(topics, 10, workers=w)) for w in (1, 2)},
-        max(1, min(rounds, 3)),
+        max(1, rounds),
     )
     equal = index.rank_many(topics, 10, workers=2) == [index.rank(q, 10) for q in topics]
     return (
