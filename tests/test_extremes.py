@@ -18,7 +18,7 @@ import textwrap
 import pytest
 
 from hardening import HAVE_TOTAL_REFCOUNT, assert_no_leak, new_str, under_address_sanitizer
-from parvenkel import _core
+from parvenkel import ArticleIndex, _core
 
 score_article = _core.score_article
 extract_keywords = _core.extract_keywords
@@ -372,6 +372,21 @@ FAILING_CALLS = {
 }
 
 
+# An index whose rows' strs (over 64 kB in all, in every width) a batch of
+# queries makes on two workers, and the calls that make them.
+_INDEX = ArticleIndex(
+    [
+        (f"τίτλος {k}", ("κείμενο " * 2000, "κ caf\u00e9 " * 4000, "κ \u4e2d\u6587 \U0001f600 " * 2000)[k])
+        for k in range(3)
+    ]
+)
+FAILING_CALLS["index-rank-many"] = (
+    lambda: _INDEX.rank_many([new_str("κ"), new_str("τίτλος 1")], 2, workers=2),
+    _INDEX.rank_many(["κ", "τίτλος 1"], 2),
+)
+FAILING_CALLS["index-article"] = (lambda: [_INDEX.article(k) for k in range(3)], [_INDEX.article(k) for k in range(3)])
+
+
 def is_internal_fault(error):
     return type(error).__name__ == "InternalError" and type(error).__bases__ == (BaseException,)
 
@@ -440,7 +455,9 @@ def test_every_allocation_of_a_call_may_fail(name):
 
 
 @pytest.mark.usefixtures("quiet_unraisable")
-@pytest.mark.parametrize("name", ["keywords", "keywords-non-ascii", "score", "unexpected", "not-str", "stop_words-set"])
+@pytest.mark.parametrize(
+    "name", ["keywords", "keywords-non-ascii", "score", "unexpected", "not-str", "stop_words-set", "index-rank-many"]
+)
 def test_allocation_failures_leak_nothing(name):
     call, _ = FAILING_CALLS[name]
 
