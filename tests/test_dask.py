@@ -568,7 +568,7 @@ def test_a_worker_killed_in_the_middle_of_a_query_is_survived(cluster, sharded, 
         client.wait_for_workers(2, timeout=TIMEOUT)
         client.run(_unpatch)
     assert result == whole.rank("the", 50)
-    killed = int(open(marker).read())
+    killed = int(Path(marker).read_text())
     assert killed in before and killed not in cluster.worker_pids()
 
 
