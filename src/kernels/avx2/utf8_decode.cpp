@@ -9,8 +9,8 @@
 // character's last two bytes and its lead byte in a 16-bit lane of their
 // own, where masks and shifts make its code point. Every window begins
 // eight bytes after the one before whatever it holds, so no window waits on
-// another, and writes as many units as characters start in it. Sixteen
-// bytes of ASCII become sixteen units at once.
+// another, and writes as many units as characters start in it. A block of
+// ASCII becomes 64 units at once.
 #include "kernels/isa.hpp"
 #if defined(PARVENKEL_AVX2_TARGET)
 
