@@ -87,12 +87,20 @@ class PackedList {
         }
     }
     // The `count` numbers of a built list (`bytes` in LEB128, the first as
-    // it is, then differences), each plus `shift`, as the whole list: those
+    // it is, then differences), each plus `shift`. As the whole list, those
     // of its whole blocks are decoded and packed, and the bytes of those
     // after them copied, their form being the same, but for a first number
-    // to shift.
+    // to shift; after numbers of a base, each is added in turn.
     void add_built(const unsigned char* p, const unsigned char* end, std::uint32_t count,
                    std::uint32_t last, std::uint32_t shift) {
+        if (count_ != 0) {
+            std::uint32_t number = 0;
+            for (std::uint32_t i = 0; i < count; ++i) {
+                number = i == 0 ? util::read_varint(p) : number + util::read_varint(p);
+                add(number + shift);
+            }
+            return;
+        }
         const std::uint32_t whole = count - count % static_cast<std::uint32_t>(util::PACKED_BLOCK);
         std::size_t n = 0;
         std::int64_t before = -1;
@@ -209,18 +217,8 @@ class ListWriter {
             }
             if (m.list < built_.lists.size()) {
                 const ArticleIndex::Built::List& from = built_.lists[m.list];
-                const auto based = static_cast<std::uint32_t>(based_);
-                if (m.base_entry < base_lists_) {
-                    const unsigned char* p = from.bytes.data();
-                    std::uint32_t number = 0;
-                    for (std::uint32_t i = 0; i < from.count; ++i) {
-                        number = i == 0 ? util::read_varint(p) : number + util::read_varint(p);
-                        list.add(number + based);
-                    }
-                } else {
-                    list.add_built(from.bytes.data(), from.bytes.data() + from.bytes.size(),
-                                   from.count, from.last, based);
-                }
+                list.add_built(from.bytes.data(), from.bytes.data() + from.bytes.size(), from.count,
+                               from.last, static_cast<std::uint32_t>(based_));
             }
             list.finish();
             out.write(bytes.data(), bytes.size());

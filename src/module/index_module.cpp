@@ -147,29 +147,20 @@ PyObject* index_scores(PyObject* self_obj, PyObject* query_arg) {
 using ArticleCache = std::unordered_map<std::size_t, Ref>;
 
 // A list of rows (score, position, article) of row_type from `best`; the
-// article is as index_article gives it, taken from `cache` when given. The
-// index's lock is held.
+// article is as index_article gives it, taken from `made` when given (which
+// then holds every row's). The index's lock is held.
 PyObject* rows_to_python(const index::ArticleIndex& index, const std::vector<index::Ranked>& best,
                          PyTypeObject* row_type, ScoreFloats& floats,
-                         ArticleCache* cache = nullptr) {
+                         const ArticleCache* made = nullptr) {
     Ref list(PyList_New(static_cast<Py_ssize_t>(best.size())));
     if (!list) {
         return nullptr;
     }
     for (std::size_t k = 0; k < best.size(); ++k) {
         const std::size_t at = best[k].position;
-        Ref article;
-        if (cache != nullptr) {
-            if (const auto found = cache->find(at); found != cache->end()) {
-                article = Ref(Py_NewRef(found->second.get()));
-            }
-        }
-        if (!article) {
-            article = Ref(article_to_python(index.title(at), index.content(at), index.id(at)));
-            if (article && cache != nullptr) {
-                cache->emplace(at, Ref(Py_NewRef(article.get())));
-            }
-        }
+        Ref article(made != nullptr
+                        ? Py_NewRef(made->at(at).get())
+                        : article_to_python(index.title(at), index.content(at), index.id(at)));
         Ref score(floats.get(best[k].score));
         Ref position(PyLong_FromSize_t(at));
         if (!article || !score || !position) {
@@ -259,20 +250,11 @@ PyObject* rank_many_impl(IndexObject* self, const std::vector<text::TextView>& q
         }
         for (std::size_t k = 0; k < positions.size(); ++k) {
             const std::size_t at = positions[k];
-            PyObject* article = nullptr;
-            if (const std::optional<std::string_view> id = self->index->id(at)) {
-                Ref id_str(text_to_python(*id));
-                if (!id_str) {
-                    return nullptr;
-                }
-                article = PyTuple_Pack(3, texts.get(2 * k), texts.get(2 * k + 1), id_str.get());
-            } else {
-                article = PyTuple_Pack(2, texts.get(2 * k), texts.get(2 * k + 1));
-            }
-            if (article == nullptr) {
+            Ref& article = articles[at];
+            article = Ref(article_of(texts.get(2 * k), texts.get(2 * k + 1), self->index->id(at)));
+            if (!article) {
                 return nullptr;
             }
-            articles[at] = Ref(article);
         }
     }
     ScoreFloats floats;

@@ -138,6 +138,17 @@ bool StrBatch::make(unsigned workers) {
     return true;
 }
 
+PyObject* article_of(PyObject* title, PyObject* content, std::optional<std::string_view> id) {
+    if (!id) {
+        return PyTuple_Pack(2, title, content);
+    }
+    Ref id_str(text_to_python(*id));
+    if (!id_str) {
+        return nullptr;
+    }
+    return PyTuple_Pack(3, title, content, id_str.get());
+}
+
 PyObject* article_to_python(std::string_view title, std::string_view content,
                             std::optional<std::string_view> id) {
     Ref title_str(text_to_python(title));
@@ -148,14 +159,7 @@ PyObject* article_to_python(std::string_view title, std::string_view content,
     if (!content_str) {
         return nullptr;
     }
-    if (!id) {
-        return PyTuple_Pack(2, title_str.get(), content_str.get());
-    }
-    Ref id_str(text_to_python(*id));
-    if (!id_str) {
-        return nullptr;
-    }
-    return PyTuple_Pack(3, title_str.get(), content_str.get(), id_str.get());
+    return article_of(title_str.get(), content_str.get(), id);
 }
 
 PyObject* ScoreFloats::get(double score) {

@@ -70,6 +70,10 @@ class StrBatch {
     std::size_t bytes_ = 0;
 };
 
+// The article tuple of a title and a content already made: (title,
+// content), or (title, content, id) with an id.
+PyObject* article_of(PyObject* title, PyObject* content, std::optional<std::string_view> id);
+
 // A (title, content) tuple of str, or (title, content, id) with an id.
 PyObject* article_to_python(std::string_view title, std::string_view content,
                             std::optional<std::string_view> id = std::nullopt);
