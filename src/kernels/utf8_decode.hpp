@@ -1,5 +1,6 @@
 // Decoding UTF-8 into the fixed-width units of a str (one or two bytes a
-// character), one implementation per instruction set: AVX2's
+// character), and counting its characters first, one implementation per
+// instruction set: AVX2's
 // (avx2/utf8_decode.cpp) and the scalar twin the other sets take
 // (scalar/utf8_decode.cpp). decoders() picks on every call.
 #pragma once
@@ -12,7 +13,16 @@
 
 namespace parvenkel::kernels {
 
+// What a str of a UTF-8 text needs to know before it is made: how many
+// characters the text has (its bytes that are not continuation bytes,
+// 0x80 to 0xBF) and its largest byte.
+struct Utf8Count {
+    std::size_t chars;
+    unsigned char top;
+};
+
 struct Decoders {
+    Utf8Count (*count)(std::string_view text) noexcept;
     // Writes the `units` characters of `text` to `out`: `text` is
     // well-formed UTF-8 of exactly `units` characters, each below 0x100
     // (latin1) or 0x10000 (ucs2).

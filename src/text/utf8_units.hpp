@@ -3,6 +3,7 @@
 // text must be well-formed (every text of the core is).
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -22,7 +23,36 @@ struct Utf8Shape {
     char32_t widest;
 };
 
-Utf8Shape utf8_shape(std::string_view text) noexcept;
+// The scalar count of a text's characters and largest byte, the twin of
+// the vector counts; a loop the compiler vectorises for the set the whole
+// module is built for.
+inline kernels::Utf8Count utf8_count_portable(std::string_view text) noexcept {
+    std::size_t chars = 0;
+    unsigned char top = 0;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        // Blocks whose count fits 32 bits, so the loop stays narrow.
+        const std::size_t stop = std::min(text.size(), i + (std::size_t{1} << 30));
+        std::uint32_t starts = 0;
+        for (; i < stop; ++i) {
+            const auto byte = static_cast<unsigned char>(text[i]);
+            starts += static_cast<std::uint32_t>(static_cast<signed char>(byte) >= -64);
+            top = std::max(top, byte);
+        }
+        chars += starts;
+    }
+    return {chars, top};
+}
+
+// The shape of the str of `text`, with the active set's count. Inline, as
+// decode_units below, so that code using neither links without the
+// kernels.
+inline Utf8Shape utf8_shape(std::string_view text) noexcept {
+    const kernels::Utf8Count count = kernels::decoders().count(text);
+    const unsigned char top = count.top;
+    const char32_t widest = top < 0x80 ? 0x7F : top < 0xC4 ? 0xFF : top < 0xF0 ? 0xFFFF : 0x10FFFF;
+    return {count.chars, widest};
+}
 
 // The character-by-character decoder, the scalar twin of the vector ones;
 // runs of ASCII go eight bytes at a time.

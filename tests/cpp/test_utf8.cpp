@@ -164,9 +164,15 @@ TEST_CASE("utf8_shape and decode_units give each character at every width under 
         parvenkel::analysis::limit_kernels(kernels);
         std::size_t wrong = 0;
         for (int round = 0; round < 4000; ++round) {
-            const std::size_t width = pick(4);
+            // One round in 200 a text past the count's 255 blocks of 64 bytes
+            // (16,320), of each width in turn.
+            const bool long_text = round % 200 == 0;
+            const std::size_t width =
+                long_text ? static_cast<std::size_t>(round / 200 % 4) : pick(4);
             std::u32string cps;
-            const std::size_t length = pick(5) == 0 ? pick(20) : pick(400);
+            const std::size_t length = long_text      ? 16'000 + pick(12'000)
+                                       : pick(5) == 0 ? pick(20)
+                                                      : pick(400);
             while (cps.size() < length) {
                 // Runs of one range: long ones make blocks of one length,
                 // short ones windows that mix them.

@@ -14,6 +14,7 @@
 #include "kernels/isa.hpp"
 #if defined(PARVENKEL_AVX2_TARGET)
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstddef>
@@ -179,6 +180,44 @@ void decode(std::string_view text, Unit* out, std::size_t units) noexcept {
     text::decode_units_portable(text.substr(done), out, static_cast<std::size_t>(out_end - out));
 }
 
+// The characters (bytes above 0xBF as signed bytes: not continuation
+// bytes) and the largest byte, 32 bytes a step. Each lane's count is a byte,
+// summed into 64 bits every 255 steps at most, before it can wrap.
+Utf8Count count(std::string_view text) noexcept {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i last_continuation = _mm256_set1_epi8(static_cast<char>(0xBF));
+    __m256i top = zero;
+    __m256i total = zero;
+    std::size_t i = 0;
+    constexpr std::size_t MOST_STEPS = 255;
+    while (n - i >= 64) {
+        const std::size_t steps = std::min(MOST_STEPS, (n - i) / 64);
+        __m256i a = zero;  // two sets of counts, for two chains at once
+        __m256i b = zero;
+        for (std::size_t k = 0; k < steps; ++k, i += 64) {
+            const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
+            const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 32));
+            top = _mm256_max_epu8(top, _mm256_max_epu8(x, y));
+            a = _mm256_sub_epi8(a, _mm256_cmpgt_epi8(x, last_continuation));
+            b = _mm256_sub_epi8(b, _mm256_cmpgt_epi8(y, last_continuation));
+        }
+        total = _mm256_add_epi64(total, _mm256_sad_epu8(a, zero));
+        total = _mm256_add_epi64(total, _mm256_sad_epu8(b, zero));
+    }
+    alignas(32) std::uint64_t sums[4];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(sums), total);
+    alignas(32) unsigned char tops[32];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(tops), top);
+    Utf8Count rest = text::utf8_count_portable(text.substr(i));
+    rest.chars += static_cast<std::size_t>(sums[0] + sums[1] + sums[2] + sums[3]);
+    for (const unsigned char t : tops) {
+        rest.top = std::max(rest.top, t);
+    }
+    return rest;
+}
+
 void latin1(std::string_view text, std::uint8_t* out, std::size_t units) noexcept {
     decode(text, out, units);
 }
@@ -197,7 +236,7 @@ namespace parvenkel::kernels {
 
 namespace {
 
-constexpr Decoders DECODERS{latin1, ucs2};
+constexpr Decoders DECODERS{count, latin1, ucs2};
 
 }  // namespace
 

@@ -1,5 +1,5 @@
-// The scalar decoders of UTF-8 into a str's units, which every set without
-// a vector decoder of its own takes.
+// The scalar decoders of UTF-8 into a str's units, and the scalar count of
+// its characters, which every set without vector ones of its own takes.
 #include "kernels/utf8_decode.hpp"
 
 #include "text/utf8_units.hpp"
@@ -7,6 +7,8 @@
 namespace parvenkel::kernels {
 
 namespace {
+
+Utf8Count count(std::string_view text) noexcept { return text::utf8_count_portable(text); }
 
 void latin1(std::string_view text, std::uint8_t* out, std::size_t units) noexcept {
     text::decode_units_portable(text, out, units);
@@ -16,7 +18,7 @@ void ucs2(std::string_view text, char16_t* out, std::size_t units) noexcept {
     text::decode_units_portable(text, out, units);
 }
 
-constexpr Decoders DECODERS{latin1, ucs2};
+constexpr Decoders DECODERS{count, latin1, ucs2};
 
 }  // namespace
 
