@@ -292,6 +292,9 @@ void decode(std::string_view text, Unit* out, std::size_t units) noexcept {
 Utf8Count count(std::string_view text) noexcept {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t n = text.size();
+    if (n < 64) {
+        return text::utf8_count_portable(text);  // a title, an id, a word
+    }
     const __m256i zero = _mm256_setzero_si256();
     const __m256i last_continuation = _mm256_set1_epi8(static_cast<char>(0xBF));
     __m256i top = zero;
@@ -312,15 +315,17 @@ Utf8Count count(std::string_view text) noexcept {
         total = _mm256_add_epi64(total, _mm256_sad_epu8(a, zero));
         total = _mm256_add_epi64(total, _mm256_sad_epu8(b, zero));
     }
-    alignas(32) std::uint64_t sums[4];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(sums), total);
-    alignas(32) unsigned char tops[32];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(tops), top);
+    // The lanes folded in halves: the largest byte and the sum.
+    __m128i top16 = _mm_max_epu8(_mm256_castsi256_si128(top), _mm256_extracti128_si256(top, 1));
+    top16 = _mm_max_epu8(top16, _mm_srli_si128(top16, 8));
+    top16 = _mm_max_epu8(top16, _mm_srli_si128(top16, 4));
+    top16 = _mm_max_epu8(top16, _mm_srli_si128(top16, 2));
+    top16 = _mm_max_epu8(top16, _mm_srli_si128(top16, 1));
+    __m128i sum = _mm_add_epi64(_mm256_castsi256_si128(total), _mm256_extracti128_si256(total, 1));
+    sum = _mm_add_epi64(sum, _mm_unpackhi_epi64(sum, sum));
     Utf8Count rest = text::utf8_count_portable(text.substr(i));
-    rest.chars += static_cast<std::size_t>(sums[0] + sums[1] + sums[2] + sums[3]);
-    for (const unsigned char t : tops) {
-        rest.top = std::max(rest.top, t);
-    }
+    rest.chars += static_cast<std::size_t>(_mm_cvtsi128_si64(sum));
+    rest.top = std::max(rest.top, static_cast<unsigned char>(_mm_cvtsi128_si32(top16) & 0xFF));
     return rest;
 }
 
