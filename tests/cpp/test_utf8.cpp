@@ -175,7 +175,7 @@ TEST_CASE("utf8_shape and decode_units give each character at every width under 
                                                       : pick(400);
             while (cps.size() < length) {
                 // Runs of one range: long ones make blocks of one length,
-                // short ones windows that mix them.
+                // short ones chunks that mix them.
                 const Range range = RANGES[pick(WIDTH_RANGES[width])];
                 const std::size_t run = 1 + (pick(2) == 0 ? pick(3) : pick(90));
                 for (std::size_t k = 0; k < run && cps.size() < length; ++k) {
