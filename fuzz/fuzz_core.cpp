@@ -60,6 +60,7 @@
 #include "text/char_classes.hpp"
 #include "text/lowercase.hpp"
 #include "text/utf8.hpp"
+#include "text/utf8_units.hpp"
 
 #define XXH_INLINE_ALL
 #include <xxhash.h>
@@ -123,6 +124,34 @@ void check_lowercase(std::string_view s, unsigned prefix_bytes, bool again) {
     std::string out(prefix_bytes, '#');
     text::append_lowercase(out, s);
     check(out == std::string(prefix_bytes, '#') + lowered, "append_lowercase differs", s);
+}
+
+// The shape of the str of `s` and its units at every width they fit,
+// against the model's code points, each into a buffer of exactly that
+// many units (the sanitizer sees a unit written or a byte read past the
+// end). The text is copied to a buffer of its own size for the same
+// reason.
+template <class Unit>
+void check_units(const std::string& exact, const std::u32string& cps) {
+    const auto units = std::make_unique<Unit[]>(cps.size());
+    text::decode_units(exact, units.get(), cps.size());
+    check(std::equal(cps.begin(), cps.end(), units.get()), "decode_units differs from the model",
+          exact);
+}
+
+void check_decode(std::string_view s) {
+    const std::string exact(s);
+    const std::u32string cps = decode(s);
+    const text::Utf8Shape shape = text::utf8_shape(exact);
+    const char32_t top = cps.empty() ? 0 : *std::max_element(cps.begin(), cps.end());
+    check(shape.chars == cps.size() && top <= shape.widest, "utf8_shape", s);
+    if (shape.widest <= 0xFF) {
+        check_units<std::uint8_t>(exact, cps);
+    }
+    if (shape.widest <= 0xFFFF) {
+        check_units<char16_t>(exact, cps);
+    }
+    check_units<char32_t>(exact, cps);
 }
 
 // `with_letters`: also keep_letters of each word, against the model.
@@ -594,6 +623,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < checked_fields; ++i) {
         check_lowercase(fields[i], options.prefix_bytes, again);
         check_words(fields[i], again);
+        check_decode(fields[i]);
     }
 
     const std::u32string text_cps = decode(text);
