@@ -1,5 +1,5 @@
-// Decoding UTF-8 into the fixed-width units of a str (one or two bytes a
-// character), and counting its characters first, one implementation per
+// Decoding UTF-8 into the fixed-width units of a str (one, two or four
+// bytes a character), and counting its characters first, one implementation per
 // instruction set: AVX2's
 // (avx2/utf8_decode.cpp) and the scalar twin the other sets take
 // (scalar/utf8_decode.cpp). decoders() picks on every call.
@@ -25,9 +25,10 @@ struct Decoders {
     Utf8Count (*count)(std::string_view text) noexcept;
     // Writes the `units` characters of `text` to `out`: `text` is
     // well-formed UTF-8 of exactly `units` characters, each below 0x100
-    // (latin1) or 0x10000 (ucs2).
+    // (latin1) or 0x10000 (ucs2), or any (ucs4).
     void (*latin1)(std::string_view text, std::uint8_t* out, std::size_t units) noexcept;
     void (*ucs2)(std::string_view text, char16_t* out, std::size_t units) noexcept;
+    void (*ucs4)(std::string_view text, char32_t* out, std::size_t units) noexcept;
 };
 
 // The decoders of the instruction set active() names now.

@@ -92,7 +92,7 @@ inline void decode_units(std::string_view text, char16_t* out, std::size_t units
     kernels::decoders().ucs2(text, out, units);
 }
 inline void decode_units(std::string_view text, char32_t* out, std::size_t units) noexcept {
-    decode_units_portable(text, out, units);
+    kernels::decoders().ucs4(text, out, units);
 }
 
 }  // namespace parvenkel::text

@@ -1,15 +1,15 @@
-// The AVX2 decoders of UTF-8 into a str's units (one or two bytes a
-// character; a str with a character of four bytes in UTF-8 has units of
-// four and never reaches them), and the count of a text's characters.
+// The AVX2 decoders of UTF-8 into a str's units (one, two or four bytes a
+// character), and the count of a text's characters.
 //
 // A block of 64 bytes is read once for which bytes start a character
-// (all but the continuation bytes). It is then decoded sixteen bytes at a
-// time, each byte as if it started a character: its code point as one
-// byte, as the lead of two (with the next byte) and as the lead of three
-// (with the next two) are all made in 16-bit lanes, and its own value
-// picks one. A table of 256 shuffles then packs the lanes of the bytes
-// that do start a character, eight lanes at a time. A block of ASCII
-// becomes 64 units at once.
+// (all but the continuation bytes). It is then decoded a chunk at a time,
+// each byte as if it started a character: its code point as ASCII, as the
+// lead of two bytes (with the next byte), of three (with the next two) and,
+// for units of four bytes, of four, are all made in the lanes of one
+// register, and the byte's own value picks one. A table then packs the
+// lanes of the bytes that do start a character: a shuffle of 16-bit lanes
+// for each byte of starts, eight lanes at a time, or a permutation of
+// eight 32-bit lanes. A block of ASCII becomes 64 units at once.
 #include "kernels/isa.hpp"
 #if defined(PARVENKEL_AVX2_TARGET)
 
@@ -47,6 +47,23 @@ constexpr std::array<std::array<std::uint8_t, 16>, 256> make_packs() {
 }
 
 alignas(64) constexpr std::array<std::array<std::uint8_t, 16>, 256> PACKS = make_packs();
+
+// Per byte of eight starts, the lanes of those starts first, for a
+// permutation of eight 32-bit lanes.
+constexpr std::array<std::array<std::uint32_t, 8>, 256> make_wide_packs() {
+    std::array<std::array<std::uint32_t, 8>, 256> packs{};
+    for (unsigned starts = 0; starts < 256; ++starts) {
+        unsigned lane = 0;
+        for (unsigned at = 0; at < 8; ++at) {
+            if ((starts >> at & 1) != 0) {
+                packs[starts][lane++] = at;
+            }
+        }
+    }
+    return packs;
+}
+
+alignas(64) constexpr std::array<std::array<std::uint32_t, 8>, 256> WIDE_PACKS = make_wide_packs();
 
 }  // namespace
 
@@ -91,8 +108,8 @@ template <class Unit>
     store_ascii(_mm256_extracti128_si256(b, 1), out + 48);
 }
 
-// Sixteen bytes of any characters of a str of one or two bytes a unit
-// (none of four bytes in UTF-8): every byte's code point is made as if it
+// Sixteen bytes of a str of one or two bytes a unit (no character of four
+// bytes in UTF-8): every byte's code point is made as if it
 // started a character of one, two and three bytes, the right one kept
 // by its lead byte, and the lanes of the starts packed eight at a time.
 template <class Unit>
@@ -127,15 +144,77 @@ template <class Unit>
     return out + std::popcount(second);
 }
 
+// Eight bytes of a str of four bytes a unit, as decode_sixteen does with
+// 32-bit lanes and a lead of four bytes too. Writes eight units, keeps one
+// a start.
+[[gnu::always_inline]] inline char32_t* decode_eight_wide(const unsigned char* p, unsigned starts,
+                                                          char32_t* out) {
+    const auto bytes_at = [p](std::size_t k) {
+        return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + k)));
+    };
+    const __m256i byte = bytes_at(0);
+    const __m256i six = _mm256_set1_epi32(0x3F);
+    const __m256i c1 = _mm256_and_si256(bytes_at(1), six);
+    const __m256i c2 = _mm256_and_si256(bytes_at(2), six);
+    const __m256i c3 = _mm256_and_si256(bytes_at(3), six);
+    const __m256i two =
+        _mm256_or_si256(_mm256_slli_epi32(_mm256_and_si256(byte, _mm256_set1_epi32(0x1F)), 6), c1);
+    const __m256i low_three = _mm256_or_si256(_mm256_slli_epi32(c1, 6), c2);
+    const __m256i three = _mm256_or_si256(
+        _mm256_slli_epi32(_mm256_and_si256(byte, _mm256_set1_epi32(0x0F)), 12), low_three);
+    const __m256i four = _mm256_or_si256(
+        _mm256_or_si256(_mm256_slli_epi32(_mm256_and_si256(byte, _mm256_set1_epi32(0x07)), 18),
+                        _mm256_slli_epi32(low_three, 6)),
+        c3);
+    __m256i points =
+        _mm256_blendv_epi8(three, four, _mm256_cmpgt_epi32(byte, _mm256_set1_epi32(0xEF)));
+    points = _mm256_blendv_epi8(two, points, _mm256_cmpgt_epi32(byte, _mm256_set1_epi32(0xDF)));
+    points = _mm256_blendv_epi8(points, byte, _mm256_cmpgt_epi32(_mm256_set1_epi32(0x80), byte));
+    const __m256i order =
+        _mm256_load_si256(reinterpret_cast<const __m256i*>(WIDE_PACKS[starts].data()));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
+                        _mm256_permutevar8x32_epi32(points, order));
+    return out + std::popcount(starts);
+}
+
+// A block of 64 bytes of ASCII as 64 units of four bytes.
+[[gnu::always_inline]] inline void store_ascii_block(__m256i a, __m256i b, char32_t* out) {
+    for (unsigned k = 0; k < 4; ++k) {
+        const __m128i half =
+            k < 2 ? (k == 0 ? _mm256_castsi256_si128(a) : _mm256_extracti128_si256(a, 1))
+                  : (k == 2 ? _mm256_castsi256_si128(b) : _mm256_extracti128_si256(b, 1));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16 * k), _mm256_cvtepu8_epi32(half));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16 * k + 8),
+                            _mm256_cvtepu8_epi32(_mm_srli_si128(half, 8)));
+    }
+}
+
+// The chunks of a block: sixteen bytes for units of one or two bytes, eight
+// for units of four.
+template <class Unit>
+[[gnu::always_inline]] inline Unit* decode_block(const unsigned char* p, std::uint64_t starts,
+                                                 Unit* out) {
+    if constexpr (sizeof(Unit) == 4) {
+        for (unsigned at = 0; at < 64; at += 8) {
+            out = decode_eight_wide(p + at, static_cast<unsigned>(starts >> at & 0xFF), out);
+        }
+    } else {
+        for (unsigned at = 0; at < 64; at += 16) {
+            out = decode_sixteen(p + at, static_cast<unsigned>(starts >> at & 0xFFFF), out);
+        }
+    }
+    return out;
+}
+
 template <class Unit>
 void decode(std::string_view text, Unit* out, std::size_t units) noexcept {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const unsigned char* const end = p + text.size();
     Unit* const out_end = out + units;
-    // A block reads 66 bytes (its 64 and the two after them, for a
-    // character that starts at its end) and writes up to 64 units, of
+    // A block reads 67 bytes at most (its 64 and the three after them, for
+    // a character that starts at its end) and writes up to 64 units, of
     // which it keeps one a character that starts in it.
-    while (end - p >= 66 && out_end - out >= 64) {
+    while (end - p >= 67 && out_end - out >= 64) {
         const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
         const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
         if (_mm256_movemask_epi8(_mm256_or_si256(a, b)) == 0) {
@@ -144,10 +223,7 @@ void decode(std::string_view text, Unit* out, std::size_t units) noexcept {
             out += 64;
             continue;
         }
-        const std::uint64_t low = starts_of(a) | std::uint64_t{starts_of(b)} << 32;
-        for (unsigned at = 0; at < 64; at += 16) {
-            out = decode_sixteen(p + at, static_cast<unsigned>(low >> at & 0xFFFF), out);
-        }
+        out = decode_block(p, starts_of(a) | std::uint64_t{starts_of(b)} << 32, out);
         p += 64;
     }
     // The rest from the start of a character: a block ends at one only
@@ -221,7 +297,11 @@ namespace parvenkel::kernels {
 
 namespace {
 
-constexpr Decoders DECODERS{count, latin1, ucs2};
+void ucs4(std::string_view text, char32_t* out, std::size_t units) noexcept {
+    decode(text, out, units);
+}
+
+constexpr Decoders DECODERS{count, latin1, ucs2, ucs4};
 
 }  // namespace
 

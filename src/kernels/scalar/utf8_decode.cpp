@@ -18,7 +18,11 @@ void ucs2(std::string_view text, char16_t* out, std::size_t units) noexcept {
     text::decode_units_portable(text, out, units);
 }
 
-constexpr Decoders DECODERS{count, latin1, ucs2};
+void ucs4(std::string_view text, char32_t* out, std::size_t units) noexcept {
+    text::decode_units_portable(text, out, units);
+}
+
+constexpr Decoders DECODERS{count, latin1, ucs2, ucs4};
 
 }  // namespace
 
