@@ -1,8 +1,8 @@
 // Decoding UTF-8 into the fixed-width units of a str (one, two or four
-// bytes a character), and counting its characters first, one implementation per
-// instruction set: AVX2's
-// (avx2/utf8_decode.cpp) and the scalar twin the other sets take
-// (scalar/utf8_decode.cpp). decoders() picks on every call.
+// bytes a character), and counting its characters first, one
+// implementation per instruction set: AVX2's (avx2/utf8_decode.cpp) and
+// the scalar twin the other sets take (scalar/utf8_decode.cpp).
+// decoders() picks on every call.
 #pragma once
 
 #include <cstddef>
@@ -22,6 +22,7 @@ struct Utf8Count {
 };
 
 struct Decoders {
+    // The characters and the largest byte of a well-formed text.
     Utf8Count (*count)(std::string_view text) noexcept;
     // Writes the `units` characters of `text` to `out`: `text` is
     // well-formed UTF-8 of exactly `units` characters, each below 0x100

@@ -109,9 +109,10 @@ template <class Unit>
 }
 
 // Sixteen bytes of a str of one or two bytes a unit (no character of four
-// bytes in UTF-8): every byte's code point is made as if it
-// started a character of one, two and three bytes, the right one kept
-// by its lead byte, and the lanes of the starts packed eight at a time.
+// bytes in UTF-8): every byte's code point is made as if it started a
+// character of one, two and three bytes, the right one kept by its lead
+// byte, and the lanes of the starts packed eight at a time. Writes sixteen
+// units, keeps one a start.
 template <class Unit>
 [[gnu::always_inline]] inline Unit* decode_sixteen(const unsigned char* p, unsigned starts,
                                                    Unit* out) {
@@ -236,9 +237,10 @@ void decode(std::string_view text, Unit* out, std::size_t units) noexcept {
     text::decode_units_portable(text.substr(done), out, static_cast<std::size_t>(out_end - out));
 }
 
-// The characters (bytes above 0xBF as signed bytes: not continuation
-// bytes) and the largest byte, 32 bytes a step. Each lane's count is a byte,
-// summed into 64 bits every 255 steps at most, before it can wrap.
+// The characters (the bytes that are not continuation bytes: above 0xBF
+// as signed bytes) and the largest byte, 64 bytes a step. Each lane's
+// count is a byte, summed into 64 bits every 255 steps at most, before it
+// can wrap.
 Utf8Count count(std::string_view text) noexcept {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t n = text.size();
