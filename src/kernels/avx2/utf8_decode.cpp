@@ -83,6 +83,11 @@ inline void store_ascii(__m128i bytes, std::uint8_t* out) {
 inline void store_ascii(__m128i bytes, char16_t* out) {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_cvtepu8_epi16(bytes));
 }
+inline void store_ascii(__m128i bytes, char32_t* out) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_cvtepu8_epi32(bytes));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 8),
+                        _mm256_cvtepu8_epi32(_mm_srli_si128(bytes, 8)));
+}
 
 // Eight 16-bit code points as units.
 inline void store_eight(__m128i points, std::uint8_t* out) {
@@ -176,18 +181,6 @@ template <class Unit>
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
                         _mm256_permutevar8x32_epi32(points, order));
     return out + std::popcount(starts);
-}
-
-// A block of 64 bytes of ASCII as 64 units of four bytes.
-[[gnu::always_inline]] inline void store_ascii_block(__m256i a, __m256i b, char32_t* out) {
-    for (unsigned k = 0; k < 4; ++k) {
-        const __m128i half =
-            k < 2 ? (k == 0 ? _mm256_castsi256_si128(a) : _mm256_extracti128_si256(a, 1))
-                  : (k == 2 ? _mm256_castsi256_si128(b) : _mm256_extracti128_si256(b, 1));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16 * k), _mm256_cvtepu8_epi32(half));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16 * k + 8),
-                            _mm256_cvtepu8_epi32(_mm_srli_si128(half, 8)));
-    }
 }
 
 // The chunks of a block: sixteen bytes for units of one or two bytes, eight
