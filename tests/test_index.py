@@ -4,6 +4,7 @@ saved again), and its file: every kind of damage is refused by name, a
 failed save leaves the old file and nothing else."""
 
 import os
+import random
 import re
 import signal
 import subprocess
@@ -197,6 +198,32 @@ def test_long_lists_built_in_steps(tmp_path):
             assert built.scores(query)[: len(pairs)] == score_many(pairs, query), query
     for query in queries:
         assert ArticleIndex.load(tmp_path / "again.idx").scores(query)[len(pairs) :] == score_many(pairs[:333], query)
+
+
+@pytest.mark.parametrize(("seed", "cut"), [(1, 0), (2, 900), (3, 2_999), (4, 1_700)])
+def test_best_few_from_long_lists_read_as_needed(tmp_path, seed, cut):
+    # Lists of a few hundred to thousands of articles, most of which hold
+    # every gram of a query but not the query: the best few are found by
+    # reading the lists only as far as needed, in step, through the segment
+    # loaded and then the one added after it.
+    rng = random.Random(seed)
+    pieces = ["abcx", "xbcd", "abcd", "\u03c3\u03bf\u03c6x", "x\u03bf\u03c6\u03af", "\u03c3\u03bf\u03c6\u03af", "\u4e2d\u6587", "\u6587\u5b57", "q"]
+    weights = [30, 30, 1, 30, 30, 1, 20, 20, 40]
+
+    def text(words):
+        return " ".join(rng.choices(pieces, weights, k=words))
+
+    pairs = [(text(rng.choice([1, 3])), text(rng.randint(0, 40))) for _ in range(3_000)]
+    index = ArticleIndex(pairs[:cut])
+    index.save(tmp_path / "articles.idx")
+    loaded = ArticleIndex.load(tmp_path / "articles.idx")
+    loaded.add(pairs[cut:])
+    for query in ["abcd", "bcd abc", "\u03c3\u03bf\u03c6\u03af", "\u4e2d\u6587\u5b57", "abcx xbcd", "q abcd"]:
+        for top_n in (1, 10, 200):
+            expected = rank_articles(pairs, query, top_n)
+            assert loaded.rank(query, top_n) == expected, (query, top_n)
+        many = [loaded.rank(query, top_n) for top_n in (1, 10, 200)]
+        assert loaded.rank_many([query] * 3, 10, workers=2) == [many[1]] * 3
 
 
 class Pair(NamedTuple):
