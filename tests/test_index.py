@@ -152,23 +152,47 @@ def runs_of_widths(draw):
     )
 
 
+# The size of a str of each width without a UTF-8 copy, less its units
+# (and the ending 0): made by repetition, which keeps none.
+_BASES = {w: sys.getsizeof(chr(c) * 3) - 4 * w for w, c in ((1, 0xE9), (2, 0x100), (4, 0x10000))}
+_ASCII_BASE = sys.getsizeof("a" * 3) - 4
+
+
+def narrowest_size(s: str) -> int:
+    """The size of a new str of ``s`` in the narrowest form its characters
+    allow (ASCII, then one, two or four bytes a character)."""
+    top = max(map(ord, s), default=0)
+    if top < 0x80:
+        return _ASCII_BASE + len(s) + 1
+    width = 1 if top < 0x100 else 2 if top < 0x10000 else 4
+    return _BASES[width] + (len(s) + 1) * width
+
+
 @settings(max_examples=60, deadline=None)
 @given(texts=st.lists(runs_of_widths(), min_size=1, max_size=6))
-def test_articles_come_back_whole_at_every_width(texts):
+def test_articles_come_back_whole_at_every_width(tmp_path_factory, texts):
     """Every article comes back as it went in, from ``article``, ``rank``
     and ``rank_many`` on two threads, whose batch of strs (over 64 kB) is
-    made with the interpreter released. Only the contents hold the query,
-    U+001F."""
+    made with the interpreter released, of an index built and of one
+    loaded (whose strs' shapes are counted as its text is checked). Only
+    the contents hold the query, U+001F. Each str is in the interpreter's
+    own form, of the narrowest width its characters allow, as one it
+    decodes itself: its size tells."""
     articles = [
         (text[: k % 50], (text + "\x1f") * (1 + 6000 // (len(text) + 1))) for k, text in enumerate(texts * 12)
     ]
-    index = ArticleIndex(articles)
-    assert [index.article(k) for k in range(len(articles))] == articles
-    assert sorted(index.rank("\x1f"), key=lambda row: row.position) == [
-        (100.0, k, article) for k, article in enumerate(articles)
-    ]
-    for rows in index.rank_many(["\x1f", "\x1f"], workers=2):
-        assert {row.position: row.article for row in rows} == dict(enumerate(articles))
+    path = tmp_path_factory.mktemp("index") / "articles.idx"
+    ArticleIndex(articles).save(path)
+    for index in (ArticleIndex(articles), ArticleIndex.load(path)):
+        given = [index.article(k) for k in range(len(articles))]
+        assert given == articles
+        assert all(sys.getsizeof(s) == narrowest_size(s) for a in given for s in a)
+        assert sorted(index.rank("\x1f"), key=lambda row: row.position) == [
+            (100.0, k, article) for k, article in enumerate(articles)
+        ]
+        for rows in index.rank_many(["\x1f", "\x1f"], workers=2):
+            assert {row.position: row.article for row in rows} == dict(enumerate(articles))
+            assert all(sys.getsizeof(s) == narrowest_size(s) for row in rows for s in row.article)
 
 
 def test_long_lists_built_in_steps(tmp_path):

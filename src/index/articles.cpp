@@ -10,6 +10,7 @@
 #include "index/format.hpp"
 #include "index/index.hpp"
 #include "index/loaded.hpp"
+#include "index/shapes.hpp"
 
 namespace parvenkel::index {
 
@@ -34,6 +35,12 @@ std::string_view ArticleIndex::title(std::size_t position) const noexcept {
 
 std::string_view ArticleIndex::content(std::size_t position) const noexcept {
     return field_of(position, CONTENT);
+}
+
+text::Utf8Shape ArticleIndex::shape(std::size_t position, bool content) const noexcept {
+    const std::size_t based = base_ ? base_->size() : 0;
+    const std::size_t k = 2 * position + (content ? 1 : 0);
+    return unpack_shape(position < based ? base_->shapes[k] : tail_->shapes[k - 2 * based]);
 }
 
 std::optional<std::string_view> ArticleIndex::id(std::size_t position) const noexcept {

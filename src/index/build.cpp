@@ -15,6 +15,7 @@
 #include "index/format.hpp"
 #include "index/index.hpp"
 #include "index/loaded.hpp"
+#include "index/shapes.hpp"
 #include "text/lowercase.hpp"
 #include "text/utf8.hpp"
 #include "util/parallel.hpp"
@@ -64,6 +65,11 @@ void add_large(ArticleIndex::Built& built, const Article& article, std::uint32_t
     }
     built.ends.push_back(at + title_bytes);
     built.ends.push_back(at + given_bytes);
+    {
+        const std::string_view stored(built.text.data() + at, given_bytes);
+        built.shapes.push_back(shape_of(stored.substr(0, title_bytes)));
+        built.shapes.push_back(shape_of(stored.substr(title_bytes)));
+    }
     std::size_t lowered_title = 0;
     std::size_t lowered_bytes = 0;
     {
@@ -98,9 +104,10 @@ void fill(ArticleIndex::Built& built, const Article* articles, std::size_t count
     constexpr std::size_t BLOCK = 256;
     const std::size_t batch = BLOCK * 4 * std::max(1u, workers);
     struct Prepared {
-        std::string text;                 // per article: title, content, lowercase forms
-        std::vector<std::uint64_t> ends;  // within text
-        bool large = false;               // some articles left to add_large
+        std::string text;                   // per article: title, content, lowercase forms
+        std::vector<std::uint64_t> ends;    // within text
+        std::vector<std::uint64_t> shapes;  // of the title and the content
+        bool large = false;                 // some articles left to add_large
     };
     std::vector<Prepared> blocks;
     std::vector<std::string> scratches(std::max(1u, workers));  // lowercase fields
@@ -116,6 +123,7 @@ void fill(ArticleIndex::Built& built, const Article* articles, std::size_t count
             Prepared& out = blocks[b];
             out.text.clear();
             out.ends.clear();
+            out.shapes.clear();
             out.large = false;
             const std::size_t end = std::min(stop, start + (b + 1) * BLOCK);
             for (std::size_t i = start + b * BLOCK; i < end; ++i) {
@@ -130,11 +138,13 @@ void fill(ArticleIndex::Built& built, const Article* articles, std::size_t count
                 const std::size_t content_end = out.text.size();
                 out.ends.push_back(title_end);
                 out.ends.push_back(content_end);
+                const std::string_view given = out.text;
+                out.shapes.push_back(shape_of(given.substr(from, title_end - from)));
+                out.shapes.push_back(shape_of(given.substr(title_end, content_end - title_end)));
                 // Each field is lowercased alone: the sigma rule looks at
                 // the characters around a sigma within its field only.
                 std::string& lowered = scratches[worker];
                 lowered.clear();
-                const std::string_view given = out.text;
                 text::append_lowercase(lowered, given.substr(from, title_end - from));
                 const std::size_t lowered_title = lowered.size();
                 text::append_lowercase(lowered, given.substr(title_end, content_end - title_end));
@@ -172,6 +182,8 @@ void fill(ArticleIndex::Built& built, const Article* articles, std::size_t count
                     for (unsigned f = 0; f < FIELDS; ++f) {
                         built.ends.push_back(shift + block.ends[k + f]);
                     }
+                    built.shapes.push_back(block.shapes[k / FIELDS * 2]);
+                    built.shapes.push_back(block.shapes[k / FIELDS * 2 + 1]);
                     const std::uint64_t title = block.ends[k + CONTENT];
                     const std::uint64_t content = block.ends[k + LOWERED_TITLE];
                     post_article(built, text.substr(title, content - title),
@@ -186,6 +198,7 @@ void fill(ArticleIndex::Built& built, const Article* articles, std::size_t count
             for (const std::uint64_t e : block.ends) {
                 built.ends.push_back(shift + e);
             }
+            built.shapes.insert(built.shapes.end(), block.shapes.begin(), block.shapes.end());
             const auto block_first = static_cast<std::uint32_t>(first + given);
             for (std::size_t k = 0; k < block.ends.size(); k += FIELDS) {
                 const auto article = static_cast<std::uint32_t>(block_first + k / FIELDS);

@@ -136,6 +136,7 @@ struct ArticleIndex::Built {
 
     MappedBytes text;
     std::vector<std::uint64_t> ends;     // title end, content end, per article
+    std::vector<std::uint64_t> shapes;   // of the title and the content, per article
     std::string id_text;                 // the ids of those that have one, UTF-8
     std::vector<std::uint64_t> id_ends;  // per article, NO_ID set for none
     std::vector<List> lists;
@@ -429,6 +430,7 @@ struct ArticleIndex::Built {
             slot[lists[k].key & (TRIGRAMS - 1)] = 0;
         }
         ends.resize(std::min(ends.size(), FIELDS * articles));
+        shapes.resize(std::min(shapes.size(), 2 * articles));
         id_ends.resize(std::min(id_ends.size(), articles));
         id_text.resize(id_ends.empty() ? 0 : id_ends.back() & ~NO_ID);
         text.shrink(text_bytes);

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "text/text_view.hpp"
+#include "text/utf8_units.hpp"
 #include "util/file.hpp"
 
 namespace parvenkel::index {
@@ -91,6 +92,9 @@ class ArticleIndex {
     std::string_view title(std::size_t position) const noexcept;
     std::string_view content(std::size_t position) const noexcept;
     std::optional<std::string_view> id(std::size_t position) const noexcept;
+    // The shape of the str of the title (`content` false) or the content
+    // of the article at `position`, counted when it was added or read.
+    text::Utf8Shape shape(std::size_t position, bool content) const noexcept;
 
     // score_article of every article against `query`.
     std::vector<double> scores(text::TextView query) const;

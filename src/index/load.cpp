@@ -8,11 +8,13 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <string_view>
 
 #include "index/built.hpp"
 #include "index/format.hpp"
 #include "index/index.hpp"
 #include "index/loaded.hpp"
+#include "index/shapes.hpp"
 #include "text/utf8.hpp"
 #include "util/file.hpp"
 
@@ -154,17 +156,24 @@ std::unique_ptr<ArticleIndex> ArticleIndex::load(const std::string& path) {
     // by this code: checked all the same, so that no offset reaches outside
     // the file and no text is malformed.
     std::uint64_t previous = 0;
+    mapped->shapes.reserve(2 * mapped->articles);
     for (std::size_t k = 0; k < FIELDS * mapped->articles; ++k) {
         const std::uint64_t end = mapped->ends[k];
         if (end < previous || end > header.text_bytes) {
             throw IndexFileError("inconsistent text offsets");
         }
         // The fields given (not the lowercase ones, which are only compared
-        // byte for byte) become str objects: they must be UTF-8.
-        if (k % FIELDS <= CONTENT &&
-            !text::is_valid_utf8(
-                {mapped->text + previous, static_cast<std::size_t>(end - previous)})) {
-            throw IndexFileError("malformed UTF-8 in article " + std::to_string(k / FIELDS));
+        // byte for byte) become str objects: they must be UTF-8, and their
+        // shape is counted while they are in the cache.
+        if (k % FIELDS <= CONTENT) {
+            const std::string_view given(mapped->text + previous,
+                                         static_cast<std::size_t>(end - previous));
+            std::size_t chars = 0;
+            unsigned char top = 0;
+            if (!text::is_valid_utf8(given, chars, top)) {
+                throw IndexFileError("malformed UTF-8 in article " + std::to_string(k / FIELDS));
+            }
+            mapped->shapes.push_back(pack_shape(text::utf8_shape(chars, top)));
         }
         previous = end;
     }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "index/format.hpp"
 #include "index/index.hpp"
@@ -22,6 +23,7 @@ struct ArticleIndex::Loaded {
     std::size_t articles = 0;
     const std::uint64_t* ends = nullptr;
     const char* text = nullptr;
+    std::vector<std::uint64_t> shapes;       // of the title and the content, per article
     const std::uint64_t* id_ends = nullptr;  // none in a file of version 1
     const char* id_text = nullptr;
     const unsigned char* directory = nullptr;  // DirEntry records

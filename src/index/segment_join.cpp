@@ -39,6 +39,7 @@ void ArticleIndex::Built::append_fields_and_lists(const Built& later, std::uint6
     for (const std::uint64_t end : later.ends) {
         ends.push_back(text_shift + end);
     }
+    shapes.insert(shapes.end(), later.shapes.begin(), later.shapes.end());
     const std::uint64_t id_shift = id_text.size();
     id_text += later.id_text;
     id_ends.reserve(id_ends.size() + later.id_ends.size());

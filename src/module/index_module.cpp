@@ -140,6 +140,20 @@ PyObject* index_scores(PyObject* self_obj, PyObject* query_arg) {
         self->path);
 }
 
+// The (title, content) tuple of the article at `at`, or its (title,
+// content, id) when it has an id. The index's lock is held.
+PyObject* article_to_python(const index::ArticleIndex& index, std::size_t at) {
+    Ref title(text_to_python(index.title(at), index.shape(at, false)));
+    if (!title) {
+        return nullptr;
+    }
+    Ref content(text_to_python(index.content(at), index.shape(at, true)));
+    if (!content) {
+        return nullptr;
+    }
+    return article_of(title.get(), content.get(), index.id(at));
+}
+
 // The articles made for the rows of one call, by position: the answers of
 // many queries share many articles (a batch of topic queries over 22,500
 // help pages: 5,853 articles in 9,921 rows), and each is made once.
@@ -158,9 +172,7 @@ PyObject* rows_to_python(const index::ArticleIndex& index, const std::vector<ind
     }
     for (std::size_t k = 0; k < best.size(); ++k) {
         const std::size_t at = best[k].position;
-        Ref article(made != nullptr
-                        ? Py_NewRef(made->at(at).get())
-                        : article_to_python(index.title(at), index.content(at), index.id(at)));
+        Ref article(made != nullptr ? Py_NewRef(made->at(at).get()) : article_to_python(index, at));
         Ref score(floats.get(best[k].score));
         Ref position(PyLong_FromSize_t(at));
         if (!article || !score || !position) {
@@ -240,8 +252,10 @@ PyObject* rank_many_impl(IndexObject* self, const std::vector<text::TextView>& q
             for (const index::Ranked& row : rows) {
                 if (articles.emplace(row.position, Ref()).second) {
                     positions.push_back(row.position);
-                    texts.add(self->index->title(row.position));
-                    texts.add(self->index->content(row.position));
+                    texts.add(self->index->title(row.position),
+                              self->index->shape(row.position, false));
+                    texts.add(self->index->content(row.position),
+                              self->index->shape(row.position, true));
                 }
             }
         }
@@ -311,7 +325,7 @@ PyObject* index_article(PyObject* self_obj, PyObject* position_arg) {
         return nullptr;
     }
     const auto at = static_cast<std::size_t>(position);
-    return article_to_python(self->index->title(at), self->index->content(at), self->index->id(at));
+    return article_to_python(*self->index, at);
 }
 
 PyObject* index_save(PyObject* self_obj, PyObject* path_arg) {

@@ -88,12 +88,7 @@ PyObject* new_str(std::size_t chars, char32_t widest) {
 
 }  // namespace
 
-PyObject* text_to_python(std::string_view text) {
-    // The str is made at its final width and filled in one pass: the
-    // interpreter's codec widens the string as it meets wider characters,
-    // copying it each time, and decoded the help pages' Greek at 1.8 GB/s
-    // and Chinese at 2.4, where the decoders here take 8.5 and 7.3.
-    const text::Utf8Shape shape = text::utf8_shape(text);
+PyObject* text_to_python(std::string_view text, const text::Utf8Shape& shape) {
     PyObject* str = new_str(shape.chars, shape.widest);
     if (str != nullptr) {
         fill_str(text, str);
@@ -101,34 +96,31 @@ PyObject* text_to_python(std::string_view text) {
     return str;
 }
 
-std::size_t StrBatch::add(std::string_view text) {
-    entries_.push_back({text, 0, 0, Ref()});
+PyObject* text_to_python(std::string_view text) {
+    // The str is made at its final width and filled in one pass: the
+    // interpreter's codec widens the string as it meets wider characters,
+    // copying it each time, and decoded the help pages' Greek at 1.8 GB/s
+    // and Chinese at 2.4, where the decoders here take 8.5 and 7.3.
+    return text_to_python(text, text::utf8_shape(text));
+}
+
+std::size_t StrBatch::add(std::string_view text, const text::Utf8Shape& shape) {
+    entries_.push_back({text, shape, Ref()});
     bytes_ += text.size();
     return entries_.size() - 1;
 }
 
 bool StrBatch::make(unsigned workers) {
-    // Threads pay for themselves on some tens of kilobytes.
-    const bool release = workers > 1 && bytes_ >= RELEASE_BYTES;
-    const unsigned threads = release ? workers : 1;
-    std::exception_ptr error = run_work(release, [&] {
-        util::parallel_for(entries_.size(), threads, [&](unsigned, std::size_t k) {
-            const text::Utf8Shape shape = text::utf8_shape(entries_[k].text);
-            entries_[k].chars = shape.chars;
-            entries_[k].widest = shape.widest;
-        });
-    });
-    if (error) {
-        std::rethrow_exception(error);
-    }
     for (Entry& entry : entries_) {
-        entry.str = Ref(new_str(entry.chars, entry.widest));
+        entry.str = Ref(new_str(entry.shape.chars, entry.shape.widest));
         if (!entry.str) {
             return false;
         }
     }
-    error = run_work(release, [&] {
-        util::parallel_for(entries_.size(), threads, [&](unsigned, std::size_t k) {
+    // Threads pay for themselves on some tens of kilobytes.
+    const bool release = workers > 1 && bytes_ >= RELEASE_BYTES;
+    const std::exception_ptr error = run_work(release, [&] {
+        util::parallel_for(entries_.size(), release ? workers : 1, [&](unsigned, std::size_t k) {
             fill_str(entries_[k].text, entries_[k].str.get());
         });
     });
@@ -147,19 +139,6 @@ PyObject* article_of(PyObject* title, PyObject* content, std::optional<std::stri
         return nullptr;
     }
     return PyTuple_Pack(3, title, content, id_str.get());
-}
-
-PyObject* article_to_python(std::string_view title, std::string_view content,
-                            std::optional<std::string_view> id) {
-    Ref title_str(text_to_python(title));
-    if (!title_str) {
-        return nullptr;
-    }
-    Ref content_str(text_to_python(content));
-    if (!content_str) {
-        return nullptr;
-    }
-    return article_of(title_str.get(), content_str.get(), id);
 }
 
 PyObject* ScoreFloats::get(double score) {

@@ -13,6 +13,7 @@
 
 #include "analysis/analysis.hpp"
 #include "module/ref.hpp"
+#include "text/utf8_units.hpp"
 
 namespace parvenkel::module {
 
@@ -43,6 +44,8 @@ PyObject* pairs_to_python(const Pairs& pairs) {
 
 // A str from UTF-8 text the modules made or checked.
 PyObject* text_to_python(std::string_view text);
+// The same for a text whose shape is known (text::utf8_shape of it).
+PyObject* text_to_python(std::string_view text, const text::Utf8Shape& shape);
 
 // The strs of many texts, made together: each is allocated under the
 // interpreter, then filled on worker threads with it released (a str that
@@ -50,8 +53,9 @@ PyObject* text_to_python(std::string_view text);
 // not wait on one thread decoding their articles.
 class StrBatch {
    public:
-    // The slot of `text`, whose bytes must outlive make().
-    std::size_t add(std::string_view text);
+    // The slot of `text`, of the shape given, whose bytes must outlive
+    // make().
+    std::size_t add(std::string_view text, const text::Utf8Shape& shape);
     // Makes every str on up to `workers` threads: false with a Python
     // error set when one could not be made. A failure to run the threads
     // is thrown.
@@ -62,8 +66,7 @@ class StrBatch {
    private:
     struct Entry {
         std::string_view text;
-        std::size_t chars = 0;
-        char32_t widest = 0;
+        text::Utf8Shape shape;
         Ref str;
     };
     std::vector<Entry> entries_;
@@ -73,10 +76,6 @@ class StrBatch {
 // The article tuple of a title and a content already made: (title,
 // content), or (title, content, id) with an id.
 PyObject* article_of(PyObject* title, PyObject* content, std::optional<std::string_view> id);
-
-// A (title, content) tuple of str, or (title, content, id) with an id.
-PyObject* article_to_python(std::string_view title, std::string_view content,
-                            std::optional<std::string_view> id = std::nullopt);
 
 // Float objects for scores, which take a handful of values: one object a
 // value, shared by the results that have it.

@@ -29,15 +29,22 @@ std::size_t skip_ascii(const unsigned char* p, std::size_t i, std::size_t n) noe
 
 }  // namespace
 
-bool is_valid_utf8(std::string_view s) noexcept {
+bool is_valid_utf8(std::string_view s, std::size_t& chars, unsigned char& top) noexcept {
     const auto* p = reinterpret_cast<const unsigned char*>(s.data());
     const std::size_t n = s.size();
+    // Every byte is a character's first but the continuation bytes,
+    // counted as each character is checked. The largest byte is that of
+    // the largest lead (or 0 for ASCII alone: every ASCII byte is below
+    // every lead, and only the class of the largest is wanted).
+    std::size_t continuations = 0;
+    unsigned largest = 0;
     for (std::size_t i = 0; i < n;) {
         const unsigned c = p[i];
         if (c < 0x80) {
             i = skip_ascii(p, i + 1, n);
             continue;
         }
+        largest = largest < c ? c : largest;
         std::size_t length = 0;
         unsigned low = 0x80;
         unsigned high = 0xBF;
@@ -62,9 +69,18 @@ bool is_valid_utf8(std::string_view s) noexcept {
                 return false;
             }
         }
+        continuations += length - 1;
         i += length;
     }
+    chars = n - continuations;
+    top = static_cast<unsigned char>(largest);
     return true;
+}
+
+bool is_valid_utf8(std::string_view s) noexcept {
+    std::size_t chars = 0;
+    unsigned char top = 0;
+    return is_valid_utf8(s, chars, top);
 }
 
 }  // namespace parvenkel::text

@@ -19,6 +19,9 @@ namespace parvenkel::text {
 // Whether `bytes` is UTF-8: well-formed, in shortest forms, without
 // surrogates.
 bool is_valid_utf8(std::string_view bytes) noexcept;
+// The same, and when it is, its characters and its largest byte (0 for
+// ASCII alone), counted on the way.
+bool is_valid_utf8(std::string_view bytes, std::size_t& chars, unsigned char& top) noexcept;
 
 // Length in bytes of the character whose first byte is `lead`.
 constexpr std::size_t utf8_length(unsigned char lead) noexcept {

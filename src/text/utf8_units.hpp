@@ -44,14 +44,18 @@ inline kernels::Utf8Count utf8_count_portable(std::string_view text) noexcept {
     return {chars, top};
 }
 
+// The shape of a text of `chars` characters whose largest byte is `top`.
+inline Utf8Shape utf8_shape(std::size_t chars, unsigned char top) noexcept {
+    const char32_t widest = top < 0x80 ? 0x7F : top < 0xC4 ? 0xFF : top < 0xF0 ? 0xFFFF : 0x10FFFF;
+    return {chars, widest};
+}
+
 // The shape of the str of `text`, with the active set's count. Inline, as
 // decode_units below, so that code using neither links without the
 // kernels.
 inline Utf8Shape utf8_shape(std::string_view text) noexcept {
     const kernels::Utf8Count count = kernels::decoders().count(text);
-    const unsigned char top = count.top;
-    const char32_t widest = top < 0x80 ? 0x7F : top < 0xC4 ? 0xFF : top < 0xF0 ? 0xFFFF : 0x10FFFF;
-    return {count.chars, widest};
+    return utf8_shape(count.chars, count.top);
 }
 
 // The character-by-character decoder, the scalar twin of the vector ones;

@@ -143,7 +143,9 @@ bool decodes_exactly(const std::u32string& cps, const std::string& text) {
 
 }  // namespace
 
-TEST_CASE("utf8_shape and decode_units give each character at every width under every kernel") {
+TEST_CASE(
+    "utf8_shape, the checked count and decode_units give each character at every width under every "
+    "kernel") {
     using parvenkel::analysis::Kernels;
     // Ranges of one UTF-8 length each (and Latin-1 beyond ASCII), so that a
     // text mixes runs of lengths as the scripts of an article do.
@@ -191,6 +193,12 @@ TEST_CASE("utf8_shape and decode_units give each character at every width under 
                                                       [&](char32_t b) { return top <= b; }) -
                                          std::begin(BOUNDS));
             wrong += shape.chars != cps.size() || shape.widest != BOUNDS[bound];
+            // The shape the checked read of a file's text counts on the way.
+            std::size_t chars = 0;
+            unsigned char top_byte = 0;
+            const bool valid = parvenkel::text::is_valid_utf8(text, chars, top_byte);
+            const Utf8Shape checked = utf8_shape(chars, top_byte);
+            wrong += !valid || checked.chars != cps.size() || checked.widest != BOUNDS[bound];
             if (shape.widest <= 0xFF) {
                 wrong += !decodes_exactly<std::uint8_t>(cps, text);
             }
