@@ -13,7 +13,7 @@
 #include "module/workers.hpp"
 
 // After Python.h (through the headers above), as the C API asks.
-#include <unordered_map>
+#include <algorithm>
 
 namespace parvenkel::module {
 namespace {
@@ -154,11 +154,20 @@ PyObject* article_to_python(const index::ArticleIndex& index, std::size_t at) {
     return article_of(title.get(), content.get(), index.id(at));
 }
 
-// The articles made for the rows of one call, by position: the answers of
-// many queries share many articles (a batch of topic queries over 22,500
-// help pages: 5,853 articles in 9,921 rows), and each is made once.
-// Articles are tuples of str, so the rows may share them.
-using ArticleCache = std::unordered_map<std::size_t, Ref>;
+// The articles made for the rows of one call: the answers of many queries
+// share many articles (a batch of topic queries over 22,500 help pages:
+// 5,853 articles in 9,921 rows), and each is made once. Articles are tuples
+// of str, so the rows may share them. Kept in position order, which is
+// also the order of their text in memory.
+struct ArticleCache {
+    std::vector<std::size_t> positions;  // increasing
+    std::vector<Ref> made;               // the article of each
+
+    PyObject* at(std::size_t position) const {
+        const auto found = std::lower_bound(positions.begin(), positions.end(), position);
+        return made[static_cast<std::size_t>(found - positions.begin())].get();
+    }
+};
 
 // A list of rows (score, position, article) of row_type from `best`; the
 // article is as index_article gives it, taken from `made` when given (which
@@ -172,7 +181,7 @@ PyObject* rows_to_python(const index::ArticleIndex& index, const std::vector<ind
     }
     for (std::size_t k = 0; k < best.size(); ++k) {
         const std::size_t at = best[k].position;
-        Ref article(made != nullptr ? Py_NewRef(made->at(at).get()) : article_to_python(index, at));
+        Ref article(made != nullptr ? Py_NewRef(made->at(at)) : article_to_python(index, at));
         Ref score(floats.get(best[k].score));
         Ref position(PyLong_FromSize_t(at));
         if (!article || !score || !position) {
@@ -246,27 +255,27 @@ PyObject* rank_many_impl(IndexObject* self, const std::vector<text::TextView>& q
     // Every article of the rows, each once, its strs made on the workers.
     ArticleCache articles;
     {
-        std::vector<std::size_t> positions;
-        StrBatch texts;
+        std::vector<std::size_t>& positions = articles.positions;
         for (const std::vector<index::Ranked>& rows : results) {
             for (const index::Ranked& row : rows) {
-                if (articles.emplace(row.position, Ref()).second) {
-                    positions.push_back(row.position);
-                    texts.add(self->index->title(row.position),
-                              self->index->shape(row.position, false));
-                    texts.add(self->index->content(row.position),
-                              self->index->shape(row.position, true));
-                }
+                positions.push_back(row.position);
             }
+        }
+        std::sort(positions.begin(), positions.end());
+        positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
+        StrBatch texts(2 * positions.size());
+        for (const std::size_t at : positions) {
+            texts.add(self->index->title(at), self->index->shape(at, false));
+            texts.add(self->index->content(at), self->index->shape(at, true));
         }
         if (!texts.make(workers)) {
             return nullptr;
         }
+        articles.made.reserve(positions.size());
         for (std::size_t k = 0; k < positions.size(); ++k) {
-            const std::size_t at = positions[k];
-            Ref& article = articles[at];
-            article = Ref(article_of(texts.get(2 * k), texts.get(2 * k + 1), self->index->id(at)));
-            if (!article) {
+            articles.made.emplace_back(
+                article_of(texts.get(2 * k), texts.get(2 * k + 1), self->index->id(positions[k])));
+            if (!articles.made.back()) {
                 return nullptr;
             }
         }

@@ -53,6 +53,7 @@ PyObject* text_to_python(std::string_view text, const text::Utf8Shape& shape);
 // not wait on one thread decoding their articles.
 class StrBatch {
    public:
+    explicit StrBatch(std::size_t texts = 0) { entries_.reserve(texts); }
     // The slot of `text`, of the shape given, whose bytes must outlive
     // make().
     std::size_t add(std::string_view text, const text::Utf8Shape& shape);
