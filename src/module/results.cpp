@@ -1,13 +1,15 @@
 #include "module/results.hpp"
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <exception>
+#include <thread>
+#include <vector>
 
 #include "module/errors.hpp"
 #include "module/workers.hpp"
 #include "text/utf8_units.hpp"
-#include "util/parallel.hpp"
 
 namespace parvenkel::module {
 
@@ -111,23 +113,70 @@ std::size_t StrBatch::add(std::string_view text, const text::Utf8Shape& shape) {
 }
 
 bool StrBatch::make(unsigned workers) {
-    for (Entry& entry : entries_) {
-        entry.str = Ref(new_str(entry.shape.chars, entry.shape.widest));
-        if (!entry.str) {
-            return false;
-        }
-    }
     // Threads pay for themselves on some tens of kilobytes.
-    const bool release = workers > 1 && bytes_ >= RELEASE_BYTES;
-    const std::exception_ptr error = run_work(release, [&] {
-        util::parallel_for(entries_.size(), release ? workers : 1, [&](unsigned, std::size_t k) {
-            fill_str(entries_[k].text, entries_[k].str.get());
-        });
-    });
-    if (error) {
-        std::rethrow_exception(error);
+    if (workers < 2 || bytes_ < RELEASE_BYTES) {
+        for (Entry& entry : entries_) {
+            entry.str = Ref(new_str(entry.shape.chars, entry.shape.widest));
+            if (!entry.str) {
+                return false;
+            }
+            fill_str(entry.text, entry.str.get());
+        }
+        return true;
     }
-    return true;
+    // The workers fill each str as soon as this thread has made it, while
+    // it makes the next ones with the interpreter held; then this thread
+    // fills with them, the interpreter released. A str that no one else
+    // holds yet is plain memory, and a str holds no reference the
+    // interpreter's collector could follow to it.
+    const std::size_t count = entries_.size();
+    std::atomic<std::size_t> made{0};  // the strs made, published in order
+    std::atomic<std::size_t> next{0};  // the next str to fill
+    std::atomic<bool> failed{false};   // no more strs will be made
+    const auto fill_made = [&]() noexcept {
+        for (;;) {
+            const std::size_t k = next.fetch_add(1, std::memory_order_relaxed);
+            if (k >= count) {
+                return;
+            }
+            while (made.load(std::memory_order_acquire) <= k) {
+                if (failed.load(std::memory_order_acquire)) {
+                    return;
+                }
+                std::this_thread::yield();
+            }
+            fill_str(entries_[k].text, entries_[k].str.get());
+        }
+    };
+    std::vector<std::thread> threads;
+    try {
+        threads.reserve(workers - 1);
+        for (unsigned w = 1; w < workers; ++w) {
+            threads.emplace_back(fill_made);
+        }
+    } catch (const std::exception&) {
+        // No more threads (std::system_error, std::bad_alloc): the ones
+        // started and this one share the filling.
+    }
+    bool whole = true;
+    for (std::size_t k = 0; k < count; ++k) {
+        entries_[k].str = Ref(new_str(entries_[k].shape.chars, entries_[k].shape.widest));
+        if (!entries_[k].str) {
+            whole = false;
+            failed.store(true, std::memory_order_release);
+            break;
+        }
+        made.store(k + 1, std::memory_order_release);
+    }
+    Py_BEGIN_ALLOW_THREADS;
+    if (whole) {
+        fill_made();
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    Py_END_ALLOW_THREADS;
+    return whole;
 }
 
 PyObject* article_of(PyObject* title, PyObject* content, std::optional<std::string_view> id) {

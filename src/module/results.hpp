@@ -48,18 +48,19 @@ PyObject* text_to_python(std::string_view text);
 PyObject* text_to_python(std::string_view text, const text::Utf8Shape& shape);
 
 // The strs of many texts, made together: each is allocated under the
-// interpreter, then filled on worker threads with it released (a str that
-// has not been handed out yet is plain memory), so that a batch's rows do
-// not wait on one thread decoding their articles.
+// interpreter and filled on worker threads, which start on the first while
+// the others are allocated (a str that has not been handed out yet is
+// plain memory), so that a batch's rows do not wait on one thread decoding
+// their articles.
 class StrBatch {
    public:
     explicit StrBatch(std::size_t texts = 0) { entries_.reserve(texts); }
     // The slot of `text`, of the shape given, whose bytes must outlive
     // make().
     std::size_t add(std::string_view text, const text::Utf8Shape& shape);
-    // Makes every str on up to `workers` threads: false with a Python
-    // error set when one could not be made. A failure to run the threads
-    // is thrown.
+    // Makes every str on up to `workers` threads (this one among them;
+    // fewer if no more can be started): false with a Python error set
+    // when one could not be made.
     bool make(unsigned workers);
     // The str of a slot, once made (a borrowed reference).
     PyObject* get(std::size_t slot) const { return entries_[slot].str.get(); }
