@@ -36,7 +36,9 @@ struct Corpus {
     std::vector<std::string> texts;  // title, content, id, in turn
     std::vector<Article> articles;
 
-    explicit Corpus(std::size_t count, std::size_t large_every = 0) {
+    // `words`: each content also has a word of six letters of its own,
+    // so that a run holds some thousands of lists, joined in parts.
+    explicit Corpus(std::size_t count, std::size_t large_every = 0, bool words = false) {
         texts.reserve(3 * count);
         for (std::size_t k = 0; k < count; ++k) {
             std::string title = "Market " + std::to_string(k);
@@ -49,6 +51,12 @@ struct Corpus {
             }
             if (k % 5 == 4) {
                 title.clear();
+            }
+            if (words) {
+                content += ' ';
+                for (std::size_t n = k * 7919 + 13, letter = 0; letter < 6; ++letter, n /= 26) {
+                    content += static_cast<char>('a' + n % 26);
+                }
             }
             if (large_every != 0 && k % large_every == large_every / 2) {
                 content = std::string(std::size_t{1} << 22, 'y') + " Large \xce\xa3";
@@ -103,7 +111,7 @@ TEST_CASE("an index added in runs saves the same bytes as one built on one threa
     const Folder folder;
     // 3,000 articles: each run crosses the batches of 1,024 a thread
     // posts at a time.
-    const Corpus corpus(3000);
+    const Corpus corpus(3000, 0, true);
     const std::size_t cut = 700;
     ArticleIndex one;
     one.add(corpus.slice(0, cut), 1);
