@@ -208,6 +208,7 @@ std::unique_ptr<ArticleIndex> ArticleIndex::load(const std::string& path) {
             throw IndexFileError("inconsistent trigram directory");
         }
     }
+    mapped->index_keys();
     auto index = std::make_unique<ArticleIndex>();
     index->base_ = std::move(mapped);
     return index;

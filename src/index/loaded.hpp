@@ -38,6 +38,13 @@ struct ArticleIndex::Loaded {
     bool packed = false;
     const unsigned char* postings = nullptr;
     std::size_t posting_bytes = 0;
+    // The directory's entries by key, made on load: an open-addressed
+    // table of key << 32 | (entry + 1), 0 where empty, at most half full.
+    // A query's lists are found in a read or two each, where a binary
+    // search through the help pages' 128,778 entries took seventeen, most
+    // of them misses of the cache (a tenth of the time of a thousand topic
+    // queries).
+    std::vector<std::uint64_t> by_key;
 
     ~Loaded() {
         if (map != nullptr) {
@@ -51,18 +58,38 @@ struct ArticleIndex::Loaded {
         std::memcpy(&e, directory + k * sizeof(DirEntry), sizeof e);
         return e;
     }
+    static std::size_t slot_of(Key key, std::size_t mask) noexcept {
+        return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15) >> 32) & mask;
+    }
+    // Makes by_key from the directory (whose keys are distinct).
+    void index_keys() {
+        std::size_t size = 16;
+        while (size < 2 * lists) {
+            size *= 2;
+        }
+        by_key.assign(size, 0);
+        const std::size_t mask = size - 1;
+        for (std::size_t k = 0; k < lists; ++k) {
+            const Key key = entry(k).key;
+            std::size_t s = slot_of(key, mask);
+            while (by_key[s] != 0) {
+                s = (s + 1) & mask;
+            }
+            by_key[s] = (std::uint64_t{key} << 32) | (k + 1);
+        }
+    }
+    // The entry of `key`, or `lists` when there is none.
     std::size_t find_entry(Key key) const noexcept {
-        std::size_t lo = 0;
-        std::size_t hi = lists;
-        while (lo < hi) {
-            const std::size_t mid = lo + (hi - lo) / 2;
-            if (entry(mid).key < key) {
-                lo = mid + 1;
-            } else {
-                hi = mid;
+        const std::size_t mask = by_key.size() - 1;
+        for (std::size_t s = slot_of(key, mask);; s = (s + 1) & mask) {
+            const std::uint64_t e = by_key[s];
+            if (e == 0) {
+                return lists;
+            }
+            if (static_cast<Key>(e >> 32) == key) {
+                return static_cast<std::size_t>(e & 0xFFFFFFFF) - 1;
             }
         }
-        return lo < lists && entry(lo).key == key ? lo : lists;
     }
     std::uint64_t list_end(std::size_t k) const noexcept {
         return k + 1 < lists ? entry(k + 1).offset : posting_bytes;
