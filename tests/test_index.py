@@ -469,6 +469,27 @@ def test_a_damaged_file_is_refused_by_name(tmp_path, kind, message):
         ArticleIndex.load(path)
 
 
+NOT_A_FILE_LOAD = """
+import sys
+from parvenkel import ArticleIndex
+try:
+    ArticleIndex.load(sys.argv[1])
+except ValueError as error:
+    print(error)
+"""
+
+
+@pytest.mark.parametrize("kind", ["folder", "named pipe", "device"])
+def test_what_is_not_a_file_is_refused_by_name(tmp_path, kind):
+    # A named pipe with no writer is refused at once, not waited on: in a
+    # process of its own, so that a wait fails this test, not the run.
+    path = {"folder": tmp_path, "named pipe": tmp_path / "pipe", "device": "/dev/null"}[kind]
+    if kind == "named pipe":
+        os.mkfifo(path)
+    run = subprocess.run([sys.executable, "-c", NOT_A_FILE_LOAD, path], capture_output=True, text=True, timeout=60)
+    assert run.stdout == f"article index file '{path}': not a regular file\n"
+
+
 # Python ignores SIGXFSZ: a write past the limit fails with EFBIG. With
 # the default action the process is killed in the middle of the write.
 CRASHING_SAVE = """

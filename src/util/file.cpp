@@ -124,7 +124,10 @@ void remove_stale_temporaries(const std::string& target) {
 // ---------------------------------------------------------------------------
 
 ReadFile::ReadFile(const std::string& path) : path_(path) {
-    fd_ = injected(Call::open) ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without blocking: opening a named pipe would wait for a writer, for
+    // ever if none comes, before status() could tell it is no file. A
+    // regular file reads the same either way.
+    fd_ = injected(Call::open) ? -1 : ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) {
         throw_errno(path_, "cannot open");
     }
