@@ -278,7 +278,8 @@ def run(args: argparse.Namespace) -> None:
 
     item = "- " if md else ""
     if md:
-        out(f"### {CORPUS_TITLES[args.corpus]}\n")
+        count = f": {len(articles):,}" if args.corpus == "synthetic" else ""
+        out(f"### {CORPUS_TITLES[args.corpus]}{count}\n")
     command = shlex.join([".venv/bin/python", "benchmarks/index_bench.py", *sys.argv[1:]])
     out(f"{item}Command: `{command}`" if md else f"Command: {command}")
     out(f"{item}Machine: {machine()}; everything pinned to CPU {cpu if cpu is not None else '(none)'}")
@@ -481,8 +482,9 @@ def main() -> None:
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--markdown", action="store_true", help="print the tables as Markdown")
     parser.add_argument("--out", type=Path, metavar="FILE",
-                        help="also write the Markdown to FILE (docs/benchmarks/index-real.md or "
-                        "index-synthetic.md: the performance page includes them and is remade)")
+                        help="also write the Markdown to FILE (docs/benchmarks/index-real.md, "
+                        "index-synthetic.md or index-synthetic-1m.md: the performance page includes "
+                        "them and is remade)")
     parser.add_argument("--no-sqlite", action="store_true")
     parser.add_argument("--no-tantivy", action="store_true")
     parser.add_argument("--postgres", action="store_true", help="also PostgreSQL pg_trgm (if installed)")
