@@ -22,6 +22,27 @@ constexpr bool is_ascii_lower_letter(unsigned char byte) noexcept {
 
 enum class Search { FOUND, ABSENT, UNDECIDED, SURROGATE };
 
+// The two bytes of a needle that the byte searches compare at every
+// position, at offsets `first` <= `second`: its first and last bytes, but
+// for a first byte that leads a character of two bytes or more, whose
+// next byte is taken instead. One lead byte starts most letters of a script
+// (0xCE and 0xCF all of Greek's, 0xD0 and 0xD1 all of Cyrillic's, 0xE3 to
+// 0xE9 most kana and ideographs), so that in such text it passes about a
+// third of the positions, where a continuation byte picks one character in
+// 64 of its lead. The last byte of a needle never leads a character.
+struct BytePair {
+    std::size_t first = 0;
+    std::size_t second = 0;
+};
+
+constexpr BytePair rare_pair(const unsigned char* needle, std::size_t m) noexcept {
+    if (m < 2) {
+        return {};
+    }
+    const std::size_t first = needle[0] >= 0xC0 && m > 2 ? 1 : 0;
+    return {first, m - 1};
+}
+
 // The quick searches below verify candidate positions one by one, which on
 // a periodic text (where nearly every position is one) costs up to the
 // needle's length a position. They give up, and a linear search carries on,

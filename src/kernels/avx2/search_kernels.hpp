@@ -8,18 +8,18 @@ namespace parvenkel::kernels::avx2 {
 // positions left over go to SSE2's steps of sixteen.
 template <bool FOLD, class Check>
 Search scan_bytes(const unsigned char* hay, std::size_t n, const unsigned char* pattern,
-                  std::size_t m, Check& check, std::size_t& next) noexcept {
+                  std::size_t m, BytePair pair, Check& check, std::size_t& next) noexcept {
     const std::size_t span = m - 1;
     std::size_t i = next;
-    const __m256i first = _mm256_set1_epi8(static_cast<char>(pattern[0]));
-    const __m256i last = _mm256_set1_epi8(static_cast<char>(pattern[m - 1]));
-    const __m256i first_fold =
-        _mm256_set1_epi8(FOLD && is_ascii_lower_letter(pattern[0]) ? 0x20 : 0);
-    const __m256i last_fold =
-        _mm256_set1_epi8(FOLD && is_ascii_lower_letter(pattern[m - 1]) ? 0x20 : 0);
+    const unsigned char one = pattern[pair.first];
+    const unsigned char two = pattern[pair.second];
+    const __m256i first = _mm256_set1_epi8(static_cast<char>(one));
+    const __m256i last = _mm256_set1_epi8(static_cast<char>(two));
+    const __m256i first_fold = _mm256_set1_epi8(FOLD && is_ascii_lower_letter(one) ? 0x20 : 0);
+    const __m256i last_fold = _mm256_set1_epi8(FOLD && is_ascii_lower_letter(two) ? 0x20 : 0);
     for (; i + span + 64 <= n; i += 64) {
-        const auto* at = reinterpret_cast<const __m256i*>(hay + i);
-        const auto* shifted = reinterpret_cast<const __m256i*>(hay + i + span);
+        const auto* at = reinterpret_cast<const __m256i*>(hay + i + pair.first);
+        const auto* shifted = reinterpret_cast<const __m256i*>(hay + i + pair.second);
         const __m256i a0 = _mm256_loadu_si256(at);
         const __m256i a1 = _mm256_loadu_si256(at + 1);
         const __m256i b0 = _mm256_loadu_si256(shifted);
@@ -46,7 +46,7 @@ Search scan_bytes(const unsigned char* hay, std::size_t n, const unsigned char* 
         }
     }
     next = i;
-    return sse2::scan_bytes<FOLD>(hay, n, pattern, m, check, next);
+    return sse2::scan_bytes<FOLD>(hay, n, pattern, m, pair, check, next);
 }
 
 // 32-byte vectors for the code written over any set's

@@ -11,8 +11,9 @@ namespace {
 
 // Searches the lowercase form of an ASCII text for an already lowercased
 // needle without building that form (FOLD), or a text for the needle's
-// bytes as they are: candidates are the positions whose first and last
-// bytes match the needle's (with FOLD, a letter in either case), a block of
+// bytes as they are: candidates are the positions whose bytes at two
+// offsets match the needle's there (rare_pair's; with FOLD, its first and
+// last, a letter in either case), a block of
 // positions at a time, and each is verified byte by byte. Gives up
 // (UNDECIDED) when verification costs too much, so that an adversarial text
 // goes on with a linear search from resume(); with FOLD also at the first
@@ -24,13 +25,14 @@ class ByteSearch {
         : hay_(reinterpret_cast<const unsigned char*>(text.data())),
           pattern_(reinterpret_cast<const unsigned char*>(needle.data())),
           n_(text.size()),
-          m_(needle.size()) {}
+          m_(needle.size()),
+          pair_(FOLD ? BytePair{0, m_ > 0 ? m_ - 1 : 0} : rare_pair(pattern_, m_)) {}
 
     Search run() noexcept {
         std::size_t i = 0;
         if (m_ <= n_) {
             auto verify = [this](std::size_t at, std::uint64_t mask) { return check(at, mask); };
-            const Search found = scan_bytes<FOLD>(hay_, n_, pattern_, m_, verify, i);
+            const Search found = scan_bytes<FOLD>(hay_, n_, pattern_, m_, pair_, verify, i);
             if (found != Search::ABSENT) {
                 stopped_ = i;
                 return found;
@@ -89,6 +91,7 @@ class ByteSearch {
     const unsigned char* pattern_;
     std::size_t n_;
     std::size_t m_;
+    BytePair pair_;  // the bytes the kernels compare at every position
     std::size_t compared_ = 0;
     std::size_t stopped_ = 0;  // every position before it is ruled out (see resume())
 };

@@ -13,8 +13,8 @@
 namespace parvenkel::kernels::scalar {
 
 template <bool FOLD, class Check>
-Search scan_bytes(const unsigned char*, std::size_t, const unsigned char*, std::size_t, Check&,
-                  std::size_t&) noexcept {
+Search scan_bytes(const unsigned char*, std::size_t, const unsigned char*, std::size_t, BytePair,
+                  Check&, std::size_t&) noexcept {
     return Search::ABSENT;
 }
 

@@ -19,13 +19,15 @@ namespace parvenkel::kernels::sse2 {
 
 // The candidates of ByteSearch (generic/searches.hpp), sixty-four
 // positions a step while the text lasts, then sixteen: the positions whose
-// first and last bytes match the needle's are handed to `check` (start and
-// mask), which verifies them. Moves `next` past the positions it has ruled
+// bytes at the pair's two offsets match the needle's are handed to `check`
+// (start and mask), which verifies them. With FOLD the pair is the first
+// and last bytes, so that the bytes read at the first offset, tested for
+// any beyond ASCII, are all of the text's. Moves `next` past the positions it has ruled
 // out. The loop keeps its position and the text's bounds in locals, which
 // check() cannot touch.
 template <bool FOLD, class Check>
 Search scan_bytes(const unsigned char* hay, std::size_t n, const unsigned char* pattern,
-                  std::size_t m, Check& check, std::size_t& next) noexcept {
+                  std::size_t m, BytePair pair, Check& check, std::size_t& next) noexcept {
     const std::size_t span = m - 1;
     const std::size_t alignments = n - span;
     std::size_t i = next;
@@ -35,10 +37,10 @@ Search scan_bytes(const unsigned char* hay, std::size_t n, const unsigned char* 
     const auto load16 = [hay](std::size_t at) {
         return _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + at));
     };
-    const __m128i first = _mm_set1_epi8(static_cast<char>(pattern[0]));
-    const __m128i last = _mm_set1_epi8(static_cast<char>(pattern[m - 1]));
-    const __m128i first_fold = fold(pattern[0]);
-    const __m128i last_fold = fold(pattern[m - 1]);
+    const __m128i first = _mm_set1_epi8(static_cast<char>(pattern[pair.first]));
+    const __m128i last = _mm_set1_epi8(static_cast<char>(pattern[pair.second]));
+    const __m128i first_fold = fold(pattern[pair.first]);
+    const __m128i last_fold = fold(pattern[pair.second]);
     for (std::size_t step : {std::size_t{64}, std::size_t{16}}) {
         // Steps of 64 while whole ones are left; the rest in steps of
         // 16, the last of them overlapping the one before.
@@ -50,8 +52,8 @@ Search scan_bytes(const unsigned char* hay, std::size_t n, const unsigned char* 
             __m128i non_ascii = _mm_setzero_si128();
             std::uint64_t mask = 0;
             for (std::size_t block = 0; block < step; block += 16) {
-                const __m128i a = load16(start + block);
-                const __m128i b = load16(start + block + span);
+                const __m128i a = load16(start + block + pair.first);
+                const __m128i b = load16(start + block + pair.second);
                 non_ascii = _mm_or_si128(non_ascii, _mm_or_si128(a, b));
                 const __m128i hit =
                     _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(a, first_fold), first),
