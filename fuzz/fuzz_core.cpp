@@ -598,8 +598,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The vector kernels of one instruction set an input, by its hash: each
     // set's kernels meet every kind of input on one machine.
     constexpr analysis::Kernels KERNELS[] = {analysis::Kernels::SCALAR, analysis::Kernels::SSE2,
-                                             analysis::Kernels::AVX2};
-    analysis::limit_kernels(KERNELS[(hash >> 32) % 3]);
+                                             analysis::Kernels::AVX2, analysis::Kernels::AVX512};
+    analysis::limit_kernels(KERNELS[(hash >> 32) % std::size(KERNELS)]);
     const std::string_view raw(reinterpret_cast<const char*>(data) + 1, size - 1);
 
     std::vector<std::string> fields;

@@ -15,6 +15,13 @@ namespace {
 Kernels detect() noexcept {
 #if defined(PARVENKEL_AVX2_TARGET)
     if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2")) {
+#if defined(PARVENKEL_AVX512_TARGET)
+        // The processor's and the system's (which saves the registers).
+        if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+            __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi2")) {
+            return Kernels::AVX512;
+        }
+#endif
         return Kernels::AVX2;
     }
 #endif
@@ -26,7 +33,7 @@ Kernels detect() noexcept {
 }
 
 const Kernels detected = detect();
-std::atomic<Kernels> limit{Kernels::AVX2};
+std::atomic<Kernels> limit{Kernels::AVX512};
 
 }  // namespace
 

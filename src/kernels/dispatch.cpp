@@ -26,15 +26,24 @@ struct Implementation {
 };
 
 // SSE2 has no byte shuffle for a decoder: it takes the scalar one.
+// AVX-512 has decoders alone, and AVX2's word walker and searches.
 template <Kernels K>
-constexpr Implementation IMPLEMENTATION = {
-    make_word_walker_with<K>, searches_with<K>,
-    decoders_with<K == Kernels::AVX2 ? Kernels::AVX2 : Kernels::SCALAR>};
+constexpr Kernels WALKS_WITH = K == Kernels::AVX512 ? Kernels::AVX2 : K;
+template <Kernels K>
+constexpr Kernels DECODES_WITH = K >= Kernels::AVX2 ? K : Kernels::SCALAR;
+template <Kernels K>
+constexpr Implementation IMPLEMENTATION = {make_word_walker_with<WALKS_WITH<K>>,
+                                           searches_with<WALKS_WITH<K>>,
+                                           decoders_with<DECODES_WITH<K>>};
 
 // The implementation of the set active() names: the best of those the
 // build compiled that the processor has, at most the limit.
 const Implementation& implementation() noexcept {
     switch (active()) {
+#if defined(PARVENKEL_AVX512_TARGET)
+        case Kernels::AVX512:
+            return IMPLEMENTATION<Kernels::AVX512>;
+#endif
 #if defined(PARVENKEL_AVX2_TARGET)
         case Kernels::AVX2:
             return IMPLEMENTATION<Kernels::AVX2>;

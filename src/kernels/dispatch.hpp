@@ -8,7 +8,7 @@
 namespace parvenkel::kernels {
 
 // The instruction sets, in order: each set's kernels may use those before.
-enum class Kernels : std::uint8_t { SCALAR, SSE2, AVX2 };
+enum class Kernels : std::uint8_t { SCALAR, SSE2, AVX2, AVX512 };
 
 // The best instruction set this processor has and this build compiled, at
 // most the limit set by limit_kernels. Cheap enough to ask on every call.

@@ -1,7 +1,8 @@
 // Decoding UTF-8 into the fixed-width units of a str (one, two or four
 // bytes a character), and counting its characters first, one
-// implementation per instruction set: AVX2's (avx2/utf8_decode.cpp) and
-// the scalar twin the other sets take (scalar/utf8_decode.cpp).
+// implementation per instruction set: AVX-512's (avx512/utf8_decode.cpp),
+// AVX2's (avx2/utf8_decode.cpp) and the scalar twin the other sets take
+// (scalar/utf8_decode.cpp).
 // decoders() picks on every call.
 #pragma once
 
@@ -41,5 +42,7 @@ template <>
 const Decoders& decoders_with<Kernels::SCALAR>() noexcept;
 template <>
 const Decoders& decoders_with<Kernels::AVX2>() noexcept;
+template <>
+const Decoders& decoders_with<Kernels::AVX512>() noexcept;
 
 }  // namespace parvenkel::kernels

@@ -37,7 +37,7 @@ using Counts = std::map<std::string, std::uint64_t>;
 // processor lacks fall back to the best it has).
 template <class F>
 void for_each_kernel(F&& check) {
-    for (const Kernels kernels : {Kernels::SCALAR, Kernels::SSE2, Kernels::AVX2}) {
+    for (const Kernels kernels : {Kernels::SCALAR, Kernels::SSE2, Kernels::AVX2, Kernels::AVX512}) {
         CAPTURE(static_cast<int>(kernels));
         parvenkel::analysis::limit_kernels(kernels);
         check();

@@ -94,7 +94,7 @@ TEST_CASE("scores of articles in every form agree with the model under every ker
     const auto pick = [&](std::size_t n) {
         return static_cast<std::size_t>(random() % static_cast<unsigned>(n));
     };
-    for (const Kernels kernels : {Kernels::SCALAR, Kernels::SSE2, Kernels::AVX2}) {
+    for (const Kernels kernels : {Kernels::SCALAR, Kernels::SSE2, Kernels::AVX2, Kernels::AVX512}) {
         CAPTURE(static_cast<int>(kernels));
         parvenkel::analysis::limit_kernels(kernels);
         for (int round = 0; round < 10000; ++round) {
@@ -146,7 +146,7 @@ TEST_CASE("scores of articles in every form agree with the model under every ker
             }
         }
     }
-    parvenkel::analysis::limit_kernels(Kernels::AVX2);
+    parvenkel::analysis::limit_kernels(Kernels::AVX512);
 }
 
 TEST_CASE("byte search agrees with std::string_view::find under every kernel") {
@@ -154,7 +154,7 @@ TEST_CASE("byte search agrees with std::string_view::find under every kernel") {
     const auto pick = [&](std::size_t n) {
         return static_cast<std::size_t>(random() % static_cast<unsigned>(n));
     };
-    for (const Kernels kernels : {Kernels::SCALAR, Kernels::SSE2, Kernels::AVX2}) {
+    for (const Kernels kernels : {Kernels::SCALAR, Kernels::SSE2, Kernels::AVX2, Kernels::AVX512}) {
         CAPTURE(static_cast<int>(kernels));
         parvenkel::analysis::limit_kernels(kernels);
         for (int round = 0; round < 20000; ++round) {
@@ -181,5 +181,5 @@ TEST_CASE("byte search agrees with std::string_view::find under every kernel") {
                   (hay.find(needle) != std::string::npos));
         }
     }
-    parvenkel::analysis::limit_kernels(Kernels::AVX2);
+    parvenkel::analysis::limit_kernels(Kernels::AVX512);
 }

@@ -161,7 +161,7 @@ TEST_CASE(
     const auto pick = [&](std::size_t n) {
         return static_cast<std::size_t>(random() % static_cast<unsigned>(n));
     };
-    for (const Kernels kernels : {Kernels::SCALAR, Kernels::SSE2, Kernels::AVX2}) {
+    for (const Kernels kernels : {Kernels::SCALAR, Kernels::SSE2, Kernels::AVX2, Kernels::AVX512}) {
         CAPTURE(static_cast<int>(kernels));
         parvenkel::analysis::limit_kernels(kernels);
         std::size_t wrong = 0;
@@ -209,5 +209,5 @@ TEST_CASE(
         }
         CHECK(wrong == 0);
     }
-    parvenkel::analysis::limit_kernels(Kernels::AVX2);
+    parvenkel::analysis::limit_kernels(Kernels::AVX512);
 }

@@ -1,0 +1,228 @@
+// The AVX-512 decoders of UTF-8 into a str's units (one, two or four
+// bytes a character), and the count of a text's characters: the only
+// kernels of this set, which takes AVX2's for the rest (dispatch.cpp).
+//
+// As AVX2's (avx2/utf8_decode.cpp), a block of 64 bytes is read once for
+// which bytes start a character, and every byte is decoded as if it
+// started one: its code point as ASCII, as the lead of two bytes and of
+// three (and of four, for units of four bytes), all made in the lanes of
+// one register, the byte's own value picking one. Then one instruction
+// (VBMI2's compress) packs the lanes of the starts, where AVX2 takes a
+// table's shuffle for each eight: 32 lanes of 16 bits at a time, or 16 of
+// 32 bits. A block of ASCII becomes 64 units at once.
+#include "kernels/isa.hpp"
+#if defined(PARVENKEL_AVX512_TARGET)
+
+// GCC 12 takes the undefined registers that its AVX-512 intrinsics start
+// from for uninitialized variables (its bug 105593, mended in GCC 13).
+#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ < 13
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+#include <algorithm>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "kernels/utf8_decode.hpp"
+#include "text/utf8_units.hpp"
+
+// Everything below, to end.hpp, is compiled for AVX-512.
+#include "kernels/avx512/begin.hpp"
+
+namespace parvenkel::kernels {
+
+namespace {
+
+// The bits of the 64 bytes that start a character (all but the
+// continuation bytes, 0x80 to 0xBF: the signed bytes below -64).
+inline std::uint64_t starts_of(__m512i bytes) {
+    return _mm512_cmpgt_epi8_mask(bytes, _mm512_set1_epi8(-65));
+}
+
+// The 32 bytes at `p` in 16-bit lanes, and the 16 at `p` in 32-bit lanes.
+// (Functions, not lambdas, which clang's target region does not cover.)
+inline __m512i widen_32(const unsigned char* p) {
+    return _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
+}
+inline __m512i widen_16(const unsigned char* p) {
+    return _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
+
+// The code point of each of the 32 bytes at `p` as if it started a
+// character of one, two or three bytes (no character of four: a str of one
+// or two bytes a unit), in 16-bit lanes.
+inline __m512i points_of_32(const unsigned char* p) {
+    const __m512i byte = widen_32(p);
+    const __m512i six = _mm512_set1_epi16(0x3F);
+    const __m512i low_next = _mm512_and_si512(widen_32(p + 1), six);
+    const __m512i two = _mm512_or_si512(
+        _mm512_slli_epi16(_mm512_and_si512(byte, _mm512_set1_epi16(0x1F)), 6), low_next);
+    const __m512i three = _mm512_or_si512(
+        _mm512_or_si512(_mm512_slli_epi16(byte, 12), _mm512_slli_epi16(low_next, 6)),
+        _mm512_and_si512(widen_32(p + 2), six));
+    const __m512i points =
+        _mm512_mask_blend_epi16(_mm512_cmpgt_epu16_mask(byte, _mm512_set1_epi16(0xDF)), two, three);
+    return _mm512_mask_blend_epi16(_mm512_cmplt_epu16_mask(byte, _mm512_set1_epi16(0x80)), points,
+                                   byte);
+}
+
+// The same for the 16 bytes at `p` in 32-bit lanes, a lead of four bytes
+// too.
+inline __m512i points_of_16(const unsigned char* p) {
+    const __m512i byte = widen_16(p);
+    const __m512i six = _mm512_set1_epi32(0x3F);
+    const __m512i c1 = _mm512_and_si512(widen_16(p + 1), six);
+    const __m512i c2 = _mm512_and_si512(widen_16(p + 2), six);
+    const __m512i c3 = _mm512_and_si512(widen_16(p + 3), six);
+    const __m512i two =
+        _mm512_or_si512(_mm512_slli_epi32(_mm512_and_si512(byte, _mm512_set1_epi32(0x1F)), 6), c1);
+    const __m512i low_three = _mm512_or_si512(_mm512_slli_epi32(c1, 6), c2);
+    const __m512i three = _mm512_or_si512(
+        _mm512_slli_epi32(_mm512_and_si512(byte, _mm512_set1_epi32(0x0F)), 12), low_three);
+    const __m512i four = _mm512_or_si512(
+        _mm512_or_si512(_mm512_slli_epi32(_mm512_and_si512(byte, _mm512_set1_epi32(0x07)), 18),
+                        _mm512_slli_epi32(low_three, 6)),
+        c3);
+    __m512i points = _mm512_mask_blend_epi32(_mm512_cmpgt_epu32_mask(byte, _mm512_set1_epi32(0xEF)),
+                                             three, four);
+    points = _mm512_mask_blend_epi32(_mm512_cmpgt_epu32_mask(byte, _mm512_set1_epi32(0xDF)), two,
+                                     points);
+    return _mm512_mask_blend_epi32(_mm512_cmplt_epu32_mask(byte, _mm512_set1_epi32(0x80)), points,
+                                   byte);
+}
+
+// A block of 64 bytes whose starts are `starts`: writes up to 64 units,
+// keeps one a start.
+inline std::uint8_t* decode_block(const unsigned char* p, std::uint64_t starts, std::uint8_t* out) {
+    for (unsigned at = 0; at < 64; at += 32) {
+        const auto lanes = static_cast<__mmask32>(starts >> at);
+        const __m512i packed = _mm512_maskz_compress_epi16(lanes, points_of_32(p + at));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm512_cvtepi16_epi8(packed));
+        out += std::popcount(static_cast<std::uint32_t>(lanes));
+    }
+    return out;
+}
+
+inline char16_t* decode_block(const unsigned char* p, std::uint64_t starts, char16_t* out) {
+    for (unsigned at = 0; at < 64; at += 32) {
+        const auto lanes = static_cast<__mmask32>(starts >> at);
+        _mm512_storeu_si512(out, _mm512_maskz_compress_epi16(lanes, points_of_32(p + at)));
+        out += std::popcount(static_cast<std::uint32_t>(lanes));
+    }
+    return out;
+}
+
+inline char32_t* decode_block(const unsigned char* p, std::uint64_t starts, char32_t* out) {
+    for (unsigned at = 0; at < 64; at += 16) {
+        const auto lanes = static_cast<__mmask16>(starts >> at);
+        _mm512_storeu_si512(out, _mm512_maskz_compress_epi32(lanes, points_of_16(p + at)));
+        out += std::popcount(static_cast<std::uint32_t>(lanes));
+    }
+    return out;
+}
+
+// 64 bytes of ASCII as 64 units.
+inline void store_ascii_block(__m512i bytes, std::uint8_t* out) { _mm512_storeu_si512(out, bytes); }
+
+inline void store_ascii_block(__m512i bytes, char16_t* out) {
+    _mm512_storeu_si512(out, _mm512_cvtepu8_epi16(_mm512_castsi512_si256(bytes)));
+    _mm512_storeu_si512(out + 32, _mm512_cvtepu8_epi16(_mm512_extracti64x4_epi64(bytes, 1)));
+}
+
+inline void store_ascii_block(__m512i bytes, char32_t* out) {
+    _mm512_storeu_si512(out, _mm512_cvtepu8_epi32(_mm512_extracti32x4_epi32(bytes, 0)));
+    _mm512_storeu_si512(out + 16, _mm512_cvtepu8_epi32(_mm512_extracti32x4_epi32(bytes, 1)));
+    _mm512_storeu_si512(out + 32, _mm512_cvtepu8_epi32(_mm512_extracti32x4_epi32(bytes, 2)));
+    _mm512_storeu_si512(out + 48, _mm512_cvtepu8_epi32(_mm512_extracti32x4_epi32(bytes, 3)));
+}
+
+template <class Unit>
+void decode(std::string_view text, Unit* out, std::size_t units) noexcept {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const unsigned char* const end = p + text.size();
+    Unit* const out_end = out + units;
+    // A block reads 67 bytes at most (its 64 and the three after them, for
+    // a character that starts at its end) and writes up to 64 units, of
+    // which it keeps one a character that starts in it.
+    while (end - p >= 67 && out_end - out >= 64) {
+        const __m512i bytes = _mm512_loadu_si512(p);
+        if (_mm512_movepi8_mask(bytes) == 0) {
+            store_ascii_block(bytes, out);
+            out += 64;
+        } else {
+            out = decode_block(p, starts_of(bytes), out);
+        }
+        p += 64;
+    }
+    // The rest from the start of a character: a block ends at one only
+    // where byte 64 starts one.
+    while (p < end && (*p & 0xC0) == 0x80) {
+        ++p;
+    }
+    const auto done =
+        static_cast<std::size_t>(p - reinterpret_cast<const unsigned char*>(text.data()));
+    text::decode_units_portable(text.substr(done), out, static_cast<std::size_t>(out_end - out));
+}
+
+// The characters (the bytes that start one) and the largest byte, 64
+// bytes a step.
+Utf8Count count(std::string_view text) noexcept {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    std::size_t chars = 0;
+    __m512i top = _mm512_setzero_si512();
+    std::size_t i = 0;
+    for (; n - i >= 64; i += 64) {
+        const __m512i bytes = _mm512_loadu_si512(p + i);
+        chars += static_cast<std::size_t>(std::popcount(starts_of(bytes)));
+        top = _mm512_max_epu8(top, bytes);
+    }
+    __m256i half = _mm256_max_epu8(_mm512_castsi512_si256(top), _mm512_extracti64x4_epi64(top, 1));
+    __m128i top16 = _mm_max_epu8(_mm256_castsi256_si128(half), _mm256_extracti128_si256(half, 1));
+    top16 = _mm_max_epu8(top16, _mm_srli_si128(top16, 8));
+    top16 = _mm_max_epu8(top16, _mm_srli_si128(top16, 4));
+    top16 = _mm_max_epu8(top16, _mm_srli_si128(top16, 2));
+    top16 = _mm_max_epu8(top16, _mm_srli_si128(top16, 1));
+    Utf8Count rest = text::utf8_count_portable(text.substr(i));
+    rest.chars += chars;
+    rest.top = std::max(rest.top, static_cast<unsigned char>(_mm_cvtsi128_si32(top16) & 0xFF));
+    return rest;
+}
+
+void latin1(std::string_view text, std::uint8_t* out, std::size_t units) noexcept {
+    decode(text, out, units);
+}
+
+void ucs2(std::string_view text, char16_t* out, std::size_t units) noexcept {
+    decode(text, out, units);
+}
+
+void ucs4(std::string_view text, char32_t* out, std::size_t units) noexcept {
+    decode(text, out, units);
+}
+
+}  // namespace
+
+}  // namespace parvenkel::kernels
+
+#include "kernels/avx512/end.hpp"
+
+namespace parvenkel::kernels {
+
+namespace {
+
+constexpr Decoders DECODERS{count, latin1, ucs2, ucs4};
+
+}  // namespace
+
+template <>
+const Decoders& decoders_with<Kernels::AVX512>() noexcept {
+    return DECODERS;
+}
+
+}  // namespace parvenkel::kernels
+
+#endif
