@@ -220,14 +220,9 @@ void decode(std::string_view text, Unit* out, std::size_t units) noexcept {
         out = decode_block(p, starts_of(a) | std::uint64_t{starts_of(b)} << 32, out);
         p += 64;
     }
-    // The rest from the start of a character: a block ends at one only
-    // where byte 64 starts one.
-    while (p < end && (*p & 0xC0) == 0x80) {
-        ++p;
-    }
-    const auto done =
-        static_cast<std::size_t>(p - reinterpret_cast<const unsigned char*>(text.data()));
-    text::decode_units_portable(text.substr(done), out, static_cast<std::size_t>(out_end - out));
+    text::decode_rest_portable(
+        text, static_cast<std::size_t>(p - reinterpret_cast<const unsigned char*>(text.data())),
+        out, static_cast<std::size_t>(out_end - out));
 }
 
 // The characters (the bytes that are not continuation bytes: above 0xBF

@@ -1,6 +1,6 @@
 // The AVX-512 decoders of UTF-8 into a str's units (one, two or four
-// bytes a character), and the count of a text's characters: the only
-// kernels of this set, which takes AVX2's for the rest (dispatch.cpp).
+// bytes a character): the only kernels of this set, which takes AVX2's
+// for the rest (dispatch.cpp) and AVX2's count of a text's characters.
 //
 // As AVX2's (avx2/utf8_decode.cpp), a block of 64 bytes is read once for
 // which bytes start a character, and every byte is decoded as if it
@@ -20,7 +20,6 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
-#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -95,31 +94,27 @@ inline __m512i points_of_16(const unsigned char* p) {
 }
 
 // A block of 64 bytes whose starts are `starts`: writes up to 64 units,
-// keeps one a start.
-inline std::uint8_t* decode_block(const unsigned char* p, std::uint64_t starts, std::uint8_t* out) {
-    for (unsigned at = 0; at < 64; at += 32) {
-        const auto lanes = static_cast<__mmask32>(starts >> at);
-        const __m512i packed = _mm512_maskz_compress_epi16(lanes, points_of_32(p + at));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm512_cvtepi16_epi8(packed));
-        out += std::popcount(static_cast<std::uint32_t>(lanes));
-    }
-    return out;
-}
-
-inline char16_t* decode_block(const unsigned char* p, std::uint64_t starts, char16_t* out) {
-    for (unsigned at = 0; at < 64; at += 32) {
-        const auto lanes = static_cast<__mmask32>(starts >> at);
-        _mm512_storeu_si512(out, _mm512_maskz_compress_epi16(lanes, points_of_32(p + at)));
-        out += std::popcount(static_cast<std::uint32_t>(lanes));
-    }
-    return out;
-}
-
-inline char32_t* decode_block(const unsigned char* p, std::uint64_t starts, char32_t* out) {
-    for (unsigned at = 0; at < 64; at += 16) {
-        const auto lanes = static_cast<__mmask16>(starts >> at);
-        _mm512_storeu_si512(out, _mm512_maskz_compress_epi32(lanes, points_of_16(p + at)));
-        out += std::popcount(static_cast<std::uint32_t>(lanes));
+// keeps one a start. Units of one byte are packed as units of two, then
+// narrowed.
+template <class Unit>
+inline Unit* decode_block(const unsigned char* p, std::uint64_t starts, Unit* out) {
+    if constexpr (sizeof(Unit) == 4) {
+        for (unsigned at = 0; at < 64; at += 16) {
+            const auto lanes = static_cast<__mmask16>(starts >> at);
+            _mm512_storeu_si512(out, _mm512_maskz_compress_epi32(lanes, points_of_16(p + at)));
+            out += std::popcount(static_cast<std::uint32_t>(lanes));
+        }
+    } else {
+        for (unsigned at = 0; at < 64; at += 32) {
+            const auto lanes = static_cast<__mmask32>(starts >> at);
+            const __m512i packed = _mm512_maskz_compress_epi16(lanes, points_of_32(p + at));
+            if constexpr (sizeof(Unit) == 1) {
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm512_cvtepi16_epi8(packed));
+            } else {
+                _mm512_storeu_si512(out, packed);
+            }
+            out += std::popcount(static_cast<std::uint32_t>(lanes));
+        }
     }
     return out;
 }
@@ -157,39 +152,9 @@ void decode(std::string_view text, Unit* out, std::size_t units) noexcept {
         }
         p += 64;
     }
-    // The rest from the start of a character: a block ends at one only
-    // where byte 64 starts one.
-    while (p < end && (*p & 0xC0) == 0x80) {
-        ++p;
-    }
-    const auto done =
-        static_cast<std::size_t>(p - reinterpret_cast<const unsigned char*>(text.data()));
-    text::decode_units_portable(text.substr(done), out, static_cast<std::size_t>(out_end - out));
-}
-
-// The characters (the bytes that start one) and the largest byte, 64
-// bytes a step.
-Utf8Count count(std::string_view text) noexcept {
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t n = text.size();
-    std::size_t chars = 0;
-    __m512i top = _mm512_setzero_si512();
-    std::size_t i = 0;
-    for (; n - i >= 64; i += 64) {
-        const __m512i bytes = _mm512_loadu_si512(p + i);
-        chars += static_cast<std::size_t>(std::popcount(starts_of(bytes)));
-        top = _mm512_max_epu8(top, bytes);
-    }
-    __m256i half = _mm256_max_epu8(_mm512_castsi512_si256(top), _mm512_extracti64x4_epi64(top, 1));
-    __m128i top16 = _mm_max_epu8(_mm256_castsi256_si128(half), _mm256_extracti128_si256(half, 1));
-    top16 = _mm_max_epu8(top16, _mm_srli_si128(top16, 8));
-    top16 = _mm_max_epu8(top16, _mm_srli_si128(top16, 4));
-    top16 = _mm_max_epu8(top16, _mm_srli_si128(top16, 2));
-    top16 = _mm_max_epu8(top16, _mm_srli_si128(top16, 1));
-    Utf8Count rest = text::utf8_count_portable(text.substr(i));
-    rest.chars += chars;
-    rest.top = std::max(rest.top, static_cast<unsigned char>(_mm_cvtsi128_si32(top16) & 0xFF));
-    return rest;
+    text::decode_rest_portable(
+        text, static_cast<std::size_t>(p - reinterpret_cast<const unsigned char*>(text.data())),
+        out, static_cast<std::size_t>(out_end - out));
 }
 
 void latin1(std::string_view text, std::uint8_t* out, std::size_t units) noexcept {
@@ -212,15 +177,11 @@ void ucs4(std::string_view text, char32_t* out, std::size_t units) noexcept {
 
 namespace parvenkel::kernels {
 
-namespace {
-
-constexpr Decoders DECODERS{count, latin1, ucs2, ucs4};
-
-}  // namespace
-
 template <>
 const Decoders& decoders_with<Kernels::AVX512>() noexcept {
-    return DECODERS;
+    // AVX2's count, which reads at the memory's speed already.
+    static const Decoders decoders{decoders_with<Kernels::AVX2>().count, latin1, ucs2, ucs4};
+    return decoders;
 }
 
 }  // namespace parvenkel::kernels
