@@ -157,18 +157,6 @@ void decode(std::string_view text, Unit* out, std::size_t units) noexcept {
         out, static_cast<std::size_t>(out_end - out));
 }
 
-void latin1(std::string_view text, std::uint8_t* out, std::size_t units) noexcept {
-    decode(text, out, units);
-}
-
-void ucs2(std::string_view text, char16_t* out, std::size_t units) noexcept {
-    decode(text, out, units);
-}
-
-void ucs4(std::string_view text, char32_t* out, std::size_t units) noexcept {
-    decode(text, out, units);
-}
-
 }  // namespace
 
 }  // namespace parvenkel::kernels
@@ -180,7 +168,8 @@ namespace parvenkel::kernels {
 template <>
 const Decoders& decoders_with<Kernels::AVX512>() noexcept {
     // AVX2's count, which reads at the memory's speed already.
-    static const Decoders decoders{decoders_with<Kernels::AVX2>().count, latin1, ucs2, ucs4};
+    static const Decoders decoders{decoders_with<Kernels::AVX2>().count, decode<std::uint8_t>,
+                                   decode<char16_t>, decode<char32_t>};
     return decoders;
 }
 
