@@ -14,10 +14,12 @@ concurrent.interpreters). Its caches are process-wide, so an object cached
 by one interpreter serves the others, also after that interpreter is gone.
 """
 
+import gc
 import subprocess
 import sys
 import textwrap
 import threading
+from typing import NamedTuple
 
 import pytest
 
@@ -231,6 +233,45 @@ def test_one_index_shared_by_adders_rankers_and_a_saver(tmp_path):
         prefix = final[: len(loaded)]
         assert [loaded.article(k) for k in range(len(loaded))] == prefix
         assert loaded.scores(QUERY) == score_many(prefix, QUERY)
+
+
+class Sighted(NamedTuple):
+    score: float
+    position: int
+    article: tuple
+
+
+@pytest.mark.usefixtures("frequent_switches")
+def test_a_batch_rows_are_out_of_sight_until_their_strs_are_whole():
+    # rank_many on two workers makes its rows while threads still fill the
+    # strs they hold, then fills the rest with the interpreter released:
+    # another thread looking through the collector's objects meanwhile must
+    # not find a row whose strs are half made. Once returned, every row is
+    # in the collector's sight (else a cycle through one would never be
+    # collected).
+    articles = [(f"τίτλος {k}", "κείμενο \u4e2d\u6587 \U0001f600 " * 40_000) for k in range(4)]
+    index = ArticleIndex(articles)._native
+    done = threading.Event()
+    half_made = []
+
+    def look():
+        while not done.is_set():
+            rows = [o for o in gc.get_objects(0) if type(o) is Sighted]
+            half_made.extend(row.position for row in rows if row.article != articles[row.position])
+
+    looker = threading.Thread(target=look)
+    looker.start()
+    try:
+        for _ in range(10):
+            batch = index.rank_many(["κείμενο", "τίτλος"], workers=2, row_type=Sighted)
+            assert half_made == []
+            assert [len(rows) for rows in batch] == [4, 4]
+            assert all(gc.is_tracked(row) for rows in batch for row in rows)
+            assert all(row.article == articles[row.position] for rows in batch for row in rows)
+            del batch
+    finally:
+        done.set()
+        looker.join()
 
 
 @pytest.mark.usefixtures("frequent_switches")

@@ -6,6 +6,7 @@
 // An index's articles are guarded by its lock (lock.hpp); long work
 // (adding, querying, saving) runs with the interpreter released.
 #include "index/index.hpp"
+#include "module/batch_rows.hpp"
 #include "module/converters.hpp"
 #include "module/errors.hpp"
 #include "module/lock.hpp"
@@ -154,34 +155,18 @@ PyObject* article_to_python(const index::ArticleIndex& index, std::size_t at) {
     return article_of(title.get(), content.get(), index.id(at));
 }
 
-// The articles made for the rows of one call: the answers of many queries
-// share many articles (a batch of topic queries over 22,500 help pages:
-// 5,853 articles in 9,921 rows), and each is made once. Articles are tuples
-// of str, so the rows may share them. Kept in position order, which is
-// also the order of their text in memory.
-struct ArticleCache {
-    std::vector<std::size_t> positions;  // increasing
-    std::vector<Ref> made;               // the article of each
-
-    PyObject* at(std::size_t position) const {
-        const auto found = std::lower_bound(positions.begin(), positions.end(), position);
-        return made[static_cast<std::size_t>(found - positions.begin())].get();
-    }
-};
-
 // A list of rows (score, position, article) of row_type from `best`; the
-// article is as index_article gives it, taken from `made` when given (which
-// then holds every row's). The index's lock is held.
+// article is as index_article gives it. The index's lock is held.
 PyObject* rows_to_python(const index::ArticleIndex& index, const std::vector<index::Ranked>& best,
-                         PyTypeObject* row_type, ScoreFloats& floats,
-                         const ArticleCache* made = nullptr) {
+                         PyTypeObject* row_type) {
+    ScoreFloats floats;
     Ref list(PyList_New(static_cast<Py_ssize_t>(best.size())));
     if (!list) {
         return nullptr;
     }
     for (std::size_t k = 0; k < best.size(); ++k) {
         const std::size_t at = best[k].position;
-        Ref article(made != nullptr ? Py_NewRef(made->at(at)) : article_to_python(index, at));
+        Ref article(article_to_python(index, at));
         Ref score(floats.get(best[k].score));
         Ref position(PyLong_FromSize_t(at));
         if (!article || !score || !position) {
@@ -207,8 +192,7 @@ PyObject* rank_impl(IndexObject* self, text::TextView query, std::uint64_t top_n
     if (error) {
         return set_python_error(error, self->path);
     }
-    ScoreFloats floats;
-    return rows_to_python(*self->index, best, row_type, floats);
+    return rows_to_python(*self->index, best, row_type);
 }
 
 constexpr Parameter RANK_PARAMETERS[] = {
@@ -248,47 +232,7 @@ PyObject* rank_many_impl(IndexObject* self, const std::vector<text::TextView>& q
     if (error) {
         return set_python_error(error, self->path);
     }
-    Ref list(PyList_New(static_cast<Py_ssize_t>(results.size())));
-    if (!list) {
-        return nullptr;
-    }
-    // Every article of the rows, each once, its strs made on the workers.
-    ArticleCache articles;
-    {
-        std::vector<std::size_t>& positions = articles.positions;
-        for (const std::vector<index::Ranked>& rows : results) {
-            for (const index::Ranked& row : rows) {
-                positions.push_back(row.position);
-            }
-        }
-        std::sort(positions.begin(), positions.end());
-        positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
-        StrBatch texts(2 * positions.size());
-        for (const std::size_t at : positions) {
-            texts.add(self->index->title(at), self->index->shape(at, false));
-            texts.add(self->index->content(at), self->index->shape(at, true));
-        }
-        if (!texts.make(workers)) {
-            return nullptr;
-        }
-        articles.made.reserve(positions.size());
-        for (std::size_t k = 0; k < positions.size(); ++k) {
-            articles.made.emplace_back(
-                article_of(texts.get(2 * k), texts.get(2 * k + 1), self->index->id(positions[k])));
-            if (!articles.made.back()) {
-                return nullptr;
-            }
-        }
-    }
-    ScoreFloats floats;
-    for (std::size_t k = 0; k < results.size(); ++k) {
-        PyObject* rows = rows_to_python(*self->index, results[k], row_type, floats, &articles);
-        if (rows == nullptr) {
-            return nullptr;
-        }
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(k), rows);
-    }
-    return list.release();
+    return batch_rows_to_python(*self->index, results, row_type, workers);
 }
 
 constexpr Parameter RANK_MANY_PARAMETERS[] = {{"queries"},

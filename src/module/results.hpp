@@ -5,9 +5,11 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -55,14 +57,26 @@ PyObject* text_to_python(std::string_view text, const text::Utf8Shape& shape);
 class StrBatch {
    public:
     explicit StrBatch(std::size_t texts = 0) { entries_.reserve(texts); }
+    // Waits for a filling still going (an error between start and finish).
+    ~StrBatch() { finish(); }
+    StrBatch(const StrBatch&) = delete;
+    StrBatch& operator=(const StrBatch&) = delete;
+
     // The slot of `text`, of the shape given, whose bytes must outlive
-    // make().
+    // the filling.
     std::size_t add(std::string_view text, const text::Utf8Shape& shape);
-    // Makes every str on up to `workers` threads (this one among them;
-    // fewer if no more can be started): false with a Python error set
-    // when one could not be made.
-    bool make(unsigned workers);
-    // The str of a slot, once made (a borrowed reference).
+    // Allocates every str and has up to `workers` - 1 threads fill them
+    // meanwhile (fewer if no more can be started; none for little text,
+    // when this thread fills each at once): false with a Python error set
+    // when one could not be made. Until finish, the strs may be put in
+    // objects, but nothing may read them.
+    bool start(unsigned workers);
+    // Fills what is left with the threads, the interpreter released, and
+    // waits for them.
+    void finish() noexcept;
+    // Whether every str is filled before finish (start filled them itself).
+    bool whole() const noexcept { return threads_.empty(); }
+    // The str of a slot, once allocated (a borrowed reference).
     PyObject* get(std::size_t slot) const { return entries_[slot].str.get(); }
 
    private:
@@ -71,8 +85,20 @@ class StrBatch {
         text::Utf8Shape shape;
         Ref str;
     };
+    // Fills the str of slot `k`, fetching the next ones' texts ahead.
+    void fill(std::size_t k) const noexcept;
+    // Fills the allocated strs not yet taken, in order, until none is left
+    // or allocation failed.
+    void fill_made() noexcept;
+    // How much of a text is fetched ahead.
+    static constexpr std::size_t PREFETCH_BYTES = 4096;
+
     std::vector<Entry> entries_;
     std::size_t bytes_ = 0;
+    std::vector<std::thread> threads_;  // while filling
+    std::atomic<std::size_t> made_{0};  // the strs allocated, published in order
+    std::atomic<std::size_t> next_{0};  // the next str to fill
+    std::atomic<bool> failed_{false};   // no more strs will be allocated
 };
 
 // The article tuple of a title and a content already made: (title,
