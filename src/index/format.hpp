@@ -292,6 +292,12 @@ constexpr Trigram hashed_gram(std::uint32_t a, std::uint32_t b, std::uint32_t c)
     return HASHED_GRAM | static_cast<Trigram>((x * 0x9E3779B97F4A7C15u) >> (64 - HASHED_BITS));
 }
 
+// Whether a gram is a hash of three characters, whose list holds the
+// articles of several.
+constexpr bool is_hashed_gram(Trigram gram) noexcept {
+    return (gram & ~((Trigram{1} << HASHED_BITS) - 1)) == HASHED_GRAM;
+}
+
 // Calls `emit(gram)` for each gram of `text` in turn, as many times as the
 // text has it: at most one a byte. A character's length is read from its
 // first byte (a stray continuation byte, which well-formed text has none

@@ -46,17 +46,22 @@ FieldLists ArticleIndex::lists_of(const std::string& lowered_query, Lists kind,
         return keys;
     };
     const std::vector<Trigram> grams = keys_of(true);
-    const std::vector<Trigram> trigrams = base_ && !base_->grams ? keys_of(false) : grams;
+    const std::vector<Trigram> trigrams =
+        base_ && !base_->grams ? keys_of(false) : std::vector<Trigram>();
     FieldLists out(to_the_end);
     // A key's list of the contents leaves out the articles that have it in
     // their title (version 3 on, and the built segment).
-    const auto add = [&](const auto& segment, bool split, const std::vector<Trigram>& keys) {
+    const auto add = [&](const auto& segment, bool split, bool of_grams,
+                         const std::vector<Trigram>& keys) {
         // A query of three bytes with a key has one, the query itself: a
         // list holds exactly the articles that have it in its field.
         const bool whole = lowered_query.size() == 3 && !keys.empty();
         std::vector<Source> sources;
+        sources.reserve(keys.size());
         for (const Trigram t : keys) {
-            Source source;
+            // Filled in place: a copy reads back what the fields' narrow
+            // stores have not yet written to the cache.
+            Source& source = sources.emplace_back();
             if (kind == Lists::titles) {
                 source.lists[0] = segment.find(TITLE, t);
             } else if (kind == Lists::bodies && whole) {
@@ -70,15 +75,16 @@ FieldLists ArticleIndex::lists_of(const std::string& lowered_query, Lists kind,
                 }
             }
             source.count = source.lists[0].count + source.lists[1].count;
-            sources.push_back(source);
+            source.hashed = of_grams && is_hashed_gram(t);
         }
         const bool exact = whole && split && kind != Lists::contents;
-        out.add_segment(segment.size(), keys.empty(), std::move(sources), exact);
+        out.add_segment(segment.size(), keys.empty(), std::move(sources), exact,
+                        segment.size() == 0 ? nullptr : &segment.ends[FIELDS * segment.size() - 1]);
     };
     if (base_) {
-        add(*base_, base_->split, base_->grams ? grams : trigrams);
+        add(*base_, base_->split, base_->grams, base_->grams ? grams : trigrams);
     }
-    add(*tail_, true, grams);
+    add(*tail_, true, true, grams);
     return out;
 }
 
