@@ -17,9 +17,11 @@
 #include <new>
 #include <numeric>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "index/candidates.hpp"
 #include "index/format.hpp"
 #include "index/index.hpp"
 #include "util/bitpack.hpp"
@@ -332,6 +334,36 @@ TEST_CASE("rank_many answers each query as rank does, on any number of threads")
         }
     }
     CHECK(index.rank_many({}, 7, false, 2).empty());
+}
+
+TEST_CASE("galloping through a list finds what a binary search finds") {
+    // Candidates (increasing) looked for in lists from as dense as they
+    // are to far denser or sparser; the cursor must stay on the first
+    // number not below each, as std::lower_bound gives it.
+    std::mt19937 random(20261211);
+    const auto below = [&](std::uint32_t n) { return static_cast<std::uint32_t>(random() % n); };
+    for (const std::uint32_t spread : {1u, 2u, 7u, 64u, 1000u}) {
+        for (const std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{2},
+                                       std::size_t{130}, std::size_t{3000}}) {
+            std::vector<std::uint32_t> numbers;
+            std::uint32_t value = 0;
+            for (std::size_t k = 0; k < size; ++k) {
+                value += 1 + below(spread);
+                numbers.push_back(value);
+            }
+            // Ids about four times as dense as the numbers to 500 times
+            // sparser.
+            for (const std::uint32_t step : {spread / 4 + 1, spread, 16 * spread, 500 * spread}) {
+                std::size_t at = 0;
+                for (std::uint32_t id = below(step); id <= value + step; id += 1 + below(step)) {
+                    const bool found = parvenkel::index::gallop_to(numbers, at, id);
+                    const auto first = std::lower_bound(numbers.begin(), numbers.end(), id);
+                    REQUIRE(found == (first != numbers.end() && *first == id));
+                    REQUIRE(at == static_cast<std::size_t>(first - numbers.begin()));
+                }
+            }
+        }
+    }
 }
 
 TEST_CASE("blocks of every width pack and unpack, and a damaged block is reported") {
