@@ -26,14 +26,14 @@ struct Implementation {
 };
 
 // SSE2 has no byte shuffle for a decoder: it takes the scalar one.
-// AVX-512 has decoders alone, and AVX2's word walker and searches.
+// AVX-512 has decoders and byte searches (with AVX2's searches of
+// fixed-width units), and AVX2's word walker.
 template <Kernels K>
 constexpr Kernels WALKS_WITH = K == Kernels::AVX512 ? Kernels::AVX2 : K;
 template <Kernels K>
 constexpr Kernels DECODES_WITH = K >= Kernels::AVX2 ? K : Kernels::SCALAR;
 template <Kernels K>
-constexpr Implementation IMPLEMENTATION = {make_word_walker_with<WALKS_WITH<K>>,
-                                           searches_with<WALKS_WITH<K>>,
+constexpr Implementation IMPLEMENTATION = {make_word_walker_with<WALKS_WITH<K>>, searches_with<K>,
                                            decoders_with<DECODES_WITH<K>>};
 
 // The implementation of the set active() names: the best of those the

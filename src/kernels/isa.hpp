@@ -5,8 +5,9 @@
 //   PARVENKEL_SSE2         SSE2 kernels, compiled in (the x86-64 baseline).
 //   PARVENKEL_AVX2_TARGET  AVX2 kernels, compiled inside avx2/begin.hpp's
 //                          target region and chosen at run time.
-//   PARVENKEL_AVX512_TARGET  AVX-512 kernels (the decoders; AVX2's for the
-//                          rest), the same way with avx512/begin.hpp.
+//   PARVENKEL_AVX512_TARGET  AVX-512 kernels (the decoders and the byte
+//                          searches; AVX2's for the rest), the same way
+//                          with avx512/begin.hpp.
 //
 // Building with PARVENKEL_NO_SIMD defined (CMake: -DPARVENKEL_SIMD=OFF)
 // leaves them all off, so the portable scalar kernels are the only ones;

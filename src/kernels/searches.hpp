@@ -1,6 +1,7 @@
 // The searches of scoring, one implementation per instruction set
-// (generic/searches.hpp compiled in scalar/, sse2/ and avx2/), the one in
-// use picked by searches() on every call.
+// (generic/searches.hpp compiled in scalar/, sse2/ and avx2/; avx512/ has
+// its own byte searches and AVX2's others), the one in use picked by
+// searches() on every call.
 #pragma once
 
 #include <cstddef>
@@ -35,8 +36,8 @@ struct Searches {
 // The searches of the instruction set active() names now.
 const Searches& searches() noexcept;
 
-// The searches of one instruction set: scalar/, sse2/ and avx2/searches.cpp
-// define those the build compiles (see isa.hpp).
+// The searches of one instruction set: scalar/, sse2/, avx2/ and
+// avx512/searches.cpp define those the build compiles (see isa.hpp).
 template <Kernels K>
 const Searches& searches_with() noexcept;
 template <>
@@ -45,5 +46,7 @@ template <>
 const Searches& searches_with<Kernels::SSE2>() noexcept;
 template <>
 const Searches& searches_with<Kernels::AVX2>() noexcept;
+template <>
+const Searches& searches_with<Kernels::AVX512>() noexcept;
 
 }  // namespace parvenkel::kernels

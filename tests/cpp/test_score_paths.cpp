@@ -183,3 +183,29 @@ TEST_CASE("byte search agrees with std::string_view::find under every kernel") {
     }
     parvenkel::analysis::limit_kernels(Kernels::AVX512);
 }
+
+TEST_CASE("a sign that lowercases to ASCII is seen at every offset of a vector step") {
+    // The search of an ASCII needle in UTF-8 hands a text back to the
+    // lowercasing search at its first byte beyond ASCII: the Kelvin sign
+    // (U+212A) lowercases to k and U+0130 to i and U+0307, so a step that
+    // missed one would miss these matches.
+    for (const Kernels kernels : {Kernels::SCALAR, Kernels::SSE2, Kernels::AVX2, Kernels::AVX512}) {
+        CAPTURE(static_cast<int>(kernels));
+        parvenkel::analysis::limit_kernels(kernels);
+        for (const char32_t sign : {char32_t{0x212A}, char32_t{0x130}}) {
+            const std::u32string query = sign == 0x212A ? U"xk" : U"xi";
+            for (std::size_t at = 1; at < 200; ++at) {
+                std::u32string content(at, U'x');
+                content += sign;
+                content += std::u32string(at % 70, U'y');
+                CAPTURE(at);
+                const Units c(content, 3);
+                const Units t(std::u32string(U"title"), 3);
+                const Units q(query, 0);
+                std::string scratch;
+                CHECK(QueryScorer(q.view).score(t.view, c.view, scratch) == 100.0);
+            }
+        }
+    }
+    parvenkel::analysis::limit_kernels(Kernels::AVX512);
+}

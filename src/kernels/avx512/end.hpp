@@ -4,3 +4,5 @@
 #else
 #pragma GCC pop_options
 #endif
+#undef PARVENKEL_SET
+#undef PARVENKEL_SET_KERNELS

@@ -1,6 +1,6 @@
 // The AVX-512 decoders of UTF-8 into a str's units (one, two or four
-// bytes a character): the only kernels of this set, which takes AVX2's
-// for the rest (dispatch.cpp) and AVX2's count of a text's characters.
+// bytes a character). The set takes AVX2's word walker (dispatch.cpp)
+// and AVX2's count of a text's characters.
 //
 // As AVX2's (avx2/utf8_decode.cpp), a block of 64 bytes is read once for
 // which bytes start a character, and every byte is decoded as if it
