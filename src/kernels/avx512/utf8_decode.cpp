@@ -20,6 +20,7 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -41,27 +42,50 @@ inline std::uint64_t starts_of(__m512i bytes) {
     return _mm512_cmpgt_epi8_mask(bytes, _mm512_set1_epi8(-65));
 }
 
-// The 32 bytes at `p` in 16-bit lanes, and the 16 at `p` in 32-bit lanes.
-// (Functions, not lambdas, which clang's target region does not cover.)
-inline __m512i widen_32(const unsigned char* p) {
-    return _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
+// The bits of the `count` bytes (or lanes) from `p` that lie before `end`.
+template <class Mask>
+inline Mask before_end(const unsigned char* p, const unsigned char* end, unsigned count) {
+    const std::ptrdiff_t left = end - p;
+    if (left <= 0) {
+        return 0;
+    }
+    return static_cast<std::size_t>(left) >= count ? static_cast<Mask>(~Mask{0})
+                                                   : static_cast<Mask>((Mask{1} << left) - 1);
 }
-inline __m512i widen_16(const unsigned char* p) {
-    return _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+
+// The 32 bytes at `p` in 16-bit lanes, and the 16 at `p` in 32-bit lanes;
+// with MASKED, only those before `end`, the others read as zeros.
+// (Functions, not lambdas, which clang's target region does not cover.)
+template <bool MASKED>
+inline __m512i widen_32(const unsigned char* p, const unsigned char* end) {
+    if constexpr (MASKED) {
+        return _mm512_cvtepu8_epi16(_mm256_maskz_loadu_epi8(before_end<__mmask32>(p, end, 32), p));
+    } else {
+        return _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
+    }
+}
+template <bool MASKED>
+inline __m512i widen_16(const unsigned char* p, const unsigned char* end) {
+    if constexpr (MASKED) {
+        return _mm512_cvtepu8_epi32(_mm_maskz_loadu_epi8(before_end<__mmask16>(p, end, 16), p));
+    } else {
+        return _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    }
 }
 
 // The code point of each of the 32 bytes at `p` as if it started a
 // character of one, two or three bytes (no character of four: a str of one
 // or two bytes a unit), in 16-bit lanes.
-inline __m512i points_of_32(const unsigned char* p) {
-    const __m512i byte = widen_32(p);
+template <bool MASKED>
+inline __m512i points_of_32(const unsigned char* p, const unsigned char* end) {
+    const __m512i byte = widen_32<MASKED>(p, end);
     const __m512i six = _mm512_set1_epi16(0x3F);
-    const __m512i low_next = _mm512_and_si512(widen_32(p + 1), six);
+    const __m512i low_next = _mm512_and_si512(widen_32<MASKED>(p + 1, end), six);
     const __m512i two = _mm512_or_si512(
         _mm512_slli_epi16(_mm512_and_si512(byte, _mm512_set1_epi16(0x1F)), 6), low_next);
     const __m512i three = _mm512_or_si512(
         _mm512_or_si512(_mm512_slli_epi16(byte, 12), _mm512_slli_epi16(low_next, 6)),
-        _mm512_and_si512(widen_32(p + 2), six));
+        _mm512_and_si512(widen_32<MASKED>(p + 2, end), six));
     const __m512i points =
         _mm512_mask_blend_epi16(_mm512_cmpgt_epu16_mask(byte, _mm512_set1_epi16(0xDF)), two, three);
     return _mm512_mask_blend_epi16(_mm512_cmplt_epu16_mask(byte, _mm512_set1_epi16(0x80)), points,
@@ -70,12 +94,13 @@ inline __m512i points_of_32(const unsigned char* p) {
 
 // The same for the 16 bytes at `p` in 32-bit lanes, a lead of four bytes
 // too.
-inline __m512i points_of_16(const unsigned char* p) {
-    const __m512i byte = widen_16(p);
+template <bool MASKED>
+inline __m512i points_of_16(const unsigned char* p, const unsigned char* end) {
+    const __m512i byte = widen_16<MASKED>(p, end);
     const __m512i six = _mm512_set1_epi32(0x3F);
-    const __m512i c1 = _mm512_and_si512(widen_16(p + 1), six);
-    const __m512i c2 = _mm512_and_si512(widen_16(p + 2), six);
-    const __m512i c3 = _mm512_and_si512(widen_16(p + 3), six);
+    const __m512i c1 = _mm512_and_si512(widen_16<MASKED>(p + 1, end), six);
+    const __m512i c2 = _mm512_and_si512(widen_16<MASKED>(p + 2, end), six);
+    const __m512i c3 = _mm512_and_si512(widen_16<MASKED>(p + 3, end), six);
     const __m512i two =
         _mm512_or_si512(_mm512_slli_epi32(_mm512_and_si512(byte, _mm512_set1_epi32(0x1F)), 6), c1);
     const __m512i low_three = _mm512_or_si512(_mm512_slli_epi32(c1, 6), c2);
@@ -95,25 +120,50 @@ inline __m512i points_of_16(const unsigned char* p) {
 
 // A block of 64 bytes whose starts are `starts`: writes up to 64 units,
 // keeps one a start. Units of one byte are packed as units of two, then
-// narrowed.
-template <class Unit>
-inline Unit* decode_block(const unsigned char* p, std::uint64_t starts, Unit* out) {
+// narrowed. With MASKED (the text's last block) it reads no byte from
+// `end` on and writes one unit a start, none from `out_end` on.
+template <bool MASKED, class Unit>
+inline Unit* decode_block(const unsigned char* p, const unsigned char* end, std::uint64_t starts,
+                          Unit* out, Unit* out_end) {
+    const auto room = [&](unsigned lanes) {
+        return static_cast<unsigned>(std::min<std::ptrdiff_t>(out_end - out, lanes));
+    };
     if constexpr (sizeof(Unit) == 4) {
         for (unsigned at = 0; at < 64; at += 16) {
             const auto lanes = static_cast<__mmask16>(starts >> at);
-            _mm512_storeu_si512(out, _mm512_maskz_compress_epi32(lanes, points_of_16(p + at)));
-            out += std::popcount(static_cast<std::uint32_t>(lanes));
+            const unsigned count =
+                std::min(static_cast<unsigned>(std::popcount(lanes)), MASKED ? room(16) : 16u);
+            const __m512i packed =
+                _mm512_maskz_compress_epi32(lanes, points_of_16<MASKED>(p + at, end));
+            if constexpr (MASKED) {
+                _mm512_mask_storeu_epi32(
+                    out, static_cast<__mmask16>((std::uint32_t{1} << count) - 1), packed);
+            } else {
+                _mm512_storeu_si512(out, packed);
+            }
+            out += count;
         }
     } else {
         for (unsigned at = 0; at < 64; at += 32) {
             const auto lanes = static_cast<__mmask32>(starts >> at);
-            const __m512i packed = _mm512_maskz_compress_epi16(lanes, points_of_32(p + at));
+            const unsigned count =
+                std::min(static_cast<unsigned>(std::popcount(lanes)), MASKED ? room(32) : 32u);
+            const __m512i packed =
+                _mm512_maskz_compress_epi16(lanes, points_of_32<MASKED>(p + at, end));
+            const auto kept = static_cast<__mmask32>((std::uint64_t{1} << count) - 1);
             if constexpr (sizeof(Unit) == 1) {
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm512_cvtepi16_epi8(packed));
+                if constexpr (MASKED) {
+                    _mm256_mask_storeu_epi8(out, kept, _mm512_cvtepi16_epi8(packed));
+                } else {
+                    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
+                                        _mm512_cvtepi16_epi8(packed));
+                }
+            } else if constexpr (MASKED) {
+                _mm512_mask_storeu_epi16(out, kept, packed);
             } else {
                 _mm512_storeu_si512(out, packed);
             }
-            out += std::popcount(static_cast<std::uint32_t>(lanes));
+            out += count;
         }
     }
     return out;
@@ -148,13 +198,17 @@ void decode(std::string_view text, Unit* out, std::size_t units) noexcept {
             store_ascii_block(bytes, out);
             out += 64;
         } else {
-            out = decode_block(p, starts_of(bytes), out);
+            out = decode_block<false>(p, end, starts_of(bytes), out, out_end);
         }
         p += 64;
     }
-    text::decode_rest_portable(
-        text, static_cast<std::size_t>(p - reinterpret_cast<const unsigned char*>(text.data())),
-        out, static_cast<std::size_t>(out_end - out));
+    // The rest (a short text's whole) in blocks that read and write only
+    // what is there.
+    for (; p < end && out < out_end; p += 64) {
+        const __m512i bytes = _mm512_maskz_loadu_epi8(before_end<__mmask64>(p, end, 64), p);
+        out = decode_block<true>(p, end, starts_of(bytes) & before_end<__mmask64>(p, end, 64), out,
+                                 out_end);
+    }
 }
 
 }  // namespace
