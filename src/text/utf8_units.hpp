@@ -87,19 +87,6 @@ void decode_units_portable(std::string_view text, Unit* out, std::size_t units) 
     }
 }
 
-// What the vector decoders leave: the text from byte `done` on, where
-// their last block ended, decoded from the next start of a character (a
-// block ends at one only where the byte after it starts one) into the
-// `units` left at `out`.
-template <class Unit>
-void decode_rest_portable(std::string_view text, std::size_t done, Unit* out,
-                          std::size_t units) noexcept {
-    while (done < text.size() && (static_cast<unsigned char>(text[done]) & 0xC0) == 0x80) {
-        ++done;
-    }
-    decode_units_portable(text.substr(done), out, units);
-}
-
 // Write the `units` characters of `text` (as utf8_shape counts them, each
 // within the unit's range) to `out`, with the active set's decoder.
 inline void decode_units(std::string_view text, std::uint8_t* out, std::size_t units) noexcept {
