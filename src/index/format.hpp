@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "index/index.hpp"
+#include "kernels/posting_blocks.hpp"
 #include "text/utf8.hpp"
 #include "util/bitpack.hpp"
 #include "util/varint.hpp"
@@ -201,17 +202,12 @@ class PostingReader {
         if (!block_) {
             block_ = std::make_unique_for_overwrite<std::uint32_t[]>(util::PACKED_BLOCK);
         }
-        util::unpack_block(p_ + 1, width, block_.get(), static_cast<std::size_t>(end_ - p_ - 1));
-        p_ += 1 + util::packed_bytes(width);
         // Every number is more than the one before: only the last can be
-        // past the articles (and a sum of 128 of them fits 64 bits).
-        std::uint64_t value = started_ ? std::uint64_t{current_} + 1 : 0;
-        for (std::size_t i = 0; i < util::PACKED_BLOCK; ++i) {
-            value += block_[i];
-            block_[i] = static_cast<std::uint32_t>(value);
-            ++value;
-        }
-        --value;
+        // past the articles.
+        const std::uint64_t value = kernels::posting_blocks().unpack(
+            p_ + 1, width, static_cast<std::size_t>(end_ - p_ - 1),
+            started_ ? std::uint64_t{current_} + 1 : 0, block_.get());
+        p_ += 1 + util::packed_bytes(width);
         if (value >= articles_) {
             throw IndexFileError("damaged posting list");
         }

@@ -18,7 +18,8 @@ Kernels detect() noexcept {
 #if defined(PARVENKEL_AVX512_TARGET)
         // The processor's and the system's (which saves the registers).
         if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-            __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi2")) {
+            __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi") &&
+            __builtin_cpu_supports("avx512vbmi2")) {
             return Kernels::AVX512;
         }
 #endif

@@ -6,6 +6,7 @@
 
 #include "analysis/analysis.hpp"
 #include "kernels/isa.hpp"
+#include "kernels/posting_blocks.hpp"
 #include "kernels/searches.hpp"
 #include "kernels/utf8_decode.hpp"
 #include "kernels/word_walker.hpp"
@@ -17,24 +18,31 @@ namespace {
 using MakeWordWalker = decltype(&make_word_walker);
 using GetSearches = decltype(&searches);
 using GetDecoders = decltype(&decoders);
+using GetPostingBlocks = decltype(&posting_blocks);
 
 // What one instruction set implements.
 struct Implementation {
     MakeWordWalker make_word_walker;
     GetSearches searches;
     GetDecoders decoders;
+    GetPostingBlocks posting_blocks;
 };
 
 // SSE2 has no byte shuffle for a decoder: it takes the scalar one.
-// AVX-512 has decoders and byte searches (with AVX2's searches of
-// fixed-width units), and AVX2's word walker.
+// AVX-512 has decoders, byte searches (with AVX2's searches of
+// fixed-width units) and a decoder of posting blocks, and AVX2's word
+// walker.
 template <Kernels K>
 constexpr Kernels WALKS_WITH = K == Kernels::AVX512 ? Kernels::AVX2 : K;
 template <Kernels K>
 constexpr Kernels DECODES_WITH = K >= Kernels::AVX2 ? K : Kernels::SCALAR;
+// Only AVX-512 has a decoder of posting blocks of its own.
+template <Kernels K>
+constexpr Kernels UNPACKS_WITH = K == Kernels::AVX512 ? K : Kernels::SCALAR;
 template <Kernels K>
 constexpr Implementation IMPLEMENTATION = {make_word_walker_with<WALKS_WITH<K>>, searches_with<K>,
-                                           decoders_with<DECODES_WITH<K>>};
+                                           decoders_with<DECODES_WITH<K>>,
+                                           posting_blocks_with<UNPACKS_WITH<K>>};
 
 // The implementation of the set active() names: the best of those the
 // build compiled that the processor has, at most the limit.
@@ -67,6 +75,8 @@ std::unique_ptr<WordWalker> make_word_walker(const std::vector<std::string>& sto
 const Searches& searches() noexcept { return implementation().searches(); }
 
 const Decoders& decoders() noexcept { return implementation().decoders(); }
+
+const PostingBlocks& posting_blocks() noexcept { return implementation().posting_blocks(); }
 
 WordWalker::WordWalker(const std::vector<std::string>& stop_words, std::uint64_t seed,
                        std::size_t text_bytes)

@@ -13,19 +13,13 @@
 #include "kernels/isa.hpp"
 #if defined(PARVENKEL_AVX512_TARGET)
 
-// GCC 12 takes the undefined registers that its AVX-512 intrinsics start
-// from for uninitialized variables (its bug 105593, mended in GCC 13).
-#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ < 13
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-
 #include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
+#include "kernels/avx512/quiet_gcc12.hpp"
 #include "kernels/utf8_decode.hpp"
 #include "text/utf8_units.hpp"
 

@@ -1,0 +1,52 @@
+// Decoding a packed block of a posting list (util/bitpack.hpp) into its
+// article numbers: the differences unpacked, then summed. One
+// implementation per instruction set that has its own (AVX-512's,
+// avx512/posting_blocks.cpp), the portable one below for the others
+// (scalar/posting_blocks.cpp); posting_blocks() picks on every call.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "kernels/dispatch.hpp"
+#include "util/bitpack.hpp"
+
+namespace parvenkel::kernels {
+
+struct PostingBlocks {
+    // Reads the block of `width` bits a number (at most 32) at `in`, of
+    // which `readable` bytes may be read, as differences each less one from
+    // the number before: writes the util::PACKED_BLOCK numbers, the first
+    // `first` plus its difference, to `out`, and returns the last one,
+    // summed without wrapping (the caller tests it against the articles).
+    std::uint64_t (*unpack)(const unsigned char* in, unsigned width, std::size_t readable,
+                            std::uint64_t first, std::uint32_t* out) noexcept;
+};
+
+// The portable decoder: the numbers unpacked, then summed one at a time
+// in 64 bits.
+inline std::uint64_t unpack_numbers_portable(const unsigned char* in, unsigned width,
+                                             std::size_t readable, std::uint64_t first,
+                                             std::uint32_t* out) noexcept {
+    util::unpack_block(in, width, out, readable);
+    // A sum of 128 numbers of 32 bits, each plus one, fits 64 bits.
+    std::uint64_t value = first;
+    for (std::size_t i = 0; i < util::PACKED_BLOCK; ++i) {
+        value += out[i];
+        out[i] = static_cast<std::uint32_t>(value);
+        ++value;
+    }
+    return value - 1;
+}
+
+// The decoder of the instruction set active() names now.
+const PostingBlocks& posting_blocks() noexcept;
+
+template <Kernels K>
+const PostingBlocks& posting_blocks_with() noexcept;
+template <>
+const PostingBlocks& posting_blocks_with<Kernels::SCALAR>() noexcept;
+template <>
+const PostingBlocks& posting_blocks_with<Kernels::AVX512>() noexcept;
+
+}  // namespace parvenkel::kernels
