@@ -36,9 +36,9 @@ template <Kernels K>
 constexpr Kernels WALKS_WITH = K == Kernels::AVX512 ? Kernels::AVX2 : K;
 template <Kernels K>
 constexpr Kernels DECODES_WITH = K >= Kernels::AVX2 ? K : Kernels::SCALAR;
-// Only AVX-512 has a decoder of posting blocks of its own.
+// SSE2 has no variable shift for a decoder of posting blocks.
 template <Kernels K>
-constexpr Kernels UNPACKS_WITH = K == Kernels::AVX512 ? K : Kernels::SCALAR;
+constexpr Kernels UNPACKS_WITH = K >= Kernels::AVX2 ? K : Kernels::SCALAR;
 template <Kernels K>
 constexpr Implementation IMPLEMENTATION = {make_word_walker_with<WALKS_WITH<K>>, searches_with<K>,
                                            decoders_with<DECODES_WITH<K>>,

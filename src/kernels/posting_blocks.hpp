@@ -1,8 +1,9 @@
 // Decoding a packed block of a posting list (util/bitpack.hpp) into its
 // article numbers: the differences unpacked, then summed. One
-// implementation per instruction set that has its own (AVX-512's,
-// avx512/posting_blocks.cpp), the portable one below for the others
-// (scalar/posting_blocks.cpp); posting_blocks() picks on every call.
+// implementation per instruction set that has its own (AVX2's and
+// AVX-512's, avx2/ and avx512/posting_blocks.cpp), the portable one below
+// for the others (scalar/posting_blocks.cpp); posting_blocks() picks on
+// every call.
 #pragma once
 
 #include <cstddef>
@@ -22,6 +23,15 @@ struct PostingBlocks {
     std::uint64_t (*unpack)(const unsigned char* in, unsigned width, std::size_t readable,
                             std::uint64_t first, std::uint32_t* out) noexcept;
 };
+
+// The vector decoders sum in 32-bit lanes and read each number from the
+// four bytes from its first: they take numbers up to this wide (a shift
+// under 8 and 24 bits make at most 31 bits)...
+constexpr unsigned VECTOR_WIDEST = 24;
+// ...and blocks whose first number is below this, whose sums then stay
+// below 2^32: at most 2^31 + 127 + 128 x (2^24 - 1). The others take the
+// portable decoder.
+constexpr std::uint64_t VECTOR_FIRST_BELOW = std::uint64_t{1} << 31;
 
 // The portable decoder: the numbers unpacked, then summed one at a time
 // in 64 bits.
@@ -46,6 +56,8 @@ template <Kernels K>
 const PostingBlocks& posting_blocks_with() noexcept;
 template <>
 const PostingBlocks& posting_blocks_with<Kernels::SCALAR>() noexcept;
+template <>
+const PostingBlocks& posting_blocks_with<Kernels::AVX2>() noexcept;
 template <>
 const PostingBlocks& posting_blocks_with<Kernels::AVX512>() noexcept;
 

@@ -28,22 +28,16 @@ namespace parvenkel::kernels {
 
 namespace {
 
-// The widest numbers the vector steps take: every number in four bytes.
-constexpr unsigned WIDEST = 24;
-// Below this first number, the block's sums stay below 2^32: at most
-// 2^31 + 127 + 128 x (2^24 - 1).
-constexpr std::uint64_t LOWEST_UNSAFE = std::uint64_t{1} << 31;
-
-// Per width up to WIDEST, for each of a step's sixteen lanes: the four
+// Per width up to VECTOR_WIDEST, for each of a step's sixteen lanes: the four
 // bytes from the one its number starts in, and the number's shift there.
 struct Lanes {
     alignas(64) std::uint8_t order[64];
     alignas(64) std::uint32_t shift[16];
 };
 
-constexpr std::array<Lanes, WIDEST + 1> make_lanes() {
-    std::array<Lanes, WIDEST + 1> all{};
-    for (unsigned width = 0; width <= WIDEST; ++width) {
+constexpr std::array<Lanes, VECTOR_WIDEST + 1> make_lanes() {
+    std::array<Lanes, VECTOR_WIDEST + 1> all{};
+    for (unsigned width = 0; width <= VECTOR_WIDEST; ++width) {
         for (unsigned lane = 0; lane < 16; ++lane) {
             const unsigned bit = lane * width;
             for (unsigned byte = 0; byte < 4; ++byte) {
@@ -55,11 +49,11 @@ constexpr std::array<Lanes, WIDEST + 1> make_lanes() {
     return all;
 }
 
-alignas(64) constexpr std::array<Lanes, WIDEST + 1> LANES = make_lanes();
+alignas(64) constexpr std::array<Lanes, VECTOR_WIDEST + 1> LANES = make_lanes();
 
 std::uint64_t unpack(const unsigned char* in, unsigned width, std::size_t readable,
                      std::uint64_t first, std::uint32_t* out) noexcept {
-    if (width > WIDEST || first >= LOWEST_UNSAFE) {
+    if (width > VECTOR_WIDEST || first >= VECTOR_FIRST_BELOW) {
         return unpack_numbers_portable(in, width, readable, first, out);
     }
     const std::size_t bytes = util::packed_bytes(width);

@@ -1,5 +1,5 @@
-// The portable decoder of packed posting blocks, which every set but
-// AVX-512 takes (dispatch.cpp).
+// The portable decoder of packed posting blocks, which the scalar and
+// SSE2 sets take (dispatch.cpp).
 #include "kernels/posting_blocks.hpp"
 
 namespace parvenkel::kernels {
