@@ -21,22 +21,17 @@
 
 namespace parvenkel::kernels {
 
-namespace {
-
-// Made before any search runs: AVX2's table is a constant, there before
-// any code of the program runs.
-const Searches AVX512_SEARCHES = [] {
-    Searches searches = searches_with<Kernels::AVX2>();
-    searches.ascii_folded = avx512::find_bytes<true>;
-    searches.bytes = avx512::find_bytes<false>;
-    return searches;
-}();
-
-}  // namespace
-
 template <>
 const Searches& searches_with<Kernels::AVX512>() noexcept {
-    return AVX512_SEARCHES;
+    // Made at the first search, whenever that runs (even from another
+    // unit's static initializer): AVX2's table is a constant.
+    static const Searches searches = [] {
+        Searches made = searches_with<Kernels::AVX2>();
+        made.ascii_folded = avx512::find_bytes<true>;
+        made.bytes = avx512::find_bytes<false>;
+        return made;
+    }();
+    return searches;
 }
 
 }  // namespace parvenkel::kernels
