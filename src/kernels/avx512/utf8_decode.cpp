@@ -199,8 +199,8 @@ void decode(std::string_view text, Unit* out, std::size_t units) noexcept {
     // The rest (a short text's whole) in blocks that read and write only
     // what is there.
     for (; p < end && out < out_end; p += 64) {
-        const __m512i bytes = _mm512_maskz_loadu_epi8(before_end<__mmask64>(p, end, 64), p);
-        out = decode_block<true>(p, end, starts_of(bytes) & before_end<__mmask64>(p, end, 64), out,
+        const auto here = before_end<__mmask64>(p, end, 64);
+        out = decode_block<true>(p, end, starts_of(_mm512_maskz_loadu_epi8(here, p)) & here, out,
                                  out_end);
     }
 }
