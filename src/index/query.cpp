@@ -29,6 +29,60 @@ constexpr double PREFIX = analysis::TITLE_PREFIX_SCORE;
 constexpr double CONTAINS = analysis::TITLE_CONTAINS_SCORE;
 constexpr double BONUS = analysis::CONTENT_CONTAINS_BONUS;
 
+// The candidates of a walk through the contents, in order. Past the first
+// few (among which a common word finds its best), they are taken a few
+// ahead of the one tested, and the first bytes of their `text` (a
+// callable from a position to the text its test searches) fetched
+// meanwhile: a content is searched to its end unless it holds the query,
+// and they lie far apart in the memory (`llint` on the help pages, some
+// 680 candidates: 0.87 of the time).
+template <class Text>
+class FetchedCandidates {
+   public:
+    FetchedCandidates(FieldCandidates& candidates, Text text)
+        : candidates_(candidates), text_(text) {}
+
+    // The next candidate, and whether it surely holds the query.
+    bool next(std::size_t& position, bool& sure) {
+        const std::size_t depth = taken_ < EARLY ? 1 : RING;
+        for (std::size_t i = 0; queued_ < depth && candidates_.next(i);) {
+            const bool exact = candidates_.exact();
+            if (depth > 1 && !exact) {
+                const std::string_view text = text_(i);
+                const std::size_t size = std::min(text.size(), FETCH_BYTES);
+                for (std::size_t at = 0; at < size; at += 64) {
+                    __builtin_prefetch(text.data() + at);
+                }
+            }
+            const std::size_t slot = (head_ + queued_) % RING;
+            ring_[slot] = i;
+            sure_[slot] = exact;
+            ++queued_;
+        }
+        if (queued_ == 0) {
+            return false;
+        }
+        position = ring_[head_];
+        sure = sure_[head_];
+        head_ = (head_ + 1) % RING;
+        --queued_;
+        ++taken_;
+        return true;
+    }
+
+   private:
+    static constexpr std::size_t EARLY = 8;
+    static constexpr std::size_t RING = 4;
+    static constexpr std::size_t FETCH_BYTES = 1024;
+    FieldCandidates& candidates_;
+    Text text_;
+    std::size_t ring_[RING] = {};
+    bool sure_[RING] = {};
+    std::size_t head_ = 0;
+    std::size_t queued_ = 0;
+    std::size_t taken_ = 0;
+};
+
 }  // namespace
 
 FieldLists ArticleIndex::lists_of(const std::string& lowered_query, Lists kind,
@@ -99,10 +153,13 @@ std::vector<Ranked> ArticleIndex::matches(const std::string& lowered_query) cons
     const FieldLists content_lists = lists_of(q, Lists::contents, true);
     FieldCandidates titles(title_lists);
     FieldCandidates contents(content_lists);
+    FetchedCandidates ahead(contents,
+                            [this](std::size_t i) { return field_of(i, LOWERED_CONTENT); });
     std::size_t t = 0;
     std::size_t c = 0;
+    bool sure = false;
     bool more_titles = titles.next(t);
-    bool more_contents = contents.next(c);
+    bool more_contents = ahead.next(c, sure);
     while (more_titles || more_contents) {
         const std::size_t i = !more_contents || (more_titles && t < c) ? t : c;
         double score = 0.0;
@@ -116,10 +173,10 @@ std::vector<Ranked> ArticleIndex::matches(const std::string& lowered_query) cons
             more_titles = titles.next(t);
         }
         if (more_contents && c == i) {
-            if (contents.exact() || analysis::is_contained_in(q, field_of(i, LOWERED_CONTENT))) {
+            if (sure || analysis::is_contained_in(q, field_of(i, LOWERED_CONTENT))) {
                 score += BONUS;
             }
-            more_contents = contents.next(c);
+            more_contents = ahead.next(c, sure);
         }
         if (score > 0.0) {
             out.push_back({score, i});
@@ -224,15 +281,18 @@ std::vector<Ranked> ArticleIndex::best(const std::string& lowered_query, std::si
     }
     std::sort(titled.begin(), titled.end());
     FieldCandidates contents(body_lists);
+    FetchedCandidates ahead(contents,
+                            [this](std::size_t i) { return field_of(i, LOWERED_CONTENT); });
     std::size_t t = 0;
-    for (std::size_t i = 0; out.size() < top_n && contents.next(i);) {
+    bool sure = false;
+    for (std::size_t i = 0; out.size() < top_n && ahead.next(i, sure);) {
         while (t < titled.size() && titled[t] < i) {
             ++t;
         }
         if (t < titled.size() && titled[t] == i) {
             continue;
         }
-        if (contents.exact() || analysis::is_contained_in(q, field_of(i, LOWERED_CONTENT))) {
+        if (sure || analysis::is_contained_in(q, field_of(i, LOWERED_CONTENT))) {
             out.push_back({BONUS, i});
         }
     }
