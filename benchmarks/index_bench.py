@@ -27,7 +27,7 @@ process, and PostgreSQL's server, pinned to ``--cpu``):
 Queries: selective, middling and common ones of each language, picked from
 the corpus by document frequency (index_queries.py), and queries of 1 and
 2 characters. For each, every system is timed in interleaved rounds
-(``--rounds``, the order rotating), fast calls in batches; the tables give
+(``--rounds``, the order shuffled), fast calls in batches; the tables give
 the median and (in brackets) the fastest round, per call, and each
 system's matches. Every parvenkel answer is checked equal to the scan's
 (``rank_articles`` and ``score_many``). Also printed: the corpus by
@@ -53,6 +53,7 @@ import datetime
 import gc
 import os
 import platform
+import random
 import resource
 import shlex
 import signal
@@ -129,7 +130,7 @@ def _timed(fn: Callable[[], object], batch: int) -> float:
 def interleaved(calls: dict[str, Callable[[], object]], rounds: int) -> dict[str, tuple[float, float]]:
     """Median and fastest seconds a call of each, over ``rounds`` rounds that
     each time every call once (a batch of calls for fast ones), in an order
-    rotating from round to round."""
+    shuffled from round to round (the same orders in every run)."""
     batches = {}
     for name, fn in calls.items():
         # The batch is sized on a warm call: a first call that reads its
@@ -139,9 +140,17 @@ def interleaved(calls: dict[str, Callable[[], object]], rounds: int) -> dict[str
         once = _timed(fn, 1)
         batches[name] = 1 if once >= BATCH_SECONDS else min(10_000, int(BATCH_SECONDS / max(once, 1e-7)) + 1)
     names = list(calls)
+    # A call that follows the scan or a peer reading much runs with cold
+    # caches. Rotating a fixed order gives each call the same one before
+    # it in most rounds (the first after the last, the scan, in 5 rounds
+    # of 7 with six calls), so that its median is a cold call and another's
+    # a warm one; shuffled, no call keeps a neighbour.
+    shuffle = random.Random(len(names) * 1_000 + rounds)
     times: dict[str, list[float]] = {name: [] for name in names}
-    for r in range(rounds):
-        for name in names[r % len(names) :] + names[: r % len(names)]:
+    for _ in range(rounds):
+        order = names[:]
+        shuffle.shuffle(order)
+        for name in order:
             times[name].append(_timed(calls[name], batches[name]))
     return {name: (statistics.median(t), min(t)) for name, t in times.items()}
 
@@ -370,10 +379,25 @@ def build_times(articles: list[tuple[str, str]], rounds: int) -> dict[int, tuple
 
 def rank_many_line(index: ArticleIndex, articles: list[tuple[str, str]], rounds: int) -> str:
     topics = topic_queries(articles, 1000)
-    many = interleaved(
-        {w: on_workers(w, lambda w=w: index.rank_many(topics, 10, workers=w)) for w in (1, 2)},
-        max(1, rounds),
-    )
+    # Each call timed alone, its rows freed after the timing (freeing
+    # them is not answering: 10,000 rows of 6,000 articles' strs on the
+    # help pages, a millisecond on the calling thread), one and two
+    # workers in alternating order.
+    calls = {w: on_workers(w, lambda w=w: index.rank_many(topics, 10, workers=w)) for w in (1, 2)}
+    times: dict[int, list[float]] = {1: [], 2: []}
+    for w in (1, 2):
+        calls[w]()
+    for r in range(max(11, rounds)):
+        for w in (1, 2) if r % 2 == 0 else (2, 1):
+            gc.disable()
+            try:
+                start = time.perf_counter()
+                rows = calls[w]()
+                times[w].append(time.perf_counter() - start)
+                del rows
+            finally:
+                gc.enable()
+    many = {w: (statistics.median(t), min(t)) for w, t in times.items()}
     equal = index.rank_many(topics, 10, workers=2) == [index.rank(q, 10) for q in topics]
     return (
         f"`rank_many` of {len(topics):,} topic queries, top 10: one worker {ms(many[1][0])} ms, "
