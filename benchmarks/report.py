@@ -415,10 +415,14 @@ of characters cannot take from their index ("scan": they read every row;
 takes `画像` and `使用` from its index; a query of one or two other
 characters has no list: for a top 10 it tests every title, then bodies in
 order until it has enough ("no list"), and for all rows every article
-("scan"). Each cell is the median and, in brackets, the
-fastest of the interleaved rounds, in milliseconds; "fastest peer / pv"
-is the fastest peer's median over parvenkel's (above 1: parvenkel is
-ahead). Every parvenkel answer is checked equal to the scan's. Peers fold
+("scan"). Each round times every system once (fast calls in a
+batch sized on a warm call), after an untimed call of its own for calls
+under half a second, in an order shuffled from round to round, so that no
+system always runs after the one that sweeps its caches. Each
+cell is the median and, in brackets, the fastest of the rounds, in
+milliseconds; "fastest peer / pv" is the fastest peer's median over
+parvenkel's (above 1: parvenkel is ahead). `rank_many`'s calls on one
+and two workers are timed alone, their rows freed after the timing. Every parvenkel answer is checked equal to the scan's. Peers fold
 case in their own ways, so their match counts may differ. The sizes give
 parvenkel's file by part from its header: the text is held twice, as given
 and lowercased.
