@@ -181,15 +181,24 @@ class PostingReader {
     // the list has them.
     void read_all(std::vector<std::uint32_t>& out) {
         out.reserve(out.size() + left_);
+        read_through(out, UINT32_MAX);  // above every article number
+    }
+
+    // Appends the numbers not yet read to `out` as far as the first that
+    // is not below `last` (a block at a time, where the list has them, so
+    // perhaps a few more), or to the end.
+    void read_through(std::vector<std::uint32_t>& out, std::uint32_t last) {
+        const auto reached = [&out, last] { return !out.empty() && out.back() >= last; };
         for (; at_ < filled_ && left_ != 0; --left_) {
             out.push_back(block_[at_++]);
         }
-        for (; blocks_ != 0; left_ -= static_cast<std::uint32_t>(util::PACKED_BLOCK)) {
+        for (; blocks_ != 0 && !reached();
+             left_ -= static_cast<std::uint32_t>(util::PACKED_BLOCK)) {
             unpack();
             out.insert(out.end(), block_.get(), block_.get() + util::PACKED_BLOCK);
             at_ = filled_;
         }
-        for (std::uint32_t number = 0; next(number);) {
+        for (std::uint32_t number = 0; !reached() && next(number);) {
             out.push_back(number);
         }
     }

@@ -1,9 +1,9 @@
 // Decoding a packed block of a posting list (util/bitpack.hpp) into its
-// article numbers: the differences unpacked, then summed. One
-// implementation per instruction set that has its own (AVX2's and
-// AVX-512's, avx2/ and avx512/posting_blocks.cpp), the portable one below
-// for the others (scalar/posting_blocks.cpp); posting_blocks() picks on
-// every call.
+// article numbers: the differences unpacked, then summed; and keeping the
+// candidates a list's numbers hold. One implementation per instruction
+// set that has its own (AVX2's and AVX-512's, avx2/ and
+// avx512/posting_blocks.cpp), the portable one for the others
+// (scalar/posting_blocks.cpp); posting_blocks() picks on every call.
 #pragma once
 
 #include <cstddef>
@@ -14,6 +14,11 @@
 
 namespace parvenkel::kernels {
 
+// How many numbers keep_found compares with a candidate at once: each list
+// it reads is followed by this many UINT32_MAX, above every article
+// number.
+constexpr std::size_t FOUND_WINDOW = 16;
+
 struct PostingBlocks {
     // Reads the block of `width` bits a number (at most 32) at `in`, of
     // which `readable` bytes may be read, as differences each less one from
@@ -22,6 +27,11 @@ struct PostingBlocks {
     // summed without wrapping (the caller tests it against the articles).
     std::uint64_t (*unpack)(const unsigned char* in, unsigned width, std::size_t readable,
                             std::uint64_t first, std::uint32_t* out) noexcept;
+    // Moves the candidates of `ids` (`count` of them, increasing) that are
+    // in `a` or in `b` (each increasing, then FOUND_WINDOW times
+    // UINT32_MAX) to its front, in order, and returns how many.
+    std::size_t (*keep_found)(std::uint32_t* ids, std::size_t count, const std::uint32_t* a,
+                              const std::uint32_t* b) noexcept;
 };
 
 // The vector decoders sum in 32-bit lanes and read each number from the

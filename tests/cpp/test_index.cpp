@@ -338,34 +338,61 @@ TEST_CASE("rank_many answers each query as rank does, on any number of threads")
     CHECK(index.rank_many({}, 7, false, 2).empty());
 }
 
-TEST_CASE("galloping through a list finds what a binary search finds") {
-    // Candidates (increasing) looked for in lists from as dense as they
-    // are to far denser or sparser; the cursor must stay on the first
-    // number not below each, as std::lower_bound gives it.
+TEST_CASE("every set keeps the candidates a list holds, as a binary search finds them") {
+    // Candidates (increasing) looked for in two lists sharing no number,
+    // from as dense as they are to far denser or sparser, each list empty
+    // or not, across windows of 16 numbers and the padding after them.
+    using parvenkel::analysis::Kernels;
+    using parvenkel::kernels::FOUND_WINDOW;
     std::mt19937 random(20261211);
     const auto below = [&](std::uint32_t n) { return static_cast<std::uint32_t>(random() % n); };
-    for (const std::uint32_t spread : {1u, 2u, 7u, 64u, 1000u}) {
-        for (const std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{2},
-                                       std::size_t{130}, std::size_t{3000}}) {
-            std::vector<std::uint32_t> numbers;
-            std::uint32_t value = 0;
-            for (std::size_t k = 0; k < size; ++k) {
-                value += 1 + below(spread);
-                numbers.push_back(value);
-            }
-            // Ids about four times as dense as the numbers to 500 times
-            // sparser.
-            for (const std::uint32_t step : {spread / 4 + 1, spread, 16 * spread, 500 * spread}) {
-                std::size_t at = 0;
-                for (std::uint32_t id = below(step); id <= value + step; id += 1 + below(step)) {
-                    const bool found = parvenkel::index::gallop_to(numbers, at, id);
-                    const auto first = std::lower_bound(numbers.begin(), numbers.end(), id);
-                    REQUIRE(found == (first != numbers.end() && *first == id));
-                    REQUIRE(at == static_cast<std::size_t>(first - numbers.begin()));
+    for (const Kernels kernels : {Kernels::SCALAR, Kernels::SSE2, Kernels::AVX2, Kernels::AVX512}) {
+        CAPTURE(static_cast<int>(kernels));
+        parvenkel::analysis::limit_kernels(kernels);
+        std::size_t wrong = 0;
+        for (const std::uint32_t spread : {1u, 2u, 7u, 64u, 1000u}) {
+            for (const std::size_t size :
+                 {std::size_t{0}, std::size_t{1}, std::size_t{15}, std::size_t{16}, std::size_t{17},
+                  std::size_t{130}, std::size_t{3000}}) {
+                // Numbers dealt at random to one list or the other.
+                std::vector<std::uint32_t> lists[2];
+                std::uint32_t value = 0;
+                for (std::size_t k = 0; k < size; ++k) {
+                    value += 1 + below(spread);
+                    lists[below(3) == 0 ? 1 : 0].push_back(value);
+                }
+                std::vector<std::uint32_t> padded[2];
+                for (unsigned j = 0; j < 2; ++j) {
+                    padded[j] = lists[j];
+                    padded[j].insert(padded[j].end(), FOUND_WINDOW, UINT32_MAX);
+                }
+                // Ids about four times as dense as the numbers to 500
+                // times sparser, the last article number among them.
+                for (const std::uint32_t step :
+                     {spread / 4 + 1, spread, 16 * spread, 500 * spread}) {
+                    std::vector<std::uint32_t> ids;
+                    for (std::uint32_t id = below(step); id <= value + step;
+                         id += 1 + below(step)) {
+                        ids.push_back(id);
+                    }
+                    ids.push_back(UINT32_MAX - 1);
+                    std::vector<std::uint32_t> expected;
+                    for (const std::uint32_t id : ids) {
+                        if (std::binary_search(lists[0].begin(), lists[0].end(), id) ||
+                            std::binary_search(lists[1].begin(), lists[1].end(), id)) {
+                            expected.push_back(id);
+                        }
+                    }
+                    const std::size_t kept = parvenkel::kernels::posting_blocks().keep_found(
+                        ids.data(), ids.size(), padded[0].data(), padded[1].data());
+                    ids.resize(kept);
+                    wrong += ids != expected ? 1u : 0u;
                 }
             }
         }
+        CHECK(wrong == 0);
     }
+    parvenkel::analysis::limit_kernels(Kernels::AVX512);
 }
 
 TEST_CASE("blocks of every width pack and unpack, and a damaged block is reported") {

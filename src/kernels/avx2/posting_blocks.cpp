@@ -102,13 +102,35 @@ std::uint64_t unpack(const unsigned char* in, unsigned width, std::size_t readab
 
 }  // namespace parvenkel::kernels
 
+namespace parvenkel::kernels::PARVENKEL_SET {
+
+namespace {
+
+// The window in one compare of each half.
+inline bool window_has(const std::uint32_t* window, std::uint32_t id) noexcept {
+    const __m256i wanted = _mm256_set1_epi32(static_cast<int>(id));
+    const __m256i low =
+        _mm256_cmpeq_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(window)), wanted);
+    const __m256i high = _mm256_cmpeq_epi32(
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window + 8)), wanted);
+    const __m256i either = _mm256_or_si256(low, high);
+    return _mm256_testz_si256(either, either) == 0;
+}
+
+}  // namespace
+
+}  // namespace parvenkel::kernels::PARVENKEL_SET
+
+// keep_found, in namespace avx2.
+#include "kernels/generic/keep_found.hpp"
+// Closes the AVX2 region.
 #include "kernels/avx2/end.hpp"
 
 namespace parvenkel::kernels {
 
 template <>
 const PostingBlocks& posting_blocks_with<Kernels::AVX2>() noexcept {
-    static constexpr PostingBlocks BLOCKS{unpack};
+    static constexpr PostingBlocks BLOCKS{unpack, avx2::keep_found};
     return BLOCKS;
 }
 

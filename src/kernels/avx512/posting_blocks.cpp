@@ -91,13 +91,30 @@ std::uint64_t unpack(const unsigned char* in, unsigned width, std::size_t readab
 
 }  // namespace parvenkel::kernels
 
+namespace parvenkel::kernels::PARVENKEL_SET {
+
+namespace {
+
+// The window in one compare.
+inline bool window_has(const std::uint32_t* window, std::uint32_t id) noexcept {
+    return _mm512_cmpeq_epi32_mask(_mm512_loadu_si512(window),
+                                   _mm512_set1_epi32(static_cast<int>(id))) != 0;
+}
+
+}  // namespace
+
+}  // namespace parvenkel::kernels::PARVENKEL_SET
+
+// keep_found, in namespace avx512.
+#include "kernels/generic/keep_found.hpp"
+// Closes the AVX-512 region.
 #include "kernels/avx512/end.hpp"
 
 namespace parvenkel::kernels {
 
 template <>
 const PostingBlocks& posting_blocks_with<Kernels::AVX512>() noexcept {
-    static constexpr PostingBlocks BLOCKS{unpack};
+    static constexpr PostingBlocks BLOCKS{unpack, avx512::keep_found};
     return BLOCKS;
 }
 
