@@ -20,6 +20,21 @@ for _entry in [e for e in sys.path if Path(e or ".").resolve() == _ROOT]:
     sys.path.remove(_entry)
     sys.path.append(_entry)
 
+# The allocation-failure tests (test_extremes.py) make the Nth allocation of
+# the whole process fail, whichever thread asks for it: a thread of another
+# library that wakes meanwhile can take the failure and die of it. Two such
+# threads outlive the tests that start them, and neither is started here:
+# tqdm's monitor (it wakes every 10 s, left running after the command
+# line's progress bars) and distributed's profiler of a test cluster's loop
+# (every few milliseconds, as long as the loop object lives).
+os.environ.setdefault("DASK_DISTRIBUTED__WORKER__PROFILE__ENABLED", "False")
+try:
+    import tqdm
+except ImportError:
+    pass
+else:
+    tqdm.tqdm.monitor_interval = 0
+
 # "ci" keeps the whole suite quick; "long" is for soak runs:
 #   HYPOTHESIS_PROFILE=long python -m pytest tests
 settings.register_profile("ci", max_examples=100, deadline=None)
