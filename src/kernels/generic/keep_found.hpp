@@ -8,12 +8,12 @@ namespace parvenkel::kernels::PARVENKEL_SET {
 
 namespace {
 
-// The candidates are a few numbers apart in the lists (up to an eighth of
-// their length): each list's window of FOUND_WINDOW numbers moves on to
-// the first that ends at or above the candidate, where the candidate is
-// if the list holds it, mostly not at all or by one step; the comparison
-// is done without a branch, which galloping from number to number
-// mispredicted at about every step.
+// The candidates are a few numbers apart in the lists (which hold up to
+// sixteen times as many numbers): each list's window of FOUND_WINDOW
+// numbers moves on to the first that ends at or above the candidate,
+// where the candidate is if the list holds it, mostly not at all or by one
+// step; the comparison is done without a branch, where merging or
+// galloping from number to number mispredicted at about every step.
 std::size_t keep_found(std::uint32_t* ids, std::size_t count, const std::uint32_t* a,
                        const std::uint32_t* b) noexcept {
     std::size_t kept = 0;
